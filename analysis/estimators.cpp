@@ -1,0 +1,101 @@
+#include "analysis/matrix.h"
+
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+// The arithmetic here is pinned to the last bit: intermediate values are
+// long double (x87, 64-bit mantissa), one tenth is the long double nearest to
+// 0.1, and every stored point, every sum after each addition and the slope
+// are rounded to double.  The logarithms and exponentials are the double ones.
+
+namespace {
+
+const long double tenth = 0.1L;
+
+double checkedLog(double v)
+{
+    if (!(v > 0.0)) throw std::domain_error("logarithm of " + std::to_string(v));
+    return std::log(v);
+}
+
+enum class Thresholds { logarithmic, linear };
+
+double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, const Notifier& notify,
+                FitPoints* points)
+{
+    const long long extent = static_cast<long long>(cols) * rows;
+    if (extent > static_cast<long long>(spectrum.getRows()) * spectrum.getCols())
+        throw std::invalid_argument("estimator: " + std::to_string(cols) + " x " + std::to_string(rows) +
+                                    " values asked of a smaller spectrum");
+
+    const bool logarithmic = kind == Thresholds::logarithmic;
+    const int first = logarithmic ? 0 : 1;
+    const int last = logarithmic ? 9 : 8;
+    const long double w = logarithmic ? tenth : 0.125L;
+
+    const double M = lastRowMaximum(spectrum);
+    double x[10];
+    double y[10];
+    for (int i = 0; i < 10; ++i) x[i] = y[i] = std::numeric_limits<double>::quiet_NaN();
+    double Sx = 0.0, Sxx = 0.0, Sy = 0.0, Sxy = 0.0;
+
+    try {
+        for (int i = first; i <= last; ++i) {
+            if (logarithmic)
+                x[i] = static_cast<double>((static_cast<long double>(checkedLog(M)) - 0.35) -
+                                           static_cast<long double>(2 * i) * tenth);
+            else
+                x[i] = checkedLog(static_cast<double>((static_cast<long double>(i) * M) * tenth));
+            const double t = std::exp(x[i]);
+            const double n = countAbove(spectrum.getData(), cols, rows, t);
+            y[i] = checkedLog(n);
+        }
+    } catch (...) {
+        notify("PALANT!!!");
+    }
+
+    for (int j = first; j <= last; ++j) {
+        const long double xj = x[j];
+        const long double yj = y[j];
+        Sx = static_cast<double>(w * xj + Sx);
+        Sxx = static_cast<double>((xj * xj) * w + Sxx);
+        Sy = static_cast<double>(w * yj + Sy);
+        Sxy = static_cast<double>((xj * yj) * w + Sxy);
+    }
+    if (points) {
+        points->first = first;
+        points->count = last - first + 1;
+        for (int i = 0; i < 10; ++i) {
+            points->x[i] = x[i];
+            points->y[i] = y[i];
+        }
+    }
+    const long double sx = Sx;
+    return static_cast<double>((Sxy - sx * Sy) / (Sxx - sx * Sx));
+}
+
+}  // namespace
+
+void notifyOnStandardError(const std::string& message) { std::cerr << message << '\n'; }
+
+double countAbove(const double* values, int cols, int rows, double threshold)
+{
+    const long long n = static_cast<long long>(cols) * rows;
+    std::int64_t count = 0;
+    for (long long i = 0; i < n; ++i) count += values[i] > threshold ? 1 : 0;
+    return static_cast<double>(count);
+}
+
+double estimateMethod1(const matrix& spectrum, int cols, int rows, const Notifier& notify, FitPoints* points)
+{
+    return estimate(Thresholds::logarithmic, spectrum, cols, rows, notify, points);
+}
+
+double estimateMethod2(const matrix& spectrum, int cols, int rows, const Notifier& notify, FitPoints* points)
+{
+    return estimate(Thresholds::linear, spectrum, cols, rows, notify, points);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// In-place radix-2 FFT of a complex array (interleaved real, imaginary) with
+// `dims` dimensions whose lengths, slowest first, are powers of two.  Output
+// element k holds sum_j x(j) * exp(direction * i * K * sum_d k_d j_d / L_d)
+// with K = 6.28318530717959; no scaling.  dims <= 0 leaves the array alone.
+// Throws std::invalid_argument for a length that is 0 or not a power of two,
+// 2*N at or above 2^28, or a direction other than +1 and -1.
+void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, int direction);
+
+// The 2-D transform of a complex matrix of `rows` rows and `cols` complex
+// columns (the matrix's cols/2).  Direction +1 also divides by rows*cols.
+void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
