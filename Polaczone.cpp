@@ -1,0 +1,94 @@
+#include "Polaczone.h"
+
+#include "imaging/convert.h"
+#include "imaging/road.h"
+#include "toolkit/numbertext.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const TFont formFont{"MS Sans Serif", 11, clWindowText};
+const TFont titleFont{"Comic Sans MS", 11, clMaroon};
+
+}  // namespace
+
+TForm1::TForm1()
+    : TForm("Orvane", {206, 112, 724, 499}, {0, 0, 716, 465}, formFont),
+      Image1(*this, "Image1", {32, 64, 217, 217}, TPictureAlign::topLeft),
+      Image2(*this, "Image2", {288, 64, 217, 217}, TPictureAlign::centre),
+      Wczytaj(*this, "Wczytaj", "Wczytaj", {32, 296, 113, 33}, 0),
+      PoliczFFT(*this, "PoliczFFT", "PoliczFFT", {288, 296, 113, 33}, 1),
+      Zamknij(*this, "Zamknij", "Zamknij", {592, 8, 97, 33}, 2),
+      Edit1(*this, "Edit1", "Edit1", {528, 296, 161, 21}, 3),
+      StatusBar1(*this, "StatusBar1", {0, 446, 716, 19}),
+      Metoda1(*this, "Metoda1", "Metoda 1", {528, 264, 81, 25}, 5),
+      Metoda2(*this, "Metoda2", "Metoda 2", {528, 328, 89, 25}, 6),
+      Edit2(*this, "Edit2", "Edit2", {528, 360, 161, 21}, 7),
+      Memo1(*this, "Memo1", "Memo1", {72, 344, 329, 81}, 8),
+      Label1(*this, "Label1", "Orvane 2026", {616, 424, 91, 15}, titleFont),
+      Label2(*this, "Label2", "Orvane", {528, 240, 151, 15}, titleFont),
+      OpenDialog1(*this, "OpenDialog1", "Bitmapy|*.BMP"),
+      SaveDialog1(*this, "SaveDialog1")
+{
+    ApplyTabOrder();
+    Wczytaj.OnClick(this, &TForm1::WczytajClick);
+    PoliczFFT.OnClick(this, &TForm1::PoliczFFTClick);
+    Zamknij.OnClick(this, &TForm1::ZamknijClick);
+    Metoda1.OnClick(this, &TForm1::Metoda1Click);
+    Metoda2.OnClick(this, &TForm1::Metoda2Click);
+}
+
+void TForm1::WczytajClick(TObject*)
+{
+    if (!OpenDialog1.Execute()) return;
+    // The file is decoded before anything changes, so a file that fails to
+    // load leaves the picture loaded before, and sourceBitmap, as they were.
+    TBitmap& bitmap = Image1.GetBitmap();
+    loadGreyBitmap(bitmap, OpenDialog1.FileName());
+    sourceBitmap = &bitmap;
+    StatusBar1.SetSimpleText(OpenDialog1.FileName());
+    Memo1.Lines.Append(OpenDialog1.FileName());
+}
+
+void TForm1::PoliczFFTClick(TObject*)
+{
+    if (!sourceBitmap) {
+        ShowMessage("Najpierw wczytaj obraz.");
+        return;
+    }
+    TBusyCursor busy;
+    // Conversion, transform and centring; the previous spectrum is released
+    // when the new one takes its place.
+    currentSpectrum = centredSpectrum(*sourceBitmap);
+    try {
+        renderSpectrum(&Image2.GetBitmap(), displayMode, spectrumDisplayScale, currentSpectrum.get());
+    } catch (...) {
+        ShowMessage("Nie pracuje");
+    }
+}
+
+void TForm1::Metoda1Click(TObject*) { showDimension(Method::one, Edit1); }
+
+void TForm1::Metoda2Click(TObject*) { showDimension(Method::two, Edit2); }
+
+void TForm1::showDimension(Method method, TEdit& edit)
+{
+    if (!currentSpectrum) {
+        ShowMessage("Najpierw policz FFT.");
+        return;
+    }
+    double D;
+    {
+        TBusyCursor busy;
+        D = fractalDimension(*currentSpectrum, method, ShowMessage);
+    }
+    edit.SetText(FloatToStr(D));
+    Memo1.Lines.Append(FloatToStr(D));
+}
+
+void TForm1::ZamknijClick(TObject*)
+{
+    if (SaveDialog1.Execute()) Memo1.Lines.SaveToFile(SaveDialog1.FileName());
+    Close();
+}

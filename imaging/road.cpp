@@ -1,0 +1,29 @@
+#include "imaging/road.h"
+
+#include "imaging/convert.h"
+#include "imaging/palette.h"
+
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path)
+{
+    bitmap.LoadFromFile(path);
+    bitmap.SetPalette(makeGreyPalette());
+}
+
+std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap)
+{
+    paddedSize(bitmap.GetWidth(), bitmap.GetHeight());
+    std::unique_ptr<matrix> spectrum = bitmapToMatrix(bitmap);
+    fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),
+                       static_cast<std::uint32_t>(spectrum->getRows()), 1);
+    swapQuadrants(*spectrum);
+    return spectrum;
+}
+
+double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify, FitPoints* points)
+{
+    const std::unique_ptr<matrix> power = powerSpectrum(spectrum);
+    const double slope = method == Method::one
+                             ? estimateMethod1(*power, power->getCols(), power->getRows(), notify, points)
+                             : estimateMethod2(*power, power->getCols(), power->getRows(), notify, points);
+    return -2.0 / slope;
+}

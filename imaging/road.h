@@ -1,0 +1,30 @@
+// The analysis road from a file to the fractal dimension, in the pieces that
+// the window's handlers and the batch tool both call.
+#pragma once
+
+#include "analysis/matrix.h"
+#include "toolkit/bitmap.h"
+
+#include <memory>
+#include <string>
+
+// Loads a BMP file into the bitmap and gives it the grey palette, so that a
+// palette image's indices are its grey levels.  On failure the bitmap is as
+// it was and std::runtime_error says why.
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path);
+
+// The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
+// scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)
+// an image too large to analyse before allocating anything for it.
+std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap);
+
+enum class Method { one = 1, two = 2 };
+
+// D = -2 / slope of the method's fit over the power spectrum of a centred
+// spectrum.  `points`, when given, receives the fit's points.
+double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
+                        FitPoints* points = nullptr);
+
+// How the window shows a spectrum: the modulus times 100, saturated at 255.
+constexpr int spectrumDisplayMode = 2;
+constexpr double spectrumDisplayScale = 100.0;

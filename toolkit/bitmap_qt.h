@@ -1,0 +1,11 @@
+// Inside the toolkit only: the Qt image behind a TBitmap.
+#pragma once
+
+#include "toolkit/bitmap.h"
+
+#include <QImage>
+
+// The image as it is to be shown: palette images with their palette applied.
+QImage displayImage(const TBitmap& bitmap);
+// The image exactly as stored (tests and the batch tool write it out).
+const QImage& storedImage(const TBitmap& bitmap);
