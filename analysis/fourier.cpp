@@ -1,18 +1,23 @@
 #include "analysis/fourier.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 // Every butterfly is  t = w * c;  c = a - t;  a = a + t  with
-// tr = wr*cr - wi*ci and ti = wr*ci + wi*cr, and every twiddle factor comes
-// from the recurrence w <- (w*alpha - ...) + w started at (1, 0) for each
-// stage.  The loops below only choose the order in which the disjoint
-// butterflies of a stage run, so the result is bit for bit that of the plain
-// loop order.  No FMA: this file is compiled with -ffp-contract=off.
+// tr = wr*cr - wi*ci and ti = wr*ci + wi*cr, and the twiddle factor w of
+// index m in a stage is the m-th value of the recurrence
+// w <- (w*alpha - ...) + w started at (1, 0).  The code below only chooses
+// the order of the disjoint butterflies of a stage, runs two or three stages
+// on the same points while they are in registers, splits the work between
+// threads and reruns the recurrence where it needs a value again, so the
+// result is bit for bit that of the plain loop order.  No FMA: this file is
+// compiled with -ffp-contract=off.
 
 namespace {
 
@@ -43,24 +48,215 @@ struct Twiddle {
     }
 };
 
-// A twiddle factor in the form the vector butterfly wants.
+// A twiddle factor as the vector butterfly wants it: (wr, wr) and (-wi, wi).
 struct TwiddleVec {
-    __m128d wr;      // (wr, wr)
-    __m128d wiSign;  // (-wi, wi)
-
-    explicit TwiddleVec(const Twiddle& w) : wr(_mm_set1_pd(w.wr)), wiSign(_mm_set_pd(w.wi, -w.wi)) {}
+    __m128d wr;
+    __m128d wiSign;
 };
 
-// One butterfly on the complex values at a and c.  (-wi)*ci added equals
+// One butterfly on two complex values in registers.  (-wi)*ci added equals
 // wi*ci subtracted exactly, so this is the scalar formula bit for bit.
-inline void butterfly(double* a, double* c, const TwiddleVec& w)
+inline void butterfly(__m128d& a, __m128d& c, const TwiddleVec& w)
 {
-    const __m128d cv = _mm_loadu_pd(c);
-    const __m128d cs = _mm_shuffle_pd(cv, cv, 1);
-    const __m128d t = _mm_add_pd(_mm_mul_pd(w.wr, cv), _mm_mul_pd(w.wiSign, cs));
-    const __m128d av = _mm_loadu_pd(a);
-    _mm_storeu_pd(c, _mm_sub_pd(av, t));
-    _mm_storeu_pd(a, _mm_add_pd(av, t));
+    const __m128d swapped = _mm_shuffle_pd(c, c, 1);
+    const __m128d t = _mm_add_pd(_mm_mul_pd(w.wr, c), _mm_mul_pd(w.wiSign, swapped));
+    c = _mm_sub_pd(a, t);
+    a = _mm_add_pd(a, t);
+}
+
+// S consecutive stages h, 2h, .. on the 2^S points p[k*stride] (stride in
+// doubles), k = 0 .. 2^S - 1, the points of index m + k*h of one block.
+// tw holds the twiddles of stage h at m; of stage 2h at m, m + h; of stage
+// 4h at m, m + h, m + 2h, m + 3h.  With `scale`, every result is multiplied
+// by *scale after its last butterfly, as the separate scaling pass would.
+template <int S>
+inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
+{
+    constexpr int points = 1 << S;
+    __m128d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; k += 2) butterfly(x[k], x[k + 1], tw[0]);
+    if constexpr (S >= 2) {
+        for (int k = 0; k < points; k += 4) {
+            butterfly(x[k], x[k + 2], tw[1]);
+            butterfly(x[k + 1], x[k + 3], tw[2]);
+        }
+    }
+    if constexpr (S >= 3) {
+        for (int k = 0; k < 4; ++k) butterfly(x[k], x[k + 4], tw[3 + k]);
+    }
+    if (scale)
+        for (int k = 0; k < points; ++k) x[k] = _mm_mul_pd(*scale, x[k]);
+    for (int k = 0; k < points; ++k) _mm_storeu_pd(p + k * stride, x[k]);
+}
+
+// The twiddle factors of S fused stages starting at h, for m = 0, 1, ...:
+// one recurrence per value needed, the later ones started ahead by h, 2h, 3h
+// steps of their stage's own recurrence.
+class FusedTwiddles {
+public:
+    FusedTwiddles(int direction, std::uint32_t h, int S) : stages(S)
+    {
+        int index = 0;
+        for (int j = 0; j < S; ++j) {
+            rotation[j] = stageRotation(direction, h << j);
+            for (std::uint32_t copy = 0; copy < (1u << j); ++copy, ++index)
+                for (std::uint32_t step = 0; step < copy * h; ++step) w[index].advance(rotation[j]);
+        }
+    }
+
+    void load(TwiddleVec* out) const
+    {
+        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {_mm_set1_pd(w[i].wr), _mm_set_pd(w[i].wi, -w[i].wi)};
+    }
+
+    void values(Twiddle* out) const
+    {
+        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = w[i];
+    }
+
+    void advance()
+    {
+        int index = 0;
+        for (int j = 0; j < stages; ++j)
+            for (int copy = 0; copy < (1 << j); ++copy, ++index) w[index].advance(rotation[j]);
+    }
+
+private:
+    int stages;
+    Rotation rotation[3];
+    Twiddle w[7];
+};
+
+// The stages of a dimension of length n, grouped: first log2(n) mod 3 stages
+// (if any), then threes.  Calls pass(h, S) for each group in order.
+template <class Pass>
+void forEachStageGroup(std::uint32_t n, Pass pass)
+{
+    int stagesLeft = 0;
+    while ((1u << stagesLeft) < n) ++stagesLeft;
+    std::uint32_t h = 1;
+    int S = stagesLeft % 3 != 0 ? stagesLeft % 3 : 3;
+    while (stagesLeft > 0) {
+        pass(h, S);
+        h <<= S;
+        stagesLeft -= S;
+        S = 3;
+    }
+}
+
+template <int S>
+void runGroup(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
+{
+    fusedStages<S>(base, stride, tw, scale);
+}
+
+using GroupKernel = void (*)(double*, std::size_t, const TwiddleVec*, const __m128d*);
+
+GroupKernel kernelFor(int S)
+{
+    return S == 1 ? runGroup<1> : S == 2 ? runGroup<2> : runGroup<3>;
+}
+
+// A strip of the strided pass: the group of points at base + t + k*stride
+// for every t in [t0, t1) (doubles, even).
+using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale,
+                             std::size_t t0, std::size_t t1);
+
+template <int S>
+void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale, std::size_t t0,
+               std::size_t t1)
+{
+    for (std::size_t t = t0; t < t1; t += 2) fusedStages<S>(base + t, stride, tw, scale);
+}
+
+// The same arithmetic on two complex values per 256-bit register, for
+// processors with AVX2 (checked at run time; the program runs on any x86-64).
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+struct TwiddleVec256 {
+    __m256d wr;
+    __m256d wiSign;
+};
+
+inline void butterfly256(__m256d& a, __m256d& c, const TwiddleVec256& w)
+{
+    const __m256d swapped = _mm256_permute_pd(c, 0x5);
+    const __m256d t = _mm256_add_pd(_mm256_mul_pd(w.wr, c), _mm256_mul_pd(w.wiSign, swapped));
+    c = _mm256_sub_pd(a, t);
+    a = _mm256_add_pd(a, t);
+}
+
+// S fused stages on 2^S pairs of complex values, each pair in one register;
+// the lanes may have twiddle factors of their own.
+template <int S>
+inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, const __m256d* scale)
+{
+    constexpr int points = 1 << S;
+    __m256d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm256_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; k += 2) butterfly256(x[k], x[k + 1], tw[0]);
+    if constexpr (S >= 2) {
+        for (int k = 0; k < points; k += 4) {
+            butterfly256(x[k], x[k + 2], tw[1]);
+            butterfly256(x[k + 1], x[k + 3], tw[2]);
+        }
+    }
+    if constexpr (S >= 3) {
+        for (int k = 0; k < 4; ++k) butterfly256(x[k], x[k + 4], tw[3 + k]);
+    }
+    if (scale)
+        for (int k = 0; k < points; ++k) x[k] = _mm256_mul_pd(*scale, x[k]);
+    for (int k = 0; k < points; ++k) _mm256_storeu_pd(p + k * stride, x[k]);
+}
+
+template <int S>
+void avx2Strip(double* base, std::size_t stride, const TwiddleVec* tw128, const __m128d* scale128, std::size_t t0,
+               std::size_t t1)
+{
+    TwiddleVec256 tw[7];
+    for (int i = 0; i < (1 << S) - 1; ++i)
+        tw[i] = {_mm256_broadcast_pd(&tw128[i].wr), _mm256_broadcast_pd(&tw128[i].wiSign)};
+    const __m256d scale = scale128 ? _mm256_broadcast_pd(scale128) : _mm256_set1_pd(1.0);
+    std::size_t t = t0;
+    for (; t + 4 <= t1; t += 4) avx2Points<S>(base + t, stride, tw, scale128 ? &scale : nullptr);
+    if (t < t1) fusedStages<S>(base + t, stride, tw128, scale128);
+}
+
+// A stage group of the contiguous pass with h >= 2 on sequences [g0, g1):
+// the lanes of a register hold the points of index m and m + 1.
+template <int S>
+void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
+                         FusedTwiddles& twiddles, const __m128d* scale128)
+{
+    const std::uint32_t span = h << S;
+    const __m256d scale = scale128 ? _mm256_broadcast_pd(scale128) : _mm256_set1_pd(1.0);
+    TwiddleVec256 tw[7];
+    for (std::uint32_t m = 0; m < h; m += 2) {
+        Twiddle first[7], second[7];
+        twiddles.values(first);
+        twiddles.advance();
+        twiddles.values(second);
+        twiddles.advance();
+        for (int i = 0; i < (1 << S) - 1; ++i)
+            tw[i] = {_mm256_set_pd(second[i].wr, second[i].wr, first[i].wr, first[i].wr),
+                     _mm256_set_pd(second[i].wi, -second[i].wi, first[i].wi, -first[i].wi)};
+        for (std::uint32_t g = g0; g < g1; ++g) {
+            double* seq = data + 2ull * n * g;
+            for (std::uint32_t b = 0; b < n; b += span) avx2Points<S>(seq + 2 * (b + m), 2 * h, tw, scale128 ? &scale : nullptr);
+        }
+    }
+}
+
+#pragma GCC pop_options
+
+bool useAvx2 = __builtin_cpu_supports("avx2");
+
+StripKernel stripKernelFor(int S)
+{
+    if (useAvx2) return S == 1 ? avx2Strip<1> : S == 2 ? avx2Strip<2> : avx2Strip<3>;
+    return S == 1 ? sse2Strip<1> : S == 2 ? sse2Strip<2> : sse2Strip<3>;
 }
 
 // Calls swap(j, rev(j)) for every j < rev(j), rev reversing the low log2(n) bits.
@@ -79,71 +275,130 @@ void forEachBitReversedPair(std::uint32_t n, Swap swap)
     }
 }
 
-// Transform along a contiguous dimension: `count` sequences of n complex
-// values, one after another.  Groups of sequences that fit in cache are
-// finished stage by stage, sharing one run of the recurrence per stage.
-void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int direction)
+void swapDoubles(double* a, double* b, std::size_t count)
 {
-    if (n < 2) return;
-    const std::uint32_t group = std::max<std::uint32_t>(1, std::min<std::uint32_t>(count, 16384 / n));
-    for (std::uint32_t g0 = 0; g0 < count; g0 += group) {
-        const std::uint32_t g1 = std::min(count, g0 + group);
-        for (std::uint32_t g = g0; g < g1; ++g) {
-            double* seq = data + 2ull * n * g;
-            forEachBitReversedPair(n, [seq](std::uint32_t j, std::uint32_t k) {
-                std::swap(seq[2 * j], seq[2 * k]);
-                std::swap(seq[2 * j + 1], seq[2 * k + 1]);
-            });
-        }
-        for (std::uint32_t h = 1; h < n; h *= 2) {
-            const Rotation rot = stageRotation(direction, h);
-            Twiddle w;
-            for (std::uint32_t m = 0; m < h; ++m) {
-                const TwiddleVec wv(w);
-                for (std::uint32_t g = g0; g < g1; ++g) {
-                    double* seq = data + 2ull * n * g;
-                    for (std::uint32_t a = m; a < n; a += 2 * h) butterfly(seq + 2 * a, seq + 2 * (a + h), wv);
-                }
-                w.advance(rot);
-            }
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        const double t = a[i];
+        a[i] = b[i];
+        b[i] = t;
     }
 }
 
+int configuredThreads = 0;  // 0: as many as the machine has
+
+// Runs body(part) for part = 0 .. parts - 1, on threads when parts > 1.
+template <class Body>
+void inParallel(int parts, Body body)
+{
+    if (parts <= 1) {
+        body(0);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(parts - 1));
+    for (int part = 1; part < parts; ++part) helpers.emplace_back(body, part);
+    body(0);
+    for (std::thread& t : helpers) t.join();
+}
+
+// How many threads a pass over `elements` complex values is worth.
+int threadsFor(std::size_t elements)
+{
+    if (elements < (1u << 15)) return 1;
+    int threads = configuredThreads;
+    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return std::min(threads, 64);
+}
+
+// Transform along a contiguous dimension: `count` sequences of n complex
+// values, one after another.  Each thread takes a share of the sequences and
+// finishes cache-sized groups of them one group at a time, running the
+// recurrence once per group and stage.
+void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int direction, const double* scale)
+{
+    if (n < 2) return;
+    const int parts = std::min<int>(threadsFor(std::size_t{n} * count), static_cast<int>(count));
+    const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    inParallel(parts, [&](int part) {
+        const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
+        const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
+        const std::uint32_t group = std::max<std::uint32_t>(1, 32768 / n);
+        for (std::uint32_t g0 = first; g0 < last; g0 += group) {
+            const std::uint32_t g1 = std::min(last, g0 + group);
+            for (std::uint32_t g = g0; g < g1; ++g) {
+                double* seq = data + 2ull * n * g;
+                forEachBitReversedPair(n, [seq](std::uint32_t j, std::uint32_t k) { swapDoubles(seq + 2 * j, seq + 2 * k, 2); });
+            }
+            forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                const std::uint32_t span = h << S;
+                const bool lastGroup = span == n;
+                const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
+                FusedTwiddles twiddles(direction, h, S);
+                if (useAvx2 && h >= 2) {
+                    if (S == 1) avx2ContiguousGroup<1>(data, n, g0, g1, h, twiddles, s);
+                    if (S == 2) avx2ContiguousGroup<2>(data, n, g0, g1, h, twiddles, s);
+                    if (S == 3) avx2ContiguousGroup<3>(data, n, g0, g1, h, twiddles, s);
+                    return;
+                }
+                const GroupKernel kernel = kernelFor(S);
+                TwiddleVec tw[7];
+                for (std::uint32_t m = 0; m < h; ++m) {
+                    twiddles.load(tw);
+                    for (std::uint32_t g = g0; g < g1; ++g) {
+                        double* seq = data + 2ull * n * g;
+                        for (std::uint32_t b = 0; b < n; b += span) kernel(seq + 2 * (b + m), 2 * h, tw, s);
+                    }
+                    twiddles.advance();
+                }
+            });
+        }
+    });
+}
+
 // Transform along a strided dimension: `count` blocks, each n lines of s
-// contiguous complex values; the inner loops run along the lines.
-void stridedPass(double* data, std::uint32_t n, std::uint32_t s, std::uint32_t count, int direction)
+// contiguous complex values.  Lines never interact within their columns'
+// transforms, so each thread takes a strip of columns through every stage;
+// the innermost loops run along the lines.
+void stridedPass(double* data, std::uint32_t n, std::uint32_t s, std::uint32_t count, int direction,
+                 const double* scale)
 {
     if (n < 2) return;
     const std::size_t line = 2ull * s;  // doubles per line
-    for (std::uint32_t q = 0; q < count; ++q) {
-        double* block = data + line * n * q;
-        forEachBitReversedPair(n, [block, line](std::uint32_t j, std::uint32_t k) {
-            std::swap_ranges(block + line * j, block + line * (j + 1), block + line * k);
-        });
-        for (std::uint32_t h = 1; h < n; h *= 2) {
-            const Rotation rot = stageRotation(direction, h);
-            Twiddle w;
-            for (std::uint32_t m = 0; m < h; ++m) {
-                const TwiddleVec wv(w);
-                for (std::uint32_t a = m; a < n; a += 2 * h) {
-                    double* pa = block + line * a;
-                    double* pc = block + line * (a + h);
-                    for (std::size_t t = 0; t < line; t += 2) butterfly(pa + t, pc + t, wv);
+    const int parts = std::min<int>(threadsFor(std::size_t{n} * s * count), static_cast<int>(s));
+    const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    inParallel(parts, [&](int part) {
+        const std::size_t t0 = 2 * (std::size_t{s} * part / parts);
+        const std::size_t t1 = 2 * (std::size_t{s} * (part + 1) / parts);
+        for (std::uint32_t q = 0; q < count; ++q) {
+            double* block = data + line * n * q;
+            forEachBitReversedPair(n, [&](std::uint32_t j, std::uint32_t k) {
+                swapDoubles(block + line * j + t0, block + line * k + t0, t1 - t0);
+            });
+            forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                const std::uint32_t span = h << S;
+                const __m128d* sv = span == n && scale ? &scaleVec : nullptr;
+                const StripKernel strip = stripKernelFor(S);
+                FusedTwiddles twiddles(direction, h, S);
+                TwiddleVec tw[7];
+                for (std::uint32_t m = 0; m < h; ++m) {
+                    twiddles.load(tw);
+                    for (std::uint32_t b = 0; b < n; b += span) {
+                        strip(block + line * (b + m), line * h, tw, sv, t0, t1);
+                    }
+                    twiddles.advance();
                 }
-                w.advance(rot);
-            }
+            });
         }
-    }
+    });
 }
 
 bool isPowerOfTwo(std::uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
-}  // namespace
-
-void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, int direction)
+// The transform proper; with `scale`, the last pass also multiplies every
+// value by *scale (when there is a last pass: all lengths 1 leave it undone).
+bool transform(double* data, const std::uint32_t* lengths, int dims, int direction, const double* scale)
 {
-    if (dims <= 0) return;
+    if (dims <= 0) return false;
     if (lengths == nullptr) throw std::invalid_argument("fourierTransformND: no lengths given");
     if (direction != 1 && direction != -1)
         throw std::invalid_argument("fourierTransformND: direction must be +1 or -1, not " +
@@ -159,25 +414,49 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
     }
     if (data == nullptr) throw std::invalid_argument("fourierTransformND: no data");
 
+    int lastPass = -1;
+    for (int k = dims - 1; k >= 0; --k)
+        if (lengths[k] > 1) lastPass = k;
+
     const auto N = static_cast<std::uint32_t>(total);
     std::uint32_t s = 1;
     for (int k = dims - 1; k >= 0; --k) {
         const std::uint32_t n = lengths[k];
         const std::uint32_t r = N / (n * s);
+        const double* passScale = k == lastPass ? scale : nullptr;
         if (s == 1)
-            contiguousPass(data, n, r, direction);
+            contiguousPass(data, n, r, direction, passScale);
         else
-            stridedPass(data, n, s, r, direction);
+            stridedPass(data, n, s, r, direction, passScale);
         s *= n;
     }
+    return lastPass >= 0;
+}
+
+}  // namespace
+
+void setTransformThreads(int threads) { configuredThreads = threads; }
+
+bool setTransformVectors(bool allowAvx2)
+{
+    useAvx2 = allowAvx2 && __builtin_cpu_supports("avx2");
+    return useAvx2;
+}
+
+void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, int direction)
+{
+    transform(data, lengths, dims, direction, nullptr);
 }
 
 void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction)
 {
     const std::uint32_t lengths[2] = {rows, cols};
-    fourierTransformND(data, lengths, 2, direction);
-    if (direction != 1) return;
+    if (direction != 1) {
+        transform(data, lengths, 2, direction, nullptr);
+        return;
+    }
     const double f = 1.0 / static_cast<std::uint32_t>(rows * cols);
+    if (transform(data, lengths, 2, direction, &f)) return;
     const std::size_t count = 2ull * rows * cols;
     for (std::size_t i = 0; i < count; ++i) data[i] = f * data[i];
 }

@@ -13,3 +13,11 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
 // The 2-D transform of a complex matrix of `rows` rows and `cols` complex
 // columns (the matrix's cols/2).  Direction +1 also divides by rows*cols.
 void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
+
+// How many threads the transform may use (0, the default: one per core).
+// The result does not depend on it.
+void setTransformThreads(int threads);
+
+// Whether the transform may use 256-bit AVX2 vectors where the processor has
+// them (the default); returns whether it will.  The result does not depend on it.
+bool setTransformVectors(bool allowAvx2);

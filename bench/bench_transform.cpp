@@ -25,6 +25,8 @@ std::vector<double> randomImage(int rows, int cols)
 void Transform(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
+    const int threads = static_cast<int>(state.range(1));
+    setTransformThreads(threads);
     const std::vector<double> image = randomImage(n, n);
     std::vector<double> work(image.size());
     for (auto _ : state) {
@@ -34,7 +36,7 @@ void Transform(benchmark::State& state)
         fourierTransform2D(work.data(), static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(n), 1);
         benchmark::DoNotOptimize(work.data());
     }
-    state.SetLabel("ours");
+    state.SetLabel("ours, " + std::to_string(threads) + " thread(s)");
 }
 
 void Fftw(benchmark::State& state)
@@ -59,7 +61,7 @@ void Fftw(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(Transform)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Transform)->Args({1024, 1})->Args({4096, 1})->Args({1024, 2})->Args({4096, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Fftw)->Args({1024, 1})->Args({4096, 1})->Args({1024, 2})->Args({4096, 2})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 

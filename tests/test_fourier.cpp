@@ -80,20 +80,35 @@ TEST(FourierTransform, MatchesNaiveDftOnRandomShapes)
         }
 }
 
+// Every code path: 1, 2 or 3 stages per group, contiguous and strided
+// passes, 128- and 256-bit vectors, one to three threads.
 TEST(FourierTransform, BitIdenticalToPlainLoopOrder)
 {
-    const std::vector<Shape> shapes = {{1, 1},   {1, 2},    {1, 1024}, {1024, 1}, {2, 2},  {4, 64},
-                                       {64, 4},  {128, 128}, {512, 128}, {128, 512}, {8, 2048}, {256, 1}};
+    const std::vector<Shape> shapes = {{1, 1},     {1, 2},     {2, 1},     {1, 1024}, {1024, 1},
+                                       {2, 2},     {4, 64},    {64, 4},    {8, 8},    {16, 32},
+                                       {256, 256}, {512, 128}, {128, 512}, {8, 4096}, {32768, 2},
+                                       {2, 32768}};
+    const bool haveAvx2 = setTransformVectors(true);
     unsigned seed = 100;
-    for (auto [R, C] : shapes)
-        for (int direction : {1, -1}) {
-            const auto input = randomArray(2ull * R * C, seed++);
-            auto ours = input, theirs = input;
-            fourierTransform2D(ours.data(), C, R, direction);
-            reference::fourierTransform2D(theirs.data(), C, R, direction);
-            ASSERT_EQ(0, std::memcmp(ours.data(), theirs.data(), ours.size() * sizeof(double)))
-                << R << " x " << C << " direction " << direction;
+    for (bool avx2 : {false, true}) {
+        if (avx2 && !haveAvx2) continue;
+        setTransformVectors(avx2);
+        for (int threads : {1, 2, 3}) {
+            setTransformThreads(threads);
+            for (auto [R, C] : shapes)
+                for (int direction : {1, -1}) {
+                    const auto input = randomArray(2ull * R * C, seed++);
+                    auto ours = input, theirs = input;
+                    fourierTransform2D(ours.data(), C, R, direction);
+                    reference::fourierTransform2D(theirs.data(), C, R, direction);
+                    ASSERT_EQ(0, std::memcmp(ours.data(), theirs.data(), ours.size() * sizeof(double)))
+                        << R << " x " << C << " direction " << direction << " threads " << threads
+                        << (avx2 ? " AVX2" : " SSE2");
+                }
         }
+    }
+    setTransformVectors(true);
+    setTransformThreads(0);
 }
 
 TEST(FourierTransform, BitIdenticalInThreeDimensions)
