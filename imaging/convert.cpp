@@ -9,22 +9,24 @@
 
 namespace {
 
-// Low eight bits of a floored value, as its two's-complement integer would
-// have them; 0 for values that are not numbers.
+// The low eight bits of floor(v) as an integer would have them, v >= 0;
+// 0 for values that are not numbers.
 std::uint8_t wrappedByte(double v)
 {
+    if (v >= 0 && v < 9.2e18) return static_cast<std::uint8_t>(static_cast<std::uint64_t>(v));
     if (!std::isfinite(v)) return 0;
-    double r = std::fmod(v, 256.0);
+    double r = std::fmod(std::floor(v), 256.0);
     if (r < 0) r += 256.0;
     return static_cast<std::uint8_t>(r);
 }
 
-// A floored value clamped to 255 (and, outside the contract, to 0 below).
+// floor(v) clamped to 255 (and, outside the contract, to 0 below).  For
+// v >= 0, floor is truncation.
 std::uint8_t saturatedByte(double v)
 {
-    if (v > 255.0) return 255;
-    if (!(v > 0.0)) return 0;
-    return static_cast<std::uint8_t>(v);
+    if (v >= 256.0) return 255;
+    if (v > 0.0) return static_cast<std::uint8_t>(static_cast<int>(v));
+    return 0;
 }
 
 }  // namespace
@@ -48,20 +50,16 @@ std::unique_ptr<matrix> bitmapToMatrix(TBitmap& bitmap)
     const int H = bitmap.GetHeight();
     const PaddedSize padded = paddedSize(W, H);
     const std::size_t PW = static_cast<std::size_t>(padded.width);
-    const std::size_t PH = static_cast<std::size_t>(padded.height);
 
-    // Two 32-bit integers (real, imaginary) per cell, all zero to begin with.
-    std::unique_ptr<std::uint32_t[]> buffer(new std::uint32_t[2 * PW * PH]());
-    std::uint32_t* cell = buffer.get();
+    // Zero everywhere, then the pixel bytes as real parts: the same values as
+    // going through a buffer of 32-bit integers, without the buffer.
+    auto result = std::make_unique<matrix>(padded.height, 2 * padded.width, nullptr);
     for (int i = 0; i < H; ++i) {
         const std::uint8_t* row = bitmap.GetScanline(i);
-        for (int j = 0; j < W; ++j) {
-            cell[0] = row[j];
-            cell += 2;
-        }
-        cell += 2 * (PW - static_cast<std::size_t>(W));
+        double* out = result->getData() + 2 * PW * static_cast<std::size_t>(i);
+        for (int j = 0; j < W; ++j) out[2 * j] = row[j];
     }
-    return std::make_unique<matrix>(padded.height, 2 * padded.width, buffer.get());
+    return result;
 }
 
 void renderSpectrum(TBitmap* bitmap, int mode, double scale, const matrix* spectrum)
@@ -85,10 +83,10 @@ void renderSpectrum(TBitmap* bitmap, int mode, double scale, const matrix* spect
             const double re = element[0];
             const double im = element[1];
             switch (mode) {
-            case 0: row[j] = wrappedByte(std::floor(std::fabs(re) * scale)); break;
-            case 1: row[j] = wrappedByte(std::floor(std::fabs(im) * scale)); break;
-            case 2: row[j] = saturatedByte(std::floor(std::sqrt(re * re + im * im) * scale)); break;
-            default: row[j] = saturatedByte(std::floor((re * re + im * im) * scale)); break;
+            case 0: row[j] = wrappedByte(std::fabs(re) * scale); break;
+            case 1: row[j] = wrappedByte(std::fabs(im) * scale); break;
+            case 2: row[j] = saturatedByte(std::sqrt(re * re + im * im) * scale); break;
+            default: row[j] = saturatedByte((re * re + im * im) * scale); break;
             }
         }
     }
