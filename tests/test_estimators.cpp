@@ -43,6 +43,15 @@ TEST(CountAbove, CountsStrictlyGreaterValues)
     EXPECT_EQ(countAbove(v, 2, 1, -5.0), 2.0);  // only the extent asked for
     EXPECT_EQ(countAbove(v, 0, 2, -5.0), 0.0);
     EXPECT_EQ(countAbove(v, -3, 2, -5.0), 0.0);
+
+    // Long runs, every remainder length, values equal to the threshold.
+    std::vector<double> many(1000);
+    for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<double>((i * 37) % 101);
+    for (int n : {7, 8, 9, 15, 16, 17, 999, 1000}) {
+        int expected = 0;
+        for (int i = 0; i < n; ++i) expected += many[static_cast<std::size_t>(i)] > 50.0;
+        EXPECT_EQ(countAbove(many.data(), n, 1, 50.0), expected) << n;
+    }
 }
 
 TEST(Estimators, WorkedExampleToTheLastDigit)
