@@ -34,6 +34,10 @@ public:
     // failure throws std::runtime_error naming the file and the reason, and
     // the bitmap stays as it was.
     void LoadFromFile(const std::string& path);
+    // The same from the bytes of a BMP file.  Before decoding, the header is
+    // checked against the bytes: sizes, bit depth, compression, palette and
+    // pixel data that the file really holds, and at most 2^27 - 1 pixels.
+    void LoadFromMemory(const void* data, std::size_t size);
     // Writes the bitmap as a BMP file; throws std::runtime_error on failure.
     void SaveToFile(const std::string& path) const;
 
