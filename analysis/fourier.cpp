@@ -172,8 +172,12 @@ void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const __m
 
 // The same arithmetic on two complex values per 256-bit register, for
 // processors with AVX2 (checked at run time; the program runs on any x86-64).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 struct TwiddleVec256 {
     __m256d wr;
@@ -249,7 +253,11 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
     }
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 bool useAvx2 = __builtin_cpu_supports("avx2");
 

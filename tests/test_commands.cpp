@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -226,4 +228,30 @@ TEST_F(Commands, ASlopeOfZeroShowsInfinity)
     form->currentSpectrum = std::make_unique<matrix>(1, 32, v.data());
     press(form->Metoda1);
     EXPECT_EQ(form->Edit1.GetText(), "-INF");
+}
+
+TEST_F(Commands, TheWindowKeepsWorkingAfterFilesItRefuses)
+{
+    const std::string good = writeGreyBmp(path("good.bmp"), 20, 12, [](int x, int y) { return (x * 31 + y * y * 7) % 256; });
+    std::string bytes;
+    {
+        std::ifstream in(good, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(path("cut.bmp"), std::ios::binary) << bytes.substr(0, bytes.size() - 40);
+    std::ofstream(path("nonsense.bmp"), std::ios::binary) << "BM" << std::string(200, '\x7f');
+    for (const char* bad : {"cut.bmp", "nonsense.bmp"}) {
+        ModalScript script;
+        script.chooseFile(path(bad)).acceptMessage();
+        press(form->Wczytaj, script);
+        ASSERT_EQ(script.messages.size(), 1u) << bad;
+        EXPECT_EQ(form->sourceBitmap, nullptr);
+    }
+    load(good);
+    press(form->PoliczFFT);
+    press(form->Metoda1);
+    press(form->Metoda2);
+    EXPECT_NE(form->Edit1.GetText(), "Edit1");
+    EXPECT_NE(form->Edit2.GetText(), "NAN");
+    EXPECT_EQ(logLines().size(), 4u);
 }

@@ -1,0 +1,25 @@
+// Writes the generated bitmap corpus into a folder, to seed the fuzzer.
+#include "bmp_corpus.h"
+
+#include <fstream>
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::cerr << "usage: make_seeds FOLDER\n";
+        return 2;
+    }
+    const std::string folder = argv[1];
+    int count = 0;
+    for (const corpus::Spec& s : corpus::valid()) {
+        std::ofstream(folder + "/" + s.name + ".bmp", std::ios::binary) << corpus::write(s);
+        ++count;
+    }
+    for (const corpus::Broken& b : corpus::malformed()) {
+        std::ofstream(folder + "/broken_" + b.name + ".bmp", std::ios::binary) << b.bytes;
+        ++count;
+    }
+    std::cout << count << " seed files in " << folder << "\n";
+    return 0;
+}
