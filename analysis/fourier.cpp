@@ -236,19 +236,26 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
 {
     const std::uint32_t span = h << S;
     const __m256d scale = scale128 ? _mm256_broadcast_pd(scale128) : _mm256_set1_pd(1.0);
-    TwiddleVec256 tw[7];
-    for (std::uint32_t m = 0; m < h; m += 2) {
-        Twiddle first[7], second[7];
-        twiddles.values(first);
-        twiddles.advance();
-        twiddles.values(second);
-        twiddles.advance();
-        for (int i = 0; i < (1 << S) - 1; ++i)
-            tw[i] = {_mm256_set_pd(second[i].wr, second[i].wr, first[i].wr, first[i].wr),
-                     _mm256_set_pd(second[i].wi, -second[i].wi, first[i].wi, -first[i].wi)};
+    // Four values of m at a time, one cache line of each point: the twiddles
+    // of the four are worked out once for all the sequences of the group.
+    const std::uint32_t chunk = h >= 4 ? 4 : 2;
+    TwiddleVec256 tw[2][7];
+    for (std::uint32_t m0 = 0; m0 < h; m0 += chunk) {
+        for (std::uint32_t pair = 0; pair < chunk / 2; ++pair) {
+            Twiddle first[7], second[7];
+            twiddles.values(first);
+            twiddles.advance();
+            twiddles.values(second);
+            twiddles.advance();
+            for (int i = 0; i < (1 << S) - 1; ++i)
+                tw[pair][i] = {_mm256_set_pd(second[i].wr, second[i].wr, first[i].wr, first[i].wr),
+                               _mm256_set_pd(second[i].wi, -second[i].wi, first[i].wi, -first[i].wi)};
+        }
         for (std::uint32_t g = g0; g < g1; ++g) {
             double* seq = data + 2ull * n * g;
-            for (std::uint32_t b = 0; b < n; b += span) avx2Points<S>(seq + 2 * (b + m), 2 * h, tw, scale128 ? &scale : nullptr);
+            for (std::uint32_t b = 0; b < n; b += span)
+                for (std::uint32_t pair = 0; pair < chunk / 2; ++pair)
+                    avx2Points<S>(seq + 2 * (b + m0 + 2 * pair), 2 * h, tw[pair], scale128 ? &scale : nullptr);
         }
     }
 }
