@@ -337,7 +337,7 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
     inParallel(parts, [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
-        const std::uint32_t group = std::max<std::uint32_t>(1, 32768 / n);
+        const std::uint32_t group = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
         for (std::uint32_t g0 = first; g0 < last; g0 += group) {
             const std::uint32_t g1 = std::min(last, g0 + group);
             for (std::uint32_t g = g0; g < g1; ++g) {
