@@ -30,7 +30,7 @@ struct Rgb {
     int r, g, b;
 };
 
-struct Spec {
+struct Layout {
     std::string name;
     int headerSize = 40;          // 12 core, 40 info, 108 V4, 124 V5
     int width = 5;
@@ -44,7 +44,7 @@ struct Spec {
     std::function<Rgb(int, int)> colour = [](int x, int y) { return Rgb{40 * x % 256, 70 * y % 256, (x * y * 30) % 256}; };
 };
 
-inline int paletteEntries(const Spec& s)
+inline int paletteEntries(const Layout& s)
 {
     return s.bpp > 8 ? 0 : (s.paletteSize >= 0 ? s.paletteSize : 1 << s.bpp);
 }
@@ -55,7 +55,7 @@ inline Rgb paletteColour(int i) { return Rgb{(i * 7 + 20) % 256, 255 - i % 256, 
 
 // RLE data for rows bottom-up: runs of equal indices, an absolute run where
 // three or more indices differ, EOL after each row, EOB at the end.
-inline Bytes rle(const Spec& s, int rows)
+inline Bytes rle(const Layout& s, int rows)
 {
     Bytes out;
     const bool four = s.compression == 2;
@@ -98,7 +98,7 @@ inline Bytes rle(const Spec& s, int rows)
     return out;
 }
 
-inline Bytes write(const Spec& s)
+inline Bytes write(const Layout& s)
 {
     const int rows = s.height < 0 ? -s.height : s.height;
     Bytes pixels;
@@ -173,13 +173,13 @@ inline Bytes write(const Spec& s)
 inline int nearestGrey(Rgb c) { return (c.r + c.g + c.b + 1) / 3; }
 
 // Every valid layout, small.
-inline std::vector<Spec> valid()
+inline std::vector<Layout> valid()
 {
-    std::vector<Spec> out;
+    std::vector<Layout> out;
     auto indexMod = [](int n) { return [n](int x, int y) { return (3 * x + 5 * y + x * y) % n; }; };
     for (int header : {12, 40, 108, 124})
         for (int bpp : {1, 4, 8, 24}) {
-            Spec s;
+            Layout s;
             s.name = "h" + std::to_string(header) + "_" + std::to_string(bpp) + "bit";
             s.headerSize = header;
             s.bpp = bpp;
@@ -189,7 +189,7 @@ inline std::vector<Spec> valid()
             out.push_back(s);
         }
     for (int bpp : {16, 32}) {
-        Spec s;
+        Layout s;
         s.name = "h40_" + std::to_string(bpp) + "bit";
         s.bpp = bpp;
         s.width = 6;
@@ -200,7 +200,7 @@ inline std::vector<Spec> valid()
     }
     for (int bpp : {1, 4, 8, 24})
         for (int width : {1, 3, 5, 13, 33}) {
-            Spec s;
+            Layout s;
             s.name = "width" + std::to_string(width) + "_" + std::to_string(bpp) + "bit";
             s.bpp = bpp;
             s.width = width;
@@ -209,7 +209,7 @@ inline std::vector<Spec> valid()
             out.push_back(s);
         }
     for (int bpp : {1, 8, 24}) {
-        Spec s;
+        Layout s;
         s.name = "topdown_" + std::to_string(bpp) + "bit";
         s.bpp = bpp;
         s.width = 9;
@@ -218,7 +218,7 @@ inline std::vector<Spec> valid()
         out.push_back(s);
     }
     {
-        Spec s;
+        Layout s;
         s.name = "shortpalette_8bit";
         s.paletteSize = 16;
         s.width = 10;
@@ -232,7 +232,7 @@ inline std::vector<Spec> valid()
         out.push_back(s);
     }
     for (int bpp : {4, 8}) {
-        Spec s;
+        Layout s;
         s.bpp = bpp;
         s.compression = bpp == 8 ? 1 : 2;
         s.width = 23;
@@ -256,47 +256,47 @@ struct Broken {
 inline std::vector<Broken> malformed()
 {
     std::vector<Broken> out;
-    Spec base;
+    Layout base;
     base.width = 6;
     base.height = 4;
     base.index = [](int x, int y) { return x + y; };
-    auto variant = [&](const std::string& name, std::function<void(Spec&)> change,
+    auto variant = [&](const std::string& name, std::function<void(Layout&)> change,
                        std::function<void(Bytes&)> patch = nullptr) {
-        Spec s = base;
+        Layout s = base;
         if (change) change(s);
         Bytes b = write(s);
         if (patch) patch(b);
         out.push_back({name, b});
     };
-    variant("width0", [](Spec&) {}, [](Bytes& b) { set32(b, 18, 0); });
-    variant("height0", [](Spec&) {}, [](Bytes& b) { set32(b, 22, 0); });
-    variant("negative_width", [](Spec&) {}, [](Bytes& b) { set32(b, 18, static_cast<std::uint32_t>(-6)); });
-    variant("huge_65535x65535", [](Spec&) {}, [](Bytes& b) {
+    variant("width0", [](Layout&) {}, [](Bytes& b) { set32(b, 18, 0); });
+    variant("height0", [](Layout&) {}, [](Bytes& b) { set32(b, 22, 0); });
+    variant("negative_width", [](Layout&) {}, [](Bytes& b) { set32(b, 18, static_cast<std::uint32_t>(-6)); });
+    variant("huge_65535x65535", [](Layout&) {}, [](Bytes& b) {
         set32(b, 18, 65535);
         set32(b, 22, 65535);
     });
-    variant("huge_2g_wide", [](Spec&) {}, [](Bytes& b) { set32(b, 18, 0x7fffffff); });
-    variant("most_negative_height", [](Spec&) {}, [](Bytes& b) { set32(b, 22, 0x80000000u); });
+    variant("huge_2g_wide", [](Layout&) {}, [](Bytes& b) { set32(b, 18, 0x7fffffff); });
+    variant("most_negative_height", [](Layout&) {}, [](Bytes& b) { set32(b, 22, 0x80000000u); });
     for (unsigned bpp : {0u, 2u, 7u, 12u, 64u, 65535u})
-        variant("bpp" + std::to_string(bpp), [](Spec&) {}, [bpp](Bytes& b) {
+        variant("bpp" + std::to_string(bpp), [](Layout&) {}, [bpp](Bytes& b) {
             b[28] = static_cast<char>(bpp & 0xff);
             b[29] = static_cast<char>(bpp >> 8);
         });
-    variant("palette_count_300", [](Spec&) {}, [](Bytes& b) { set32(b, 46, 300); });
-    variant("palette_past_end", [](Spec& s) { s.paletteSize = 4; }, [](Bytes& b) { set32(b, 46, 256); });
-    variant("pixels_past_end", [](Spec&) {}, [](Bytes& b) { set32(b, 10, static_cast<std::uint32_t>(b.size() + 10)); });
-    variant("pixels_inside_header", [](Spec&) {}, [](Bytes& b) { set32(b, 10, 20); });
-    variant("header_size_99", [](Spec&) {}, [](Bytes& b) { set32(b, 14, 99); });
-    variant("compression_png", [](Spec&) {}, [](Bytes& b) { set32(b, 30, 5); });
-    variant("rle8_on_4bit", [](Spec& s) {
+    variant("palette_count_300", [](Layout&) {}, [](Bytes& b) { set32(b, 46, 300); });
+    variant("palette_past_end", [](Layout& s) { s.paletteSize = 4; }, [](Bytes& b) { set32(b, 46, 256); });
+    variant("pixels_past_end", [](Layout&) {}, [](Bytes& b) { set32(b, 10, static_cast<std::uint32_t>(b.size() + 10)); });
+    variant("pixels_inside_header", [](Layout&) {}, [](Bytes& b) { set32(b, 10, 20); });
+    variant("header_size_99", [](Layout&) {}, [](Bytes& b) { set32(b, 14, 99); });
+    variant("compression_png", [](Layout&) {}, [](Bytes& b) { set32(b, 30, 5); });
+    variant("rle8_on_4bit", [](Layout& s) {
         s.bpp = 4;
         s.compression = 2;
     }, [](Bytes& b) { set32(b, 30, 1); });
-    variant("not_bmp", [](Spec&) {}, [](Bytes& b) { b[0] = 'P'; });
-    variant("taller_than_data", [](Spec&) {}, [](Bytes& b) { set32(b, 22, 40); });
+    variant("not_bmp", [](Layout&) {}, [](Bytes& b) { b[0] = 'P'; });
+    variant("taller_than_data", [](Layout&) {}, [](Bytes& b) { set32(b, 22, 40); });
     // RLE streams that break their bounds.
     auto rleFile = [&](const std::string& name, const Bytes& stream, int bpp = 8) {
-        Spec s = base;
+        Layout s = base;
         s.bpp = bpp;
         s.compression = bpp == 8 ? 1 : 2;
         Bytes b = write(s);

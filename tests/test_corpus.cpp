@@ -39,7 +39,7 @@ void expectRefused(const corpus::Bytes& file, const std::string& name)
 
 TEST(Corpus, EveryValidLayoutArrivesAsItsGreyLevels)
 {
-    for (const corpus::Spec& s : corpus::valid()) {
+    for (const corpus::Layout& s : corpus::valid()) {
         SCOPED_TRACE(s.name);
         const std::vector<int> levels = analysedLevels(corpus::write(s));
         const int rows = std::abs(s.height);
@@ -54,7 +54,7 @@ TEST(Corpus, EveryValidLayoutArrivesAsItsGreyLevels)
 
 TEST(Corpus, EveryValidLayoutGoesThroughTheWholeAnalysis)
 {
-    for (const corpus::Spec& s : corpus::valid()) {
+    for (const corpus::Layout& s : corpus::valid()) {
         const corpus::Bytes file = corpus::write(s);
         TBitmap b;
         b.LoadFromMemory(file.data(), file.size());
@@ -69,7 +69,7 @@ TEST(Corpus, EveryValidLayoutGoesThroughTheWholeAnalysis)
 
 TEST(Corpus, RleSkippedPixelsAreZero)
 {
-    corpus::Spec s;
+    corpus::Layout s;
     s.bpp = 8;
     s.compression = 1;
     s.width = 8;
@@ -93,13 +93,13 @@ TEST(Corpus, MalformedFilesAreRefusedWithAReason)
 // A file cut anywhere either is refused or loads exactly as the whole file.
 TEST(Corpus, FilesCutShortAnywhere)
 {
-    std::vector<corpus::Spec> specs;
-    for (const corpus::Spec& s : corpus::valid())
+    std::vector<corpus::Layout> specs;
+    for (const corpus::Layout& s : corpus::valid())
         if (s.name == "h40_24bit" || s.name == "h12_4bit" || s.name == "shortpalette_8bit" ||
             s.name == "rle8_mixed" || s.name == "rle4_mixed" || s.name == "h124_1bit" || s.name == "h40_16bit")
             specs.push_back(s);
     ASSERT_EQ(specs.size(), 7u);
-    for (const corpus::Spec& s : specs) {
+    for (const corpus::Layout& s : specs) {
         const corpus::Bytes whole = corpus::write(s);
         const std::vector<int> full = analysedLevels(whole);
         for (std::size_t cut = 0; cut < whole.size(); ++cut) {
@@ -117,7 +117,7 @@ TEST(Corpus, FilesCutShortAnywhere)
 
 TEST(Corpus, TheLargestImagesLoadAndTheNextSizeIsRefused)
 {
-    corpus::Spec s;
+    corpus::Layout s;
     s.width = 8192;
     s.height = 8192;
     s.index = [](int x, int y) {  // a hash: noise with power at every frequency
@@ -137,7 +137,7 @@ TEST(Corpus, TheLargestImagesLoadAndTheNextSizeIsRefused)
     EXPECT_TRUE(std::isfinite(d)) << failure;
 
     // 16384 x 8192 pixels: refused from the header alone.
-    corpus::Bytes tooLarge = corpus::write(corpus::Spec{});
+    corpus::Bytes tooLarge = corpus::write(corpus::Layout{});
     corpus::set32(tooLarge, 18, 16384);
     corpus::set32(tooLarge, 22, 8192);
     expectRefused(tooLarge, "16384 x 8192");

@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     }
     const std::string folder = argv[1];
     int count = 0;
-    for (const corpus::Spec& s : corpus::valid()) {
+    for (const corpus::Layout& s : corpus::valid()) {
         std::ofstream(folder + "/" + s.name + ".bmp", std::ios::binary) << corpus::write(s);
         ++count;
     }
