@@ -35,19 +35,6 @@ Rotation stageRotation(int direction, std::uint32_t h)
     return {-2.0 * sigma * sigma, std::sin(theta)};
 }
 
-struct Twiddle {
-    double wr = 1.0;
-    double wi = 0.0;
-
-    void advance(const Rotation& r)
-    {
-        const double nr = (wr * r.alpha - wi * r.beta) + wr;
-        const double ni = (wi * r.alpha + wr * r.beta) + wi;
-        wr = nr;
-        wi = ni;
-    }
-};
-
 // A twiddle factor as the vector butterfly wants it: (wr, wr) and (-wi, wi).
 struct TwiddleVec {
     __m128d wr;
@@ -92,40 +79,54 @@ inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, con
 
 // The twiddle factors of S fused stages starting at h, for m = 0, 1, ...:
 // one recurrence per value needed, the later ones started ahead by h, 2h, 3h
-// steps of their stage's own recurrence.
+// steps of their stage's own recurrence.  Each runs on (wr, wi) in one
+// register: (wr*alpha + wi*(-beta)) + wr and (wi*alpha + wr*beta) + wi are
+// the scalar recurrence's operations exactly.
 class FusedTwiddles {
 public:
     FusedTwiddles(int direction, std::uint32_t h, int S) : stages(S)
     {
         int index = 0;
         for (int j = 0; j < S; ++j) {
-            rotation[j] = stageRotation(direction, h << j);
-            for (std::uint32_t copy = 0; copy < (1u << j); ++copy, ++index)
-                for (std::uint32_t step = 0; step < copy * h; ++step) w[index].advance(rotation[j]);
+            const Rotation r = stageRotation(direction, h << j);
+            alpha[j] = _mm_set1_pd(r.alpha);
+            betaSign[j] = _mm_set_pd(r.beta, -r.beta);
+            for (std::uint32_t copy = 0; copy < (1u << j); ++copy, ++index) {
+                w[index] = _mm_set_pd(0.0, 1.0);
+                for (std::uint32_t step = 0; step < copy * h; ++step) w[index] = next(w[index], j);
+            }
         }
     }
 
     void load(TwiddleVec* out) const
     {
-        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {_mm_set1_pd(w[i].wr), _mm_set_pd(w[i].wi, -w[i].wi)};
+        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {_mm_unpacklo_pd(w[i], w[i]), wiSign(w[i])};
     }
 
-    void values(Twiddle* out) const
-    {
-        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = w[i];
-    }
+    // (wr, wi) of each value.
+    const __m128d* values() const { return w; }
 
     void advance()
     {
         int index = 0;
         for (int j = 0; j < stages; ++j)
-            for (int copy = 0; copy < (1 << j); ++copy, ++index) w[index].advance(rotation[j]);
+            for (int copy = 0; copy < (1 << j); ++copy, ++index) w[index] = next(w[index], j);
     }
 
+    // (-wi, wi) of a value.
+    static __m128d wiSign(__m128d v) { return _mm_mul_pd(_mm_unpackhi_pd(v, v), _mm_set_pd(1.0, -1.0)); }
+
 private:
+    __m128d next(__m128d v, int stage) const
+    {
+        const __m128d swapped = _mm_shuffle_pd(v, v, 1);
+        return _mm_add_pd(_mm_add_pd(_mm_mul_pd(v, alpha[stage]), _mm_mul_pd(swapped, betaSign[stage])), v);
+    }
+
     int stages;
-    Rotation rotation[3];
-    Twiddle w[7];
+    __m128d alpha[3];
+    __m128d betaSign[3];
+    __m128d w[7];
 };
 
 // The stages of a dimension of length n, grouped: first log2(n) mod 3 stages
@@ -242,14 +243,14 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
     TwiddleVec256 tw[2][7];
     for (std::uint32_t m0 = 0; m0 < h; m0 += chunk) {
         for (std::uint32_t pair = 0; pair < chunk / 2; ++pair) {
-            Twiddle first[7], second[7];
-            twiddles.values(first);
+            __m128d first[7];
+            for (int i = 0; i < (1 << S) - 1; ++i) first[i] = twiddles.values()[i];
             twiddles.advance();
-            twiddles.values(second);
-            twiddles.advance();
+            const __m128d* second = twiddles.values();
             for (int i = 0; i < (1 << S) - 1; ++i)
-                tw[pair][i] = {_mm256_set_pd(second[i].wr, second[i].wr, first[i].wr, first[i].wr),
-                               _mm256_set_pd(second[i].wi, -second[i].wi, first[i].wi, -first[i].wi)};
+                tw[pair][i] = {_mm256_set_m128d(_mm_unpacklo_pd(second[i], second[i]), _mm_unpacklo_pd(first[i], first[i])),
+                               _mm256_set_m128d(FusedTwiddles::wiSign(second[i]), FusedTwiddles::wiSign(first[i]))};
+            twiddles.advance();
         }
         for (std::uint32_t g = g0; g < g1; ++g) {
             double* seq = data + 2ull * n * g;

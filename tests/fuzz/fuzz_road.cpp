@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     bitmap.SetPalette(makeGreyPalette());
     // Keep each input quick; the size limits have tests of their own.
-    if (static_cast<long long>(bitmap.GetWidth()) * bitmap.GetHeight() > (1 << 18)) return 0;
+    if (static_cast<long long>(bitmap.GetWidth()) * bitmap.GetHeight() > (1 << 14)) return 0;
 
     const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
     TBitmap shown;
