@@ -256,7 +256,6 @@ struct TBitmap::Impl {
     int height = 0;
     bool eightBit = false;  // pf8bit asked for on a bitmap without pixels yet
     HPALETTE palette;
-    unsigned revision = 0;
 
     void applyPalette()
     {
@@ -265,7 +264,6 @@ struct TBitmap::Impl {
 
     void reshape()
     {
-        ++revision;
         if (width == 0 || height == 0) {
             image = QImage();
             return;
@@ -339,7 +337,6 @@ void TBitmap::LoadFromMemory(const void* data, std::size_t size)
     d->height = loaded.height();
     d->eightBit = loaded.format() == QImage::Format_Indexed8;
     d->image = std::move(loaded);
-    ++d->revision;
 }
 
 void TBitmap::SaveToFile(const std::string& path) const
@@ -360,7 +357,6 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     if (converted.colorCount() == 0) converted.setColorTable(QList<QRgb>(256, qRgb(0, 0, 0)));
     d->image = std::move(converted);
     d->applyPalette();
-    ++d->revision;
 }
 
 TPixelFormat TBitmap::GetPixelFormat() const
@@ -382,7 +378,6 @@ void TBitmap::SetPalette(HPALETTE palette)
 {
     d->palette = std::move(palette);
     d->applyPalette();
-    ++d->revision;
 }
 
 const TPalette* TBitmap::GetPalette() const { return d->palette.get(); }
@@ -411,12 +406,9 @@ std::uint8_t* TBitmap::GetScanline(int row)
     if (row < 0 || row >= d->height || d->image.isNull())
         throw std::out_of_range("TBitmap: row " + std::to_string(row) + " outside a bitmap of " +
                                 std::to_string(d->height) + " rows");
-    ++d->revision;
     return d->image.scanLine(row);
 }
 
 bool TBitmap::Empty() const { return d->image.isNull(); }
-unsigned TBitmap::Revision() const { return d->revision; }
 
 QImage displayImage(const TBitmap& bitmap) { return bitmap.impl().image; }
-const QImage& storedImage(const TBitmap& bitmap) { return bitmap.impl().image; }

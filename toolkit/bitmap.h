@@ -64,8 +64,6 @@ public:
     std::uint8_t* GetScanline(int row);
 
     bool Empty() const;
-    // Counts changes, so that a picture knows when to repaint.
-    unsigned Revision() const;
 
     struct Impl;
     Impl& impl() const { return *d; }

@@ -7,5 +7,3 @@
 
 // The image as it is to be shown: palette images with their palette applied.
 QImage displayImage(const TBitmap& bitmap);
-// The image exactly as stored (tests and the batch tool write it out).
-const QImage& storedImage(const TBitmap& bitmap);

@@ -126,7 +126,6 @@ public:
     ~TImage() override;
     // The picture's bitmap, created empty if there is none.
     TBitmap& GetBitmap();
-    bool HasBitmap() const { return bitmap != nullptr; }
     void Refresh();
 
 private:
