@@ -146,19 +146,6 @@ void forEachStageGroup(std::uint32_t n, Pass pass)
     }
 }
 
-template <int S>
-void runGroup(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
-{
-    fusedStages<S>(base, stride, tw, scale);
-}
-
-using GroupKernel = void (*)(double*, std::size_t, const TwiddleVec*, const __m128d*);
-
-GroupKernel kernelFor(int S)
-{
-    return S == 1 ? runGroup<1> : S == 2 ? runGroup<2> : runGroup<3>;
-}
-
 // A strip of the strided pass: the group of points at base + t + k*stride
 // for every t in [t0, t1) (doubles, even).
 using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale,
@@ -269,10 +256,12 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
 
 bool useAvx2 = __builtin_cpu_supports("avx2");
 
+StripKernel sse2StripFor(int S) { return S == 1 ? sse2Strip<1> : S == 2 ? sse2Strip<2> : sse2Strip<3>; }
+
 StripKernel stripKernelFor(int S)
 {
     if (useAvx2) return S == 1 ? avx2Strip<1> : S == 2 ? avx2Strip<2> : avx2Strip<3>;
-    return S == 1 ? sse2Strip<1> : S == 2 ? sse2Strip<2> : sse2Strip<3>;
+    return sse2StripFor(S);
 }
 
 // Calls swap(j, rev(j)) for every j < rev(j), rev reversing the low log2(n) bits.
@@ -356,13 +345,14 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
                     if (S == 3) avx2ContiguousGroup<3>(data, n, g0, g1, h, twiddles, s);
                     return;
                 }
-                const GroupKernel kernel = kernelFor(S);
+                // One complex value per point: a strip of width one.
+                const StripKernel strip = sse2StripFor(S);
                 TwiddleVec tw[7];
                 for (std::uint32_t m = 0; m < h; ++m) {
                     twiddles.load(tw);
                     for (std::uint32_t g = g0; g < g1; ++g) {
                         double* seq = data + 2ull * n * g;
-                        for (std::uint32_t b = 0; b < n; b += span) kernel(seq + 2 * (b + m), 2 * h, tw, s);
+                        for (std::uint32_t b = 0; b < n; b += span) strip(seq + 2 * (b + m), 2 * h, tw, s, 0, 2);
                     }
                     twiddles.advance();
                 }

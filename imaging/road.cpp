@@ -11,6 +11,8 @@ void loadGreyBitmap(TBitmap& bitmap, const std::string& path)
 
 std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap)
 {
+    // Refuse an oversized picture before the conversion switches it to 8 bits
+    // (bitmapToMatrix checks again, for its other callers).
     paddedSize(bitmap.GetWidth(), bitmap.GetHeight());
     std::unique_ptr<matrix> spectrum = bitmapToMatrix(bitmap);
     fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),

@@ -12,7 +12,9 @@
 #include <QTimer>
 
 #include <deque>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,13 @@ private:
     QTimer timer;
     std::deque<std::function<bool(QWidget*)>> answers;
 };
+
+// The whole content of a file, as bytes.
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // A grey-level 8-bit BMP written with Qt: pixel (x, y) = pixel(x, y).
 inline std::string writeGreyBmp(const std::string& path, int width, int height,

@@ -233,11 +233,7 @@ TEST_F(Commands, ASlopeOfZeroShowsInfinity)
 TEST_F(Commands, TheWindowKeepsWorkingAfterFilesItRefuses)
 {
     const std::string good = writeGreyBmp(path("good.bmp"), 20, 12, [](int x, int y) { return (x * 31 + y * y * 7) % 256; });
-    std::string bytes;
-    {
-        std::ifstream in(good, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string bytes = readFile(good);
     std::ofstream(path("cut.bmp"), std::ios::binary) << bytes.substr(0, bytes.size() - 40);
     std::ofstream(path("nonsense.bmp"), std::ios::binary) << "BM" << std::string(200, '\x7f');
     for (const char* bad : {"cut.bmp", "nonsense.bmp"}) {

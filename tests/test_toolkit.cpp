@@ -1,3 +1,4 @@
+#include "gui_support.h"
 #include "imaging/palette.h"
 #include "toolkit/bitmap_qt.h"
 #include "toolkit/controls.h"
@@ -11,7 +12,6 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <sstream>
 
 TEST(NumberText, GeneralFormatWithFifteenDigits)
 {
@@ -79,18 +79,6 @@ TEST(Bitmap, TrueColourBecomesTheNearestGrey)
     EXPECT_EQ(row[2], 200);
 }
 
-namespace {
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
-
 TEST(LogFile, FailedSavesLeaveTheOldFileIntact)
 {
     QTemporaryDir dir;
@@ -102,7 +90,7 @@ TEST(LogFile, FailedSavesLeaveTheOldFileIntact)
     EXPECT_THROW(lines.SaveToFile(dir.path().toStdString()), std::runtime_error);  // a directory
     EXPECT_THROW(lines.SaveToFile("/dev/full"), std::runtime_error);
     EXPECT_THROW(lines.SaveToFile((dir.path() + "/missing/log.txt").toStdString()), std::runtime_error);
-    EXPECT_EQ(readAll(target), "old log\n");
+    EXPECT_EQ(readFile(target), "old log\n");
     lines.SaveToFile(target);
-    EXPECT_EQ(readAll(target), "Memo1\nsecond\n");
+    EXPECT_EQ(readFile(target), "Memo1\nsecond\n");
 }

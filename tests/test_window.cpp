@@ -13,7 +13,6 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -51,14 +50,6 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<TForm1> form;
 };
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 }  // namespace
 
@@ -207,7 +198,7 @@ TEST_F(Window, CloseWithConfirmSavesTheLog)
     ModalScript script;
     script.chooseFile(path("log.txt"));
     press(form->Zamknij, script);
-    EXPECT_EQ(fileText(path("log.txt")), "Memo1\n" + loaded + "\nzażółć\n");
+    EXPECT_EQ(readFile(path("log.txt")), "Memo1\n" + loaded + "\nzażółć\n");
     EXPECT_FALSE(form->widget()->isVisible());
 }
 
