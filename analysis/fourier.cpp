@@ -106,6 +106,11 @@ public:
     // (wr, wi) of each value.
     const __m128d* values() const { return w; }
 
+    // The stage of value i, and that stage's alpha and (-beta, beta).
+    static int stageOf(int i) { return i == 0 ? 0 : i < 3 ? 1 : 2; }
+    __m128d alphaOf(int stage) const { return alpha[stage]; }
+    __m128d betaSignOf(int stage) const { return betaSign[stage]; }
+
     void advance()
     {
         int index = 0;
@@ -129,21 +134,29 @@ private:
     __m128d w[7];
 };
 
-// The stages of a dimension of length n, grouped: first log2(n) mod 3 stages
-// (if any), then threes.  Calls pass(h, S) for each group in order.
+// The stages of a dimension of length n, grouped in threes from the first;
+// the last group has the one or two stages left over.  Calls pass(h, S) for
+// each group in order.
 template <class Pass>
 void forEachStageGroup(std::uint32_t n, Pass pass)
 {
     int stagesLeft = 0;
     while ((1u << stagesLeft) < n) ++stagesLeft;
-    std::uint32_t h = 1;
-    int S = stagesLeft % 3 != 0 ? stagesLeft % 3 : 3;
-    while (stagesLeft > 0) {
+    for (std::uint32_t h = 1; stagesLeft > 0; stagesLeft -= 3) {
+        const int S = std::min(stagesLeft, 3);
         pass(h, S);
         h <<= S;
-        stagesLeft -= S;
-        S = 3;
     }
+}
+
+// The low `bits` bits of x in reverse order.
+inline std::uint32_t reverseBits(std::uint32_t x, int bits)
+{
+    if (bits == 0) return 0;
+    x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    x = ((x >> 4) & 0x0f0f0f0fu) | ((x & 0x0f0f0f0fu) << 4);
+    return __builtin_bswap32(x) >> (32 - bits);
 }
 
 // A strip of the strided pass: the group of points at base + t + k*stride
@@ -254,13 +267,207 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
 #pragma GCC pop_options
 #endif
 
-bool useAvx2 = __builtin_cpu_supports("avx2");
+// Four complex values per 512-bit register, for processors with AVX-512F
+// and DQ (checked at run time).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq")
+// GCC 12's own AVX-512 headers start some results from a self-initialised
+// "undefined" register, which its uninitialised-use warning reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+struct TwiddleVec512 {
+    __m512d wr;
+    __m512d wiSign;
+};
+
+inline void butterfly512(__m512d& a, __m512d& c, const TwiddleVec512& w)
+{
+    const __m512d swapped = _mm512_permute_pd(c, 0x55);
+    const __m512d t = _mm512_add_pd(_mm512_mul_pd(w.wr, c), _mm512_mul_pd(w.wiSign, swapped));
+    c = _mm512_sub_pd(a, t);
+    a = _mm512_add_pd(a, t);
+}
+
+template <int S>
+inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw, const __m512d* scale)
+{
+    constexpr int points = 1 << S;
+    __m512d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm512_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; k += 2) butterfly512(x[k], x[k + 1], tw[0]);
+    if constexpr (S >= 2) {
+        for (int k = 0; k < points; k += 4) {
+            butterfly512(x[k], x[k + 2], tw[1]);
+            butterfly512(x[k + 1], x[k + 3], tw[2]);
+        }
+    }
+    if constexpr (S >= 3) {
+        for (int k = 0; k < 4; ++k) butterfly512(x[k], x[k + 4], tw[3 + k]);
+    }
+    if (scale)
+        for (int k = 0; k < points; ++k) x[k] = _mm512_mul_pd(*scale, x[k]);
+    for (int k = 0; k < points; ++k) _mm512_storeu_pd(p + k * stride, x[k]);
+}
+
+template <int S>
+void avx512Strip(double* base, std::size_t stride, const TwiddleVec* tw128, const __m128d* scale128, std::size_t t0,
+                 std::size_t t1)
+{
+    TwiddleVec512 tw[7];
+    for (int i = 0; i < (1 << S) - 1; ++i)
+        tw[i] = {_mm512_broadcast_f64x2(tw128[i].wr), _mm512_broadcast_f64x2(tw128[i].wiSign)};
+    const __m512d scale = _mm512_broadcast_f64x2(scale128 ? *scale128 : _mm_set1_pd(1.0));
+    std::size_t t = t0;
+    for (; t + 8 <= t1; t += 8) avx512Points<S>(base + t, stride, tw, scale128 ? &scale : nullptr);
+    for (; t < t1; t += 2) fusedStages<S>(base + t, stride, tw128, scale128);
+}
+
+// A stage group of the contiguous pass with h >= 4 on sequences [g0, g1):
+// the lanes of a register hold the points of index m .. m + 3, one cache
+// line.  Lane l of each twiddle register runs its own copy of the scalar
+// recurrence, started l steps ahead, so every lane sees the exact value.
+template <int S>
+void avx512ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
+                           FusedTwiddles& twiddles, const __m128d* scale128)
+{
+    constexpr int values = (1 << S) - 1;
+    const std::uint32_t span = h << S;
+    const __m512d scale = _mm512_broadcast_f64x2(scale128 ? *scale128 : _mm_set1_pd(1.0));
+    __m128d lanes[4][7];
+    for (int l = 0; l < 4; ++l) {
+        for (int i = 0; i < values; ++i) lanes[l][i] = twiddles.values()[i];
+        twiddles.advance();
+    }
+    __m512d w[7], alpha[7], betaSign[7];
+    for (int i = 0; i < values; ++i) {
+        w[i] = _mm512_insertf64x2(
+            _mm512_insertf64x2(_mm512_insertf64x2(_mm512_castpd128_pd512(lanes[0][i]), lanes[1][i], 1), lanes[2][i], 2),
+            lanes[3][i], 3);
+        alpha[i] = _mm512_broadcast_f64x2(twiddles.alphaOf(FusedTwiddles::stageOf(i)));
+        betaSign[i] = _mm512_broadcast_f64x2(twiddles.betaSignOf(FusedTwiddles::stageOf(i)));
+    }
+    const __m512d sign = _mm512_broadcast_f64x2(_mm_set_pd(1.0, -1.0));
+    for (std::uint32_t m0 = 0; m0 < h; m0 += 4) {
+        TwiddleVec512 tw[7];
+        for (int i = 0; i < values; ++i)
+            tw[i] = {_mm512_unpacklo_pd(w[i], w[i]), _mm512_mul_pd(_mm512_unpackhi_pd(w[i], w[i]), sign)};
+        for (std::uint32_t g = g0; g < g1; ++g) {
+            double* seq = data + 2ull * n * g;
+            for (std::uint32_t b = 0; b < n; b += span)
+                avx512Points<S>(seq + 2 * (b + m0), 2 * h, tw, scale128 ? &scale : nullptr);
+        }
+        for (int step = 0; step < 4; ++step)
+            for (int i = 0; i < values; ++i) {
+                const __m512d swapped = _mm512_permute_pd(w[i], 0x55);
+                w[i] = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(w[i], alpha[i]), _mm512_mul_pd(swapped, betaSign[i])),
+                                     w[i]);
+            }
+    }
+}
+
+
+// Bit reversal fused with the first three stages, for a sequence of n >= 64
+// values.  Write a position as (A, X, B): A its top three bits, B its low
+// three, X those between.  Reversal sends (A, X, B) to (rev B, rev X, rev A),
+// so the tile of X (rows A, each 8 neighbours B, rows n/8 apart) holds
+// exactly the inputs of the first three stages' blocks in the tile of rev X:
+// block (A, rev X) takes column rev A of tile X, row rev k as its point k.
+// Tiles X and rev X are read whole, then each one's butterflies are written
+// into the other, so every block gets the values the separate reversal
+// would have given it.
+
+// The first three stages on tile rows r (rows A', columns B' in two halves)
+// and the results stored as rows of the tile at `dest` (rows `rowStride`
+// doubles apart).  Lanes hold columns; a 4 x 4 transpose of complex values
+// turns them back into rows.
+inline void avx512TileStages(const __m512d (&r)[8][2], double* dest, std::size_t rowStride, const TwiddleVec512* tw)
+{
+    constexpr int rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    for (int half = 0; half < 2; ++half) {
+        __m512d x[8];
+        for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][half];
+        for (int k = 0; k < 8; k += 2) butterfly512(x[k], x[k + 1], tw[0]);
+        for (int k = 0; k < 8; k += 4) {
+            butterfly512(x[k], x[k + 2], tw[1]);
+            butterfly512(x[k + 1], x[k + 3], tw[2]);
+        }
+        for (int k = 0; k < 4; ++k) butterfly512(x[k], x[k + 4], tw[3 + k]);
+        // Lane l of x[k] is point k of the block in row rev3(4*half + l).
+        for (int quarter = 0; quarter < 2; ++quarter) {
+            const __m512d* q = x + 4 * quarter;
+            const __m512d t0 = _mm512_shuffle_f64x2(q[0], q[1], 0x44);
+            const __m512d t1 = _mm512_shuffle_f64x2(q[0], q[1], 0xEE);
+            const __m512d t2 = _mm512_shuffle_f64x2(q[2], q[3], 0x44);
+            const __m512d t3 = _mm512_shuffle_f64x2(q[2], q[3], 0xEE);
+            const __m512d rows[4] = {_mm512_shuffle_f64x2(t0, t2, 0x88), _mm512_shuffle_f64x2(t0, t2, 0xDD),
+                                     _mm512_shuffle_f64x2(t1, t3, 0x88), _mm512_shuffle_f64x2(t1, t3, 0xDD)};
+            for (int l = 0; l < 4; ++l)
+                _mm512_storeu_pd(dest + rev3[4 * half + l] * rowStride + 8 * quarter, rows[l]);
+        }
+    }
+}
+
+void avx512ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw128)
+{
+    TwiddleVec512 tw[7];
+    for (int i = 0; i < 7; ++i)
+        tw[i] = {_mm512_broadcast_f64x2(tw128[i].wr), _mm512_broadcast_f64x2(tw128[i].wiSign)};
+    int bits = 0;
+    while ((64u << bits) < n) ++bits;
+    const std::size_t rowStride = 2ull * (n / 8);
+    auto load = [&](std::uint32_t X, __m512d (&r)[8][2]) {
+        const double* tile = seq + 16ull * X;
+        for (int a = 0; a < 8; ++a) {
+            r[a][0] = _mm512_loadu_pd(tile + a * rowStride);
+            r[a][1] = _mm512_loadu_pd(tile + a * rowStride + 8);
+        }
+    };
+    for (std::uint32_t X = 0; X < (1u << bits); ++X) {
+        const std::uint32_t revX = reverseBits(X, bits);
+        if (revX < X) continue;
+        __m512d r[8][2];
+        load(X, r);
+        if (revX == X) {
+            avx512TileStages(r, seq + 16ull * X, rowStride, tw);
+            continue;
+        }
+        __m512d other[8][2];
+        load(revX, other);
+        avx512TileStages(r, seq + 16ull * revX, rowStride, tw);
+        avx512TileStages(other, seq + 16ull * X, rowStride, tw);
+    }
+}
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+#endif
+
+// The widest vectors this processor has, up to `bits`.
+int supportedVectorBits(int bits)
+{
+    __builtin_cpu_init();
+    if (bits >= 512 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return 512;
+    if (bits >= 256 && __builtin_cpu_supports("avx2")) return 256;
+    return 128;
+}
+
+int vectorBits = supportedVectorBits(512);  // widest vectors in use: 128, 256 or 512
 
 StripKernel sse2StripFor(int S) { return S == 1 ? sse2Strip<1> : S == 2 ? sse2Strip<2> : sse2Strip<3>; }
 
 StripKernel stripKernelFor(int S)
 {
-    if (useAvx2) return S == 1 ? avx2Strip<1> : S == 2 ? avx2Strip<2> : avx2Strip<3>;
+    if (vectorBits >= 512) return S == 1 ? avx512Strip<1> : S == 2 ? avx512Strip<2> : avx512Strip<3>;
+    if (vectorBits >= 256) return S == 1 ? avx2Strip<1> : S == 2 ? avx2Strip<2> : avx2Strip<3>;
     return sse2StripFor(S);
 }
 
@@ -330,16 +537,30 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
         const std::uint32_t group = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
         for (std::uint32_t g0 = first; g0 < last; g0 += group) {
             const std::uint32_t g1 = std::min(last, g0 + group);
-            for (std::uint32_t g = g0; g < g1; ++g) {
-                double* seq = data + 2ull * n * g;
-                forEachBitReversedPair(n, [seq](std::uint32_t j, std::uint32_t k) { swapDoubles(seq + 2 * j, seq + 2 * k, 2); });
+            const bool fusedFirst = vectorBits >= 512 && n >= 64;
+            if (fusedFirst) {
+                TwiddleVec tw[7];
+                FusedTwiddles(direction, 1, 3).load(tw);
+                for (std::uint32_t g = g0; g < g1; ++g) avx512ReverseFirstStages(data + 2ull * n * g, n, tw);
+            } else {
+                for (std::uint32_t g = g0; g < g1; ++g) {
+                    double* seq = data + 2ull * n * g;
+                    forEachBitReversedPair(n, [seq](std::uint32_t j, std::uint32_t k) { swapDoubles(seq + 2 * j, seq + 2 * k, 2); });
+                }
             }
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                if (h == 1 && fusedFirst) return;
                 const std::uint32_t span = h << S;
                 const bool lastGroup = span == n;
                 const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
                 FusedTwiddles twiddles(direction, h, S);
-                if (useAvx2 && h >= 2) {
+                if (vectorBits >= 512 && h >= 4) {
+                    if (S == 1) avx512ContiguousGroup<1>(data, n, g0, g1, h, twiddles, s);
+                    if (S == 2) avx512ContiguousGroup<2>(data, n, g0, g1, h, twiddles, s);
+                    if (S == 3) avx512ContiguousGroup<3>(data, n, g0, g1, h, twiddles, s);
+                    return;
+                }
+                if (vectorBits >= 256 && h >= 2) {
                     if (S == 1) avx2ContiguousGroup<1>(data, n, g0, g1, h, twiddles, s);
                     if (S == 2) avx2ContiguousGroup<2>(data, n, g0, g1, h, twiddles, s);
                     if (S == 3) avx2ContiguousGroup<3>(data, n, g0, g1, h, twiddles, s);
@@ -443,10 +664,10 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
 
 void setTransformThreads(int threads) { configuredThreads = threads; }
 
-bool setTransformVectors(bool allowAvx2)
+int setTransformVectorBits(int bits)
 {
-    useAvx2 = allowAvx2 && __builtin_cpu_supports("avx2");
-    return useAvx2;
+    vectorBits = supportedVectorBits(bits);
+    return vectorBits;
 }
 
 void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, int direction)

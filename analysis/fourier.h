@@ -18,6 +18,8 @@ void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, in
 // The result does not depend on it.
 void setTransformThreads(int threads);
 
-// Whether the transform may use 256-bit AVX2 vectors where the processor has
-// them (the default); returns whether it will.  The result does not depend on it.
-bool setTransformVectors(bool allowAvx2);
+// The widest vectors the transform may use: 128 (SSE2), 256 (AVX2) or 512
+// bits (AVX-512); by default the widest the processor has.  Returns the width
+// it will use, the widest the processor has up to `bits`.  The result does
+// not depend on it.
+int setTransformVectorBits(int bits);

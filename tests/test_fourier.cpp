@@ -81,18 +81,17 @@ TEST(FourierTransform, MatchesNaiveDftOnRandomShapes)
 }
 
 // Every code path: 1, 2 or 3 stages per group, contiguous and strided
-// passes, 128- and 256-bit vectors, one to three threads.
+// passes, 128-, 256- and 512-bit vectors (those the processor has), one to
+// three threads.
 TEST(FourierTransform, BitIdenticalToPlainLoopOrder)
 {
     const std::vector<Shape> shapes = {{1, 1},     {1, 2},     {2, 1},     {1, 1024}, {1024, 1},
                                        {2, 2},     {4, 64},    {64, 4},    {8, 8},    {16, 32},
                                        {256, 256}, {512, 128}, {128, 512}, {8, 4096}, {32768, 2},
                                        {2, 32768}};
-    const bool haveAvx2 = setTransformVectors(true);
     unsigned seed = 100;
-    for (bool avx2 : {false, true}) {
-        if (avx2 && !haveAvx2) continue;
-        setTransformVectors(avx2);
+    for (int bits : {128, 256, 512}) {
+        if (setTransformVectorBits(bits) != bits) continue;
         for (int threads : {1, 2, 3}) {
             setTransformThreads(threads);
             for (auto [R, C] : shapes)
@@ -103,11 +102,11 @@ TEST(FourierTransform, BitIdenticalToPlainLoopOrder)
                     reference::fourierTransform2D(theirs.data(), C, R, direction);
                     ASSERT_EQ(0, std::memcmp(ours.data(), theirs.data(), ours.size() * sizeof(double)))
                         << R << " x " << C << " direction " << direction << " threads " << threads
-                        << (avx2 ? " AVX2" : " SSE2");
+                        << " vectors " << bits;
                 }
         }
     }
-    setTransformVectors(true);
+    setTransformVectorBits(512);
     setTransformThreads(0);
 }
 
