@@ -84,6 +84,7 @@ inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, con
 // the scalar recurrence's operations exactly.
 class FusedTwiddles {
 public:
+    FusedTwiddles() = default;
     FusedTwiddles(int direction, std::uint32_t h, int S) : stages(S)
     {
         int index = 0;
@@ -128,24 +129,28 @@ private:
         return _mm_add_pd(_mm_add_pd(_mm_mul_pd(v, alpha[stage]), _mm_mul_pd(swapped, betaSign[stage])), v);
     }
 
-    int stages;
+    int stages = 0;
     __m128d alpha[3];
     __m128d betaSign[3];
     __m128d w[7];
 };
 
-// The stages of a dimension of length n, grouped in threes from the first;
-// the last group has the one or two stages left over.  Calls pass(h, S) for
-// each group in order.
+// The stages of a dimension of length n, grouped: the first three (fewer
+// when n < 8), then the one or two left over from threes, then threes.  The
+// short group comes early, where it has few twiddle factors to work out.
+// Calls pass(h, S) for each group in order; there are at most 10 groups.
 template <class Pass>
 void forEachStageGroup(std::uint32_t n, Pass pass)
 {
     int stagesLeft = 0;
     while ((1u << stagesLeft) < n) ++stagesLeft;
-    for (std::uint32_t h = 1; stagesLeft > 0; stagesLeft -= 3) {
-        const int S = std::min(stagesLeft, 3);
+    std::uint32_t h = 1;
+    int S = std::min(stagesLeft, 3);
+    while (stagesLeft > 0) {
         pass(h, S);
         h <<= S;
+        stagesLeft -= S;
+        S = stagesLeft % 3 != 0 ? stagesLeft % 3 : 3;
     }
 }
 
@@ -531,12 +536,16 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
     if (n < 2) return;
     const int parts = std::min<int>(threadsFor(std::size_t{n} * count), static_cast<int>(count));
     const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    // The recurrences' starting points, worked out once for all sequences.
+    FusedTwiddles starts[10];
+    int groups = 0;
+    forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[groups++] = FusedTwiddles(direction, h, S); });
     inParallel(parts, [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
-        const std::uint32_t group = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
-        for (std::uint32_t g0 = first; g0 < last; g0 += group) {
-            const std::uint32_t g1 = std::min(last, g0 + group);
+        const std::uint32_t rows = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
+        for (std::uint32_t g0 = first; g0 < last; g0 += rows) {
+            const std::uint32_t g1 = std::min(last, g0 + rows);
             const bool fusedFirst = vectorBits >= 512 && n >= 64;
             if (fusedFirst) {
                 TwiddleVec tw[7];
@@ -548,12 +557,13 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
                     forEachBitReversedPair(n, [seq](std::uint32_t j, std::uint32_t k) { swapDoubles(seq + 2 * j, seq + 2 * k, 2); });
                 }
             }
+            int group = 0;
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                FusedTwiddles twiddles = starts[group++];
                 if (h == 1 && fusedFirst) return;
                 const std::uint32_t span = h << S;
                 const bool lastGroup = span == n;
                 const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
-                FusedTwiddles twiddles(direction, h, S);
                 if (vectorBits >= 512 && h >= 4) {
                     if (S == 1) avx512ContiguousGroup<1>(data, n, g0, g1, h, twiddles, s);
                     if (S == 2) avx512ContiguousGroup<2>(data, n, g0, g1, h, twiddles, s);
