@@ -3,9 +3,11 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -503,22 +505,87 @@ void swapDoubles(double* a, double* b, std::size_t count)
 
 int configuredThreads = 0;  // 0: as many as the machine has
 
-// Runs body(part) for part = 0 .. parts - 1, on threads when parts > 1.
-template <class Body>
-void inParallel(int parts, Body body)
-{
-    if (parts <= 1) {
-        body(0);
-        return;
+// Helper threads kept for all the passes of one transform: starting a
+// thread costs about 50 us, a pass over a 1024 x 1024 array about 1 ms.
+// Between passes the helpers spin briefly, then yield.
+class Team {
+public:
+    explicit Team(int size)
+    {
+        for (int i = 1; i < size; ++i) {
+            try {
+                helpers.emplace_back(&Team::helperLoop, this, i);
+            } catch (const std::system_error&) {
+                break;  // fewer threads: the same result, later
+            }
+        }
     }
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(parts - 1));
-    for (int part = 1; part < parts; ++part) helpers.emplace_back(body, part);
-    body(0);
-    for (std::thread& t : helpers) t.join();
-}
 
-// How many threads a pass over `elements` complex values is worth.
+    ~Team()
+    {
+        stopping.store(true, std::memory_order_relaxed);
+        generation.fetch_add(1, std::memory_order_release);
+        for (std::thread& t : helpers) t.join();
+    }
+
+    Team(const Team&) = delete;
+    Team& operator=(const Team&) = delete;
+
+    int size() const { return static_cast<int>(helpers.size()) + 1; }
+
+    // Runs body(part) for part = 0 .. parts - 1 (parts <= size()), part 0 on
+    // the calling thread; returns when all are done.
+    template <class Body>
+    void run(int parts, Body& body)
+    {
+        if (parts <= 1 || helpers.empty()) {
+            for (int part = 0; part < parts; ++part) body(part);
+            return;
+        }
+        job = [](void* context, int part) { (*static_cast<Body*>(context))(part); };
+        context = &body;
+        jobParts = parts;
+        pending.store(static_cast<int>(helpers.size()), std::memory_order_relaxed);
+        generation.fetch_add(1, std::memory_order_release);
+        body(0);
+        waitUntil([this] { return pending.load(std::memory_order_acquire) == 0; });
+    }
+
+private:
+    template <class Done>
+    static void waitUntil(Done done)
+    {
+        for (int spins = 0; !done(); ++spins) {
+            if (spins < 20000)
+                _mm_pause();
+            else
+                std::this_thread::yield();
+        }
+    }
+
+    void helperLoop(int part)
+    {
+        unsigned seen = 0;
+        for (;;) {
+            unsigned now = 0;
+            waitUntil([&] { return (now = generation.load(std::memory_order_acquire)) != seen; });
+            seen = now;
+            if (stopping.load(std::memory_order_relaxed)) return;
+            if (part < jobParts) job(context, part);
+            pending.fetch_sub(1, std::memory_order_acq_rel);
+        }
+    }
+
+    std::vector<std::thread> helpers;
+    std::atomic<unsigned> generation{0};
+    std::atomic<int> pending{0};
+    std::atomic<bool> stopping{false};
+    void (*job)(void*, int) = nullptr;
+    void* context = nullptr;
+    int jobParts = 0;
+};
+
+// How many threads a transform of `elements` complex values is worth.
 int threadsFor(std::size_t elements)
 {
     if (elements < (1u << 15)) return 1;
@@ -531,16 +598,17 @@ int threadsFor(std::size_t elements)
 // values, one after another.  Each thread takes a share of the sequences and
 // finishes cache-sized groups of them one group at a time, running the
 // recurrence once per group and stage.
-void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int direction, const double* scale)
+void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t count, int direction,
+                    const double* scale)
 {
     if (n < 2) return;
-    const int parts = std::min<int>(threadsFor(std::size_t{n} * count), static_cast<int>(count));
+    const int parts = std::min<int>(team.size(), static_cast<int>(count));
     const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
     // The recurrences' starting points, worked out once for all sequences.
     FusedTwiddles starts[10];
     int groups = 0;
     forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[groups++] = FusedTwiddles(direction, h, S); });
-    inParallel(parts, [&](int part) {
+    auto body = [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
         const std::uint32_t rows = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
@@ -589,21 +657,22 @@ void contiguousPass(double* data, std::uint32_t n, std::uint32_t count, int dire
                 }
             });
         }
-    });
+    };
+    team.run(parts, body);
 }
 
 // Transform along a strided dimension: `count` blocks, each n lines of s
 // contiguous complex values.  Lines never interact within their columns'
 // transforms, so each thread takes a strip of columns through every stage;
 // the innermost loops run along the lines.
-void stridedPass(double* data, std::uint32_t n, std::uint32_t s, std::uint32_t count, int direction,
+void stridedPass(Team& team, double* data, std::uint32_t n, std::uint32_t s, std::uint32_t count, int direction,
                  const double* scale)
 {
     if (n < 2) return;
     const std::size_t line = 2ull * s;  // doubles per line
-    const int parts = std::min<int>(threadsFor(std::size_t{n} * s * count), static_cast<int>(s));
+    const int parts = std::min<int>(team.size(), static_cast<int>(s));
     const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
-    inParallel(parts, [&](int part) {
+    auto body = [&](int part) {
         const std::size_t t0 = 2 * (std::size_t{s} * part / parts);
         const std::size_t t1 = 2 * (std::size_t{s} * (part + 1) / parts);
         for (std::uint32_t q = 0; q < count; ++q) {
@@ -626,7 +695,8 @@ void stridedPass(double* data, std::uint32_t n, std::uint32_t s, std::uint32_t c
                 }
             });
         }
-    });
+    };
+    team.run(parts, body);
 }
 
 bool isPowerOfTwo(std::uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
@@ -656,15 +726,16 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
         if (lengths[k] > 1) lastPass = k;
 
     const auto N = static_cast<std::uint32_t>(total);
+    Team team(threadsFor(N));
     std::uint32_t s = 1;
     for (int k = dims - 1; k >= 0; --k) {
         const std::uint32_t n = lengths[k];
         const std::uint32_t r = N / (n * s);
         const double* passScale = k == lastPass ? scale : nullptr;
         if (s == 1)
-            contiguousPass(data, n, r, direction, passScale);
+            contiguousPass(team, data, n, r, direction, passScale);
         else
-            stridedPass(data, n, s, r, direction, passScale);
+            stridedPass(team, data, n, s, r, direction, passScale);
         s *= n;
     }
     return lastPass >= 0;
