@@ -53,17 +53,26 @@ inline void butterfly(__m128d& a, __m128d& c, const TwiddleVec& w)
     a = _mm_add_pd(a, t);
 }
 
+// Where point k of a group sits: row k, or with Reversed (three stages
+// only) row k with its three bits reversed.
+template <bool Reversed>
+constexpr std::size_t pointRow(int k)
+{
+    return static_cast<std::size_t>(Reversed ? ((k & 1) << 2) | (k & 2) | (k >> 2) : k);
+}
+
 // S consecutive stages h, 2h, .. on the 2^S points p[k*stride] (stride in
-// doubles), k = 0 .. 2^S - 1, the points of index m + k*h of one block.
+// doubles), k = 0 .. 2^S - 1, the points of index m + k*h of one block
+// (with Reversed, point k at p[pointRow(k)*stride]).
 // tw holds the twiddles of stage h at m; of stage 2h at m, m + h; of stage
 // 4h at m, m + h, m + 2h, m + 3h.  With `scale`, every result is multiplied
 // by *scale after its last butterfly, as the separate scaling pass would.
-template <int S>
+template <int S, bool Reversed = false>
 inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
 {
     constexpr int points = 1 << S;
     __m128d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -76,7 +85,7 @@ inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, con
     }
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm_mul_pd(*scale, x[k]);
-    for (int k = 0; k < points; ++k) _mm_storeu_pd(p + k * stride, x[k]);
+    for (int k = 0; k < points; ++k) _mm_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
 }
 
 // The twiddle factors of S fused stages starting at h, for m = 0, 1, ...:
@@ -171,11 +180,11 @@ inline std::uint32_t reverseBits(std::uint32_t x, int bits)
 using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale,
                              std::size_t t0, std::size_t t1);
 
-template <int S>
+template <int S, bool Reversed = false>
 void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale, std::size_t t0,
                std::size_t t1)
 {
-    for (std::size_t t = t0; t < t1; t += 2) fusedStages<S>(base + t, stride, tw, scale);
+    for (std::size_t t = t0; t < t1; t += 2) fusedStages<S, Reversed>(base + t, stride, tw, scale);
 }
 
 // The same arithmetic on two complex values per 256-bit register, for
@@ -202,12 +211,12 @@ inline void butterfly256(__m256d& a, __m256d& c, const TwiddleVec256& w)
 
 // S fused stages on 2^S pairs of complex values, each pair in one register;
 // the lanes may have twiddle factors of their own.
-template <int S>
+template <int S, bool Reversed = false>
 inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, const __m256d* scale)
 {
     constexpr int points = 1 << S;
     __m256d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm256_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; ++k) x[k] = _mm256_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly256(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -220,10 +229,10 @@ inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, c
     }
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm256_mul_pd(*scale, x[k]);
-    for (int k = 0; k < points; ++k) _mm256_storeu_pd(p + k * stride, x[k]);
+    for (int k = 0; k < points; ++k) _mm256_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
 }
 
-template <int S>
+template <int S, bool Reversed = false>
 void avx2Strip(double* base, std::size_t stride, const TwiddleVec* tw128, const __m128d* scale128, std::size_t t0,
                std::size_t t1)
 {
@@ -232,8 +241,8 @@ void avx2Strip(double* base, std::size_t stride, const TwiddleVec* tw128, const 
         tw[i] = {_mm256_broadcast_pd(&tw128[i].wr), _mm256_broadcast_pd(&tw128[i].wiSign)};
     const __m256d scale = scale128 ? _mm256_broadcast_pd(scale128) : _mm256_set1_pd(1.0);
     std::size_t t = t0;
-    for (; t + 4 <= t1; t += 4) avx2Points<S>(base + t, stride, tw, scale128 ? &scale : nullptr);
-    if (t < t1) fusedStages<S>(base + t, stride, tw128, scale128);
+    for (; t + 4 <= t1; t += 4) avx2Points<S, Reversed>(base + t, stride, tw, scale128 ? &scale : nullptr);
+    if (t < t1) fusedStages<S, Reversed>(base + t, stride, tw128, scale128);
 }
 
 // A stage group of the contiguous pass with h >= 2 on sequences [g0, g1):
@@ -301,12 +310,12 @@ inline void butterfly512(__m512d& a, __m512d& c, const TwiddleVec512& w)
     a = _mm512_add_pd(a, t);
 }
 
-template <int S>
+template <int S, bool Reversed = false>
 inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw, const __m512d* scale)
 {
     constexpr int points = 1 << S;
     __m512d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm512_loadu_pd(p + k * stride);
+    for (int k = 0; k < points; ++k) x[k] = _mm512_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly512(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -319,10 +328,10 @@ inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw,
     }
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm512_mul_pd(*scale, x[k]);
-    for (int k = 0; k < points; ++k) _mm512_storeu_pd(p + k * stride, x[k]);
+    for (int k = 0; k < points; ++k) _mm512_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
 }
 
-template <int S>
+template <int S, bool Reversed = false>
 void avx512Strip(double* base, std::size_t stride, const TwiddleVec* tw128, const __m128d* scale128, std::size_t t0,
                  std::size_t t1)
 {
@@ -331,8 +340,8 @@ void avx512Strip(double* base, std::size_t stride, const TwiddleVec* tw128, cons
         tw[i] = {_mm512_broadcast_f64x2(tw128[i].wr), _mm512_broadcast_f64x2(tw128[i].wiSign)};
     const __m512d scale = _mm512_broadcast_f64x2(scale128 ? *scale128 : _mm_set1_pd(1.0));
     std::size_t t = t0;
-    for (; t + 8 <= t1; t += 8) avx512Points<S>(base + t, stride, tw, scale128 ? &scale : nullptr);
-    for (; t < t1; t += 2) fusedStages<S>(base + t, stride, tw128, scale128);
+    for (; t + 8 <= t1; t += 8) avx512Points<S, Reversed>(base + t, stride, tw, scale128 ? &scale : nullptr);
+    for (; t < t1; t += 2) fusedStages<S, Reversed>(base + t, stride, tw128, scale128);
 }
 
 // A stage group of the contiguous pass with h >= 4 on sequences [g0, g1):
@@ -471,6 +480,14 @@ int vectorBits = supportedVectorBits(512);  // widest vectors in use: 128, 256 o
 
 StripKernel sse2StripFor(int S) { return S == 1 ? sse2Strip<1> : S == 2 ? sse2Strip<2> : sse2Strip<3>; }
 
+// Three stages with the points in bit-reversed rows, as the fused reversal wants.
+StripKernel reversedStripKernel()
+{
+    if (vectorBits >= 512) return avx512Strip<3, true>;
+    if (vectorBits >= 256) return avx2Strip<3, true>;
+    return sse2Strip<3, true>;
+}
+
 StripKernel stripKernelFor(int S)
 {
     if (vectorBits >= 512) return S == 1 ? avx512Strip<1> : S == 2 ? avx512Strip<2> : avx512Strip<3>;
@@ -594,6 +611,45 @@ int threadsFor(std::size_t elements)
     return std::min(threads, 64);
 }
 
+// Bit reversal fused with the first three stages, for n >= 64 lines, each
+// `line` doubles after the last, on the strip [t0, t1) of every line.  Write
+// a line's index as (A, X, B): A its top three bits, B its low three.  The
+// first three stages' block (A, X) takes as its point k the line
+// (rev k, rev X, rev A), so: each column B' of the tile of Y (the 64 lines
+// (A', Y, B')) gets its three stages in place, point k in row rev k; then
+// the tiles of X and rev X exchange lines (A, X, B) <-> (rev B, rev X, rev A),
+// which is the reversal itself.  The strip goes a chunk at a time so that
+// both tiles' lines are still in cache for the exchange.
+void reverseFirstStages(double* block, std::uint32_t n, std::size_t line, std::size_t t0, std::size_t t1,
+                        const TwiddleVec* tw)
+{
+    constexpr std::size_t chunk = 256;  // doubles of a line per step: 2 KiB
+    const StripKernel strip = reversedStripKernel();
+    int bits = 0;
+    while ((64u << bits) < n) ++bits;
+    const std::size_t rowStride = line * (n / 8);
+    auto lineAt = [&](std::uint32_t A, std::uint32_t X, std::uint32_t B) {
+        return block + A * rowStride + line * (8 * X + B);
+    };
+    for (std::uint32_t X = 0; X < (1u << bits); ++X) {
+        const std::uint32_t revX = reverseBits(X, bits);
+        if (revX < X) continue;
+        for (std::size_t c0 = t0; c0 < t1; c0 += chunk) {
+            const std::size_t c1 = std::min(t1, c0 + chunk);
+            for (std::uint32_t B = 0; B < 8; ++B) {
+                strip(lineAt(0, X, B), rowStride, tw, nullptr, c0, c1);
+                if (revX != X) strip(lineAt(0, revX, B), rowStride, tw, nullptr, c0, c1);
+            }
+            for (std::uint32_t A = 0; A < 8; ++A)
+                for (std::uint32_t B = 0; B < 8; ++B) {
+                    const std::uint32_t revA = reverseBits(A, 3), revB = reverseBits(B, 3);
+                    if (revX == X && (revB << 3 | revA) <= (A << 3 | B)) continue;
+                    swapDoubles(lineAt(A, X, B) + c0, lineAt(revB, revX, revA) + c0, c1 - c0);
+                }
+        }
+    }
+}
+
 // Transform along a contiguous dimension: `count` sequences of n complex
 // values, one after another.  Each thread takes a share of the sequences and
 // finishes cache-sized groups of them one group at a time, running the
@@ -615,10 +671,15 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
         for (std::uint32_t g0 = first; g0 < last; g0 += rows) {
             const std::uint32_t g1 = std::min(last, g0 + rows);
             const bool fusedFirst = vectorBits >= 512 && n >= 64;
+            const bool fusedLines = !fusedFirst && n >= 64;
             if (fusedFirst) {
                 TwiddleVec tw[7];
                 FusedTwiddles(direction, 1, 3).load(tw);
                 for (std::uint32_t g = g0; g < g1; ++g) avx512ReverseFirstStages(data + 2ull * n * g, n, tw);
+            } else if (fusedLines) {
+                TwiddleVec tw[7];
+                FusedTwiddles(direction, 1, 3).load(tw);
+                for (std::uint32_t g = g0; g < g1; ++g) reverseFirstStages(data + 2ull * n * g, n, 2, 0, 2, tw);
             } else {
                 for (std::uint32_t g = g0; g < g1; ++g) {
                     double* seq = data + 2ull * n * g;
@@ -628,7 +689,7 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
             int group = 0;
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
                 FusedTwiddles twiddles = starts[group++];
-                if (h == 1 && fusedFirst) return;
+                if (h == 1 && (fusedFirst || fusedLines)) return;
                 const std::uint32_t span = h << S;
                 const bool lastGroup = span == n;
                 const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
@@ -677,10 +738,18 @@ void stridedPass(Team& team, double* data, std::uint32_t n, std::uint32_t s, std
         const std::size_t t1 = 2 * (std::size_t{s} * (part + 1) / parts);
         for (std::uint32_t q = 0; q < count; ++q) {
             double* block = data + line * n * q;
-            forEachBitReversedPair(n, [&](std::uint32_t j, std::uint32_t k) {
-                swapDoubles(block + line * j + t0, block + line * k + t0, t1 - t0);
-            });
+            const bool fused = n >= 64;
+            if (fused) {
+                TwiddleVec tw[7];
+                FusedTwiddles(direction, 1, 3).load(tw);
+                reverseFirstStages(block, n, line, t0, t1, tw);
+            } else {
+                forEachBitReversedPair(n, [&](std::uint32_t j, std::uint32_t k) {
+                    swapDoubles(block + line * j + t0, block + line * k + t0, t1 - t0);
+                });
+            }
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                if (h == 1 && fused) return;
                 const std::uint32_t span = h << S;
                 const __m128d* sv = span == n && scale ? &scaleVec : nullptr;
                 const StripKernel strip = stripKernelFor(S);
