@@ -15,11 +15,12 @@
 // tr = wr*cr - wi*ci and ti = wr*ci + wi*cr, and the twiddle factor w of
 // index m in a stage is the m-th value of the recurrence
 // w <- (w*alpha - ...) + w started at (1, 0).  The code below only chooses
-// the order of the disjoint butterflies of a stage, runs two or three stages
-// on the same points while they are in registers, splits the work between
-// threads and reruns the recurrence where it needs a value again, so the
-// result is bit for bit that of the plain loop order.  No FMA: this file is
-// compiled with -ffp-contract=off.
+// the order of the disjoint butterflies of a stage, runs up to three stages
+// on the same points while they are in registers, does the bit reversal
+// where the first three stages load and store their points, splits the work
+// between threads and reruns the recurrence where it needs a value again, so
+// the result is bit for bit that of the plain loop order.  No FMA: this file
+// is compiled with -ffp-contract=off.
 
 namespace {
 

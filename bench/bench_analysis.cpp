@@ -5,11 +5,14 @@
 #include "imaging/convert.h"
 #include "imaging/palette.h"
 
+#include "summary.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -100,4 +103,23 @@ BENCHMARK(CountAbove)->Unit(benchmark::kMillisecond);
 BENCHMARK(StreamingSum)->Unit(benchmark::kMillisecond);
 BENCHMARK(WholeAnalysis)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const double counting = reporter.time("CountAbove"), streaming = reporter.time("StreamingSum");
+    if (counting > 0 && streaming > 0)
+        std::printf("\ncountAbove runs at %.0f %% of the streaming read's speed\n", 100.0 * streaming / counting);
+    const auto whole = reporter.counters.find("WholeAnalysis/iterations:3/real_time");
+    if (whole != reporter.counters.end()) {
+        double total = 0;
+        for (const auto& [name, seconds] : whole->second) total += seconds;
+        std::printf("\nwhole analysis of %d x %d: %.3f s\n", side, side, total);
+        for (const auto& [name, seconds] : whole->second)
+            std::printf("  %-18s %.3f s  %4.1f %%\n", name.c_str(), seconds, 100.0 * seconds / total);
+    }
+    return 0;
+}

@@ -110,14 +110,22 @@ TEST(FourierTransform, BitIdenticalToPlainLoopOrder)
     setTransformThreads(0);
 }
 
+// Three dimensions: strided passes over several blocks of lines.
 TEST(FourierTransform, BitIdenticalInThreeDimensions)
 {
-    const std::uint32_t lengths[3] = {4, 8, 16};
-    const auto input = randomArray(2 * 4 * 8 * 16, 7);
-    auto ours = input, theirs = input;
-    fourierTransformND(ours.data(), lengths, 3, -1);
-    reference::fourierTransformND(theirs.data(), lengths, 3, -1);
-    EXPECT_EQ(0, std::memcmp(ours.data(), theirs.data(), ours.size() * sizeof(double)));
+    const std::uint32_t shapes[][3] = {{4, 8, 16}, {2, 64, 128}, {128, 2, 4}};
+    for (int bits : {128, 256, 512}) {
+        if (setTransformVectorBits(bits) != bits) continue;
+        for (const auto& lengths : shapes) {
+            const auto input = randomArray(2ull * lengths[0] * lengths[1] * lengths[2], 7);
+            auto ours = input, theirs = input;
+            fourierTransformND(ours.data(), lengths, 3, -1);
+            reference::fourierTransformND(theirs.data(), lengths, 3, -1);
+            EXPECT_EQ(0, std::memcmp(ours.data(), theirs.data(), ours.size() * sizeof(double)))
+                << lengths[0] << " x " << lengths[1] << " x " << lengths[2] << " vectors " << bits;
+        }
+    }
+    setTransformVectorBits(512);
 }
 
 TEST(FourierTransform, ForwardThenInverseRestoresInput)
