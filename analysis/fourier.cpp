@@ -116,7 +116,8 @@ public:
         for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {_mm_unpacklo_pd(w[i], w[i]), wiSign(w[i])};
     }
 
-    // (wr, wi) of each value.
+    // How many values there are, and (wr, wi) of each.
+    int count() const { return (1 << stages) - 1; }
     const __m128d* values() const { return w; }
 
     // The stage of value i, and that stage's alpha and (-beta, beta).
@@ -345,40 +346,40 @@ void avx512Strip(double* base, std::size_t stride, const TwiddleVec* tw128, cons
     for (; t < t1; t += 2) fusedStages<S, Reversed>(base + t, stride, tw128, scale128);
 }
 
-// A stage group of the contiguous pass with h >= 4 on sequences [g0, g1):
-// the lanes of a register hold the points of index m .. m + 3, one cache
-// line.  Lane l of each twiddle register runs its own copy of the scalar
-// recurrence, started l steps ahead, so every lane sees the exact value.
-template <int S>
-void avx512ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
-                           FusedTwiddles& twiddles, const __m128d* scale128)
-{
-    constexpr int values = (1 << S) - 1;
-    const std::uint32_t span = h << S;
-    const __m512d scale = _mm512_broadcast_f64x2(scale128 ? *scale128 : _mm_set1_pd(1.0));
-    __m128d lanes[4][7];
-    for (int l = 0; l < 4; ++l) {
-        for (int i = 0; i < values; ++i) lanes[l][i] = twiddles.values()[i];
-        twiddles.advance();
-    }
-    __m512d w[7], alpha[7], betaSign[7];
-    for (int i = 0; i < values; ++i) {
-        w[i] = _mm512_insertf64x2(
-            _mm512_insertf64x2(_mm512_insertf64x2(_mm512_castpd128_pd512(lanes[0][i]), lanes[1][i], 1), lanes[2][i], 2),
-            lanes[3][i], 3);
-        alpha[i] = _mm512_broadcast_f64x2(twiddles.alphaOf(FusedTwiddles::stageOf(i)));
-        betaSign[i] = _mm512_broadcast_f64x2(twiddles.betaSignOf(FusedTwiddles::stageOf(i)));
-    }
-    const __m512d sign = _mm512_broadcast_f64x2(_mm_set_pd(1.0, -1.0));
-    for (std::uint32_t m0 = 0; m0 < h; m0 += 4) {
-        TwiddleVec512 tw[7];
-        for (int i = 0; i < values; ++i)
-            tw[i] = {_mm512_unpacklo_pd(w[i], w[i]), _mm512_mul_pd(_mm512_unpackhi_pd(w[i], w[i]), sign)};
-        for (std::uint32_t g = g0; g < g1; ++g) {
-            double* seq = data + 2ull * n * g;
-            for (std::uint32_t b = 0; b < n; b += span)
-                avx512Points<S>(seq + 2 * (b + m0), 2 * h, tw, scale128 ? &scale : nullptr);
+// The twiddle factors of a FusedTwiddles for m .. m + 3 in the four lanes
+// of 512-bit registers.  Lane l of each register runs its own copy of the
+// scalar recurrence, started l steps ahead, so every lane sees the exact
+// value; advance() moves all lanes on by four steps.
+class LaneTwiddles {
+public:
+    LaneTwiddles() = default;
+
+    explicit LaneTwiddles(FusedTwiddles twiddles) : values(twiddles.count())
+    {
+        __m128d lanes[4][7];
+        for (int l = 0; l < 4; ++l) {
+            for (int i = 0; i < values; ++i) lanes[l][i] = twiddles.values()[i];
+            twiddles.advance();
         }
+        for (int i = 0; i < values; ++i) {
+            w[i] = _mm512_insertf64x2(_mm512_insertf64x2(_mm512_insertf64x2(_mm512_castpd128_pd512(lanes[0][i]),
+                                                                            lanes[1][i], 1),
+                                                         lanes[2][i], 2),
+                                      lanes[3][i], 3);
+            alpha[i] = _mm512_broadcast_f64x2(twiddles.alphaOf(FusedTwiddles::stageOf(i)));
+            betaSign[i] = _mm512_broadcast_f64x2(twiddles.betaSignOf(FusedTwiddles::stageOf(i)));
+        }
+    }
+
+    void load(TwiddleVec512* out) const
+    {
+        const __m512d sign = _mm512_broadcast_f64x2(_mm_set_pd(1.0, -1.0));
+        for (int i = 0; i < values; ++i)
+            out[i] = {_mm512_unpacklo_pd(w[i], w[i]), _mm512_mul_pd(_mm512_unpackhi_pd(w[i], w[i]), sign)};
+    }
+
+    void advance()
+    {
         for (int step = 0; step < 4; ++step)
             for (int i = 0; i < values; ++i) {
                 const __m512d swapped = _mm512_permute_pd(w[i], 0x55);
@@ -386,8 +387,32 @@ void avx512ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std:
                                      w[i]);
             }
     }
-}
 
+private:
+    int values = 0;
+    __m512d w[7], alpha[7], betaSign[7];
+};
+
+// A stage group of the contiguous pass with h >= 4 on sequences [g0, g1):
+// the lanes of a register hold the points of index m .. m + 3, one cache line.
+template <int S>
+void avx512ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
+                           const FusedTwiddles& twiddles, const __m128d* scale128)
+{
+    const std::uint32_t span = h << S;
+    const __m512d scale = _mm512_broadcast_f64x2(scale128 ? *scale128 : _mm_set1_pd(1.0));
+    LaneTwiddles lanes(twiddles);
+    for (std::uint32_t m0 = 0; m0 < h; m0 += 4) {
+        TwiddleVec512 tw[7];
+        lanes.load(tw);
+        for (std::uint32_t g = g0; g < g1; ++g) {
+            double* seq = data + 2ull * n * g;
+            for (std::uint32_t b = 0; b < n; b += span)
+                avx512Points<S>(seq + 2 * (b + m0), 2 * h, tw, scale128 ? &scale : nullptr);
+        }
+        lanes.advance();
+    }
+}
 
 // Bit reversal fused with the first three stages, for a sequence of n >= 64
 // values.  Write a position as (A, X, B): A its top three bits, B its low
@@ -665,17 +690,17 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
     FusedTwiddles starts[10];
     int groups = 0;
     forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[groups++] = FusedTwiddles(direction, h, S); });
+    const bool fusedFirst = vectorBits >= 512 && n >= 64;
     auto body = [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
         const std::uint32_t rows = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
         for (std::uint32_t g0 = first; g0 < last; g0 += rows) {
             const std::uint32_t g1 = std::min(last, g0 + rows);
-            const bool fusedFirst = vectorBits >= 512 && n >= 64;
             const bool fusedLines = !fusedFirst && n >= 64;
             if (fusedFirst) {
                 TwiddleVec tw[7];
-                FusedTwiddles(direction, 1, 3).load(tw);
+                starts[0].load(tw);
                 for (std::uint32_t g = g0; g < g1; ++g) avx512ReverseFirstStages(data + 2ull * n * g, n, tw);
             } else if (fusedLines) {
                 TwiddleVec tw[7];
