@@ -2,6 +2,10 @@
 
 #include <immintrin.h>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -633,7 +637,7 @@ int threadsFor(std::size_t elements)
 {
     if (elements < (1u << 15)) return 1;
     int threads = configuredThreads;
-    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads <= 0) threads = availableCores();
     return std::min(threads, 64);
 }
 
@@ -839,6 +843,17 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
 }  // namespace
 
 void setTransformThreads(int threads) { configuredThreads = threads; }
+
+int availableCores()
+{
+#ifdef __linux__
+    // The cores this process may run on (a container or taskset may allow
+    // fewer than the machine has).
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 int setTransformVectorBits(int bits)
 {

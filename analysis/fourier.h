@@ -14,9 +14,12 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
 // columns (the matrix's cols/2).  Direction +1 also divides by rows*cols.
 void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
 
-// How many threads the transform may use (0, the default: one per core).
-// The result does not depend on it.
+// How many threads the transform may use (0, the default: one per core this
+// process may run on).  The result does not depend on it.
 void setTransformThreads(int threads);
+
+// How many cores this process may run on.
+int availableCores();
 
 // The widest vectors the transform may use: 128 (SSE2), 256 (AVX2) or 512
 // bits (AVX-512); by default the widest the processor has.  Returns the width

@@ -180,7 +180,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = availableCores();
     const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : cores, static_cast<int>(options.files.size()));
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
