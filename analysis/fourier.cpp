@@ -181,6 +181,73 @@ inline std::uint32_t reverseBits(std::uint32_t x, int bits)
     return __builtin_bswap32(x) >> (32 - bits);
 }
 
+// The first three stages on eight points in registers.
+inline void threeStages(__m128d (&x)[8], const TwiddleVec* tw)
+{
+    for (int k = 0; k < 8; k += 2) butterfly(x[k], x[k + 1], tw[0]);
+    for (int k = 0; k < 8; k += 4) {
+        butterfly(x[k], x[k + 2], tw[1]);
+        butterfly(x[k + 1], x[k + 3], tw[2]);
+    }
+    for (int k = 0; k < 4; ++k) butterfly(x[k], x[k + 4], tw[3 + k]);
+}
+
+constexpr int rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// Bit reversal fused with the first three stages, for a sequence of n >= 64
+// values.  Write a position as (A, X, B): A its top three bits, B its low
+// three, X those between.  Reversal sends (A, X, B) to (rev B, rev X, rev A),
+// so the tile of X (rows A, each 8 neighbours B, rows n/8 apart) holds
+// exactly the inputs of the first three stages' blocks in the tile of rev X:
+// block (A, rev X) takes column rev A of tile X, row rev k as its point k.
+// Tiles X and rev X are read whole, then each one's butterflies are written
+// into the other, so every block gets the values the separate reversal
+// would have given it.  forEachTilePair calls pair(X, rev X) once for every
+// X <= rev X.
+template <class Pair>
+void forEachTilePair(std::uint32_t n, Pair pair)
+{
+    int bits = 0;
+    while ((64u << bits) < n) ++bits;
+    for (std::uint32_t X = 0; X < (1u << bits); ++X) {
+        const std::uint32_t revX = reverseBits(X, bits);
+        if (revX >= X) pair(X, revX);
+    }
+}
+
+// One complex value per register: the points of a column go straight to
+// their row.  Wider registers hold neighbouring columns and transpose.
+void sse2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw)
+{
+    const std::size_t rowStride = 2ull * (n / 8);
+    auto load = [&](std::uint32_t X, __m128d (&r)[8][8]) {
+        const double* tile = seq + 16ull * X;
+        for (std::size_t a = 0; a < 8; ++a)
+            for (std::size_t b = 0; b < 8; ++b) r[a][b] = _mm_loadu_pd(tile + a * rowStride + 2 * b);
+    };
+    auto stages = [&](const __m128d (&r)[8][8], std::uint32_t destTile) {
+        for (int b = 0; b < 8; ++b) {
+            __m128d x[8];
+            for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][b];
+            threeStages(x, tw);
+            double* row = seq + 16ull * destTile + static_cast<std::size_t>(rev3[b]) * rowStride;
+            for (int k = 0; k < 8; ++k) _mm_storeu_pd(row + 2 * k, x[k]);
+        }
+    };
+    forEachTilePair(n, [&](std::uint32_t X, std::uint32_t revX) {
+        __m128d r[8][8];
+        load(X, r);
+        if (revX == X) {
+            stages(r, X);
+            return;
+        }
+        __m128d other[8][8];
+        load(revX, other);
+        stages(r, revX);
+        stages(other, X);
+    });
+}
+
 // A strip of the strided pass: the group of points at base + t + k*stride
 // for every t in [t0, t1) (doubles, even).
 using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale,
@@ -281,6 +348,51 @@ void avx2ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::u
                     avx2Points<S>(seq + 2 * (b + m0 + 2 * pair), 2 * h, tw[pair], scale128 ? &scale : nullptr);
         }
     }
+}
+
+// The fused bit reversal and first three stages with two columns per
+// register: rows of two complex values come back by a 2 x 2 transpose.
+void avx2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw128)
+{
+    TwiddleVec256 tw[7];
+    for (int i = 0; i < 7; ++i) tw[i] = {_mm256_broadcast_pd(&tw128[i].wr), _mm256_broadcast_pd(&tw128[i].wiSign)};
+    const std::size_t rowStride = 2ull * (n / 8);
+    auto load = [&](std::uint32_t X, __m256d (&r)[8][4]) {
+        const double* tile = seq + 16ull * X;
+        for (std::size_t a = 0; a < 8; ++a)
+            for (std::size_t q = 0; q < 4; ++q) r[a][q] = _mm256_loadu_pd(tile + a * rowStride + 4 * q);
+    };
+    auto stages = [&](const __m256d (&r)[8][4], std::uint32_t destTile) {
+        for (int q = 0; q < 4; ++q) {
+            __m256d x[8];
+            for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][q];
+            for (int k = 0; k < 8; k += 2) butterfly256(x[k], x[k + 1], tw[0]);
+            for (int k = 0; k < 8; k += 4) {
+                butterfly256(x[k], x[k + 2], tw[1]);
+                butterfly256(x[k + 1], x[k + 3], tw[2]);
+            }
+            for (int k = 0; k < 4; ++k) butterfly256(x[k], x[k + 4], tw[3 + k]);
+            // The low lane of x[k] is point k of row rev3(2q), the high lane of row rev3(2q + 1).
+            double* low = seq + 16ull * destTile + static_cast<std::size_t>(rev3[2 * q]) * rowStride;
+            double* high = seq + 16ull * destTile + static_cast<std::size_t>(rev3[2 * q + 1]) * rowStride;
+            for (int k = 0; k < 8; k += 2) {
+                _mm256_storeu_pd(low + 2 * k, _mm256_permute2f128_pd(x[k], x[k + 1], 0x20));
+                _mm256_storeu_pd(high + 2 * k, _mm256_permute2f128_pd(x[k], x[k + 1], 0x31));
+            }
+        }
+    };
+    forEachTilePair(n, [&](std::uint32_t X, std::uint32_t revX) {
+        __m256d r[8][4];
+        load(X, r);
+        if (revX == X) {
+            stages(r, X);
+            return;
+        }
+        __m256d other[8][4];
+        load(revX, other);
+        stages(r, revX);
+        stages(other, X);
+    });
 }
 
 #if defined(__clang__)
@@ -418,23 +530,12 @@ void avx512ContiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std:
     }
 }
 
-// Bit reversal fused with the first three stages, for a sequence of n >= 64
-// values.  Write a position as (A, X, B): A its top three bits, B its low
-// three, X those between.  Reversal sends (A, X, B) to (rev B, rev X, rev A),
-// so the tile of X (rows A, each 8 neighbours B, rows n/8 apart) holds
-// exactly the inputs of the first three stages' blocks in the tile of rev X:
-// block (A, rev X) takes column rev A of tile X, row rev k as its point k.
-// Tiles X and rev X are read whole, then each one's butterflies are written
-// into the other, so every block gets the values the separate reversal
-// would have given it.
-
 // The first three stages on tile rows r (rows A', columns B' in two halves)
 // and the results stored as rows of the tile at `dest` (rows `rowStride`
 // doubles apart).  Lanes hold columns; a 4 x 4 transpose of complex values
 // turns them back into rows.
 inline void avx512TileStages(const __m512d (&r)[8][2], double* dest, std::size_t rowStride, const TwiddleVec512* tw)
 {
-    constexpr int rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
     for (int half = 0; half < 2; ++half) {
         __m512d x[8];
         for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][half];
@@ -694,22 +795,25 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
     FusedTwiddles starts[10];
     int groups = 0;
     forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[groups++] = FusedTwiddles(direction, h, S); });
-    const bool fusedFirst = vectorBits >= 512 && n >= 64;
+    const bool fusedFirst = n >= 64;  // the reversal goes with the first three stages
     auto body = [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
         const std::uint32_t rows = std::max<std::uint32_t>(1, 8192 / n);  // 128 KiB: measured best
         for (std::uint32_t g0 = first; g0 < last; g0 += rows) {
             const std::uint32_t g1 = std::min(last, g0 + rows);
-            const bool fusedLines = !fusedFirst && n >= 64;
             if (fusedFirst) {
                 TwiddleVec tw[7];
                 starts[0].load(tw);
-                for (std::uint32_t g = g0; g < g1; ++g) avx512ReverseFirstStages(data + 2ull * n * g, n, tw);
-            } else if (fusedLines) {
-                TwiddleVec tw[7];
-                FusedTwiddles(direction, 1, 3).load(tw);
-                for (std::uint32_t g = g0; g < g1; ++g) reverseFirstStages(data + 2ull * n * g, n, 2, 0, 2, tw);
+                for (std::uint32_t g = g0; g < g1; ++g) {
+                    double* seq = data + 2ull * n * g;
+                    if (vectorBits >= 512)
+                        avx512ReverseFirstStages(seq, n, tw);
+                    else if (vectorBits >= 256)
+                        avx2ReverseFirstStages(seq, n, tw);
+                    else
+                        sse2ReverseFirstStages(seq, n, tw);
+                }
             } else {
                 for (std::uint32_t g = g0; g < g1; ++g) {
                     double* seq = data + 2ull * n * g;
@@ -719,7 +823,7 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
             int group = 0;
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
                 FusedTwiddles twiddles = starts[group++];
-                if (h == 1 && (fusedFirst || fusedLines)) return;
+                if (h == 1 && fusedFirst) return;
                 const std::uint32_t span = h << S;
                 const bool lastGroup = span == n;
                 const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
