@@ -58,12 +58,15 @@ inline void butterfly(__m128d& a, __m128d& c, const TwiddleVec& w)
     a = _mm_add_pd(a, t);
 }
 
+// Three-bit numbers with their bits in reverse order.
+constexpr int rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
 // Where point k of a group sits: row k, or with Reversed (three stages
 // only) row k with its three bits reversed.
 template <bool Reversed>
 constexpr std::size_t pointRow(int k)
 {
-    return static_cast<std::size_t>(Reversed ? ((k & 1) << 2) | (k & 2) | (k >> 2) : k);
+    return static_cast<std::size_t>(Reversed ? rev3[k] : k);
 }
 
 // S consecutive stages h, 2h, .. on the 2^S points p[k*stride] (stride in
@@ -72,12 +75,10 @@ constexpr std::size_t pointRow(int k)
 // tw holds the twiddles of stage h at m; of stage 2h at m, m + h; of stage
 // 4h at m, m + h, m + 2h, m + 3h.  With `scale`, every result is multiplied
 // by *scale after its last butterfly, as the separate scaling pass would.
-template <int S, bool Reversed = false>
-inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
+template <int S>
+inline void stagesInRegisters(__m128d (&x)[1 << S], const TwiddleVec* tw)
 {
     constexpr int points = 1 << S;
-    __m128d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -88,6 +89,15 @@ inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, con
     if constexpr (S >= 3) {
         for (int k = 0; k < 4; ++k) butterfly(x[k], x[k + 4], tw[3 + k]);
     }
+}
+
+template <int S, bool Reversed = false>
+inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
+{
+    constexpr int points = 1 << S;
+    __m128d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + pointRow<Reversed>(k) * stride);
+    stagesInRegisters<S>(x, tw);
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm_mul_pd(*scale, x[k]);
     for (int k = 0; k < points; ++k) _mm_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
@@ -181,19 +191,6 @@ inline std::uint32_t reverseBits(std::uint32_t x, int bits)
     return __builtin_bswap32(x) >> (32 - bits);
 }
 
-// The first three stages on eight points in registers.
-inline void threeStages(__m128d (&x)[8], const TwiddleVec* tw)
-{
-    for (int k = 0; k < 8; k += 2) butterfly(x[k], x[k + 1], tw[0]);
-    for (int k = 0; k < 8; k += 4) {
-        butterfly(x[k], x[k + 2], tw[1]);
-        butterfly(x[k + 1], x[k + 3], tw[2]);
-    }
-    for (int k = 0; k < 4; ++k) butterfly(x[k], x[k + 4], tw[3 + k]);
-}
-
-constexpr int rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-
 // Bit reversal fused with the first three stages, for a sequence of n >= 64
 // values.  Write a position as (A, X, B): A its top three bits, B its low
 // three, X those between.  Reversal sends (A, X, B) to (rev B, rev X, rev A),
@@ -229,7 +226,7 @@ void sse2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw)
         for (int b = 0; b < 8; ++b) {
             __m128d x[8];
             for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][b];
-            threeStages(x, tw);
+            stagesInRegisters<3>(x, tw);
             double* row = seq + 16ull * destTile + static_cast<std::size_t>(rev3[b]) * rowStride;
             for (int k = 0; k < 8; ++k) _mm_storeu_pd(row + 2 * k, x[k]);
         }
@@ -284,12 +281,10 @@ inline void butterfly256(__m256d& a, __m256d& c, const TwiddleVec256& w)
 
 // S fused stages on 2^S pairs of complex values, each pair in one register;
 // the lanes may have twiddle factors of their own.
-template <int S, bool Reversed = false>
-inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, const __m256d* scale)
+template <int S>
+inline void avx2Stages(__m256d (&x)[1 << S], const TwiddleVec256* tw)
 {
     constexpr int points = 1 << S;
-    __m256d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm256_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly256(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -300,6 +295,15 @@ inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, c
     if constexpr (S >= 3) {
         for (int k = 0; k < 4; ++k) butterfly256(x[k], x[k + 4], tw[3 + k]);
     }
+}
+
+template <int S, bool Reversed = false>
+inline void avx2Points(double* p, std::size_t stride, const TwiddleVec256* tw, const __m256d* scale)
+{
+    constexpr int points = 1 << S;
+    __m256d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm256_loadu_pd(p + pointRow<Reversed>(k) * stride);
+    avx2Stages<S>(x, tw);
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm256_mul_pd(*scale, x[k]);
     for (int k = 0; k < points; ++k) _mm256_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
@@ -366,12 +370,7 @@ void avx2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw12
         for (int q = 0; q < 4; ++q) {
             __m256d x[8];
             for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][q];
-            for (int k = 0; k < 8; k += 2) butterfly256(x[k], x[k + 1], tw[0]);
-            for (int k = 0; k < 8; k += 4) {
-                butterfly256(x[k], x[k + 2], tw[1]);
-                butterfly256(x[k + 1], x[k + 3], tw[2]);
-            }
-            for (int k = 0; k < 4; ++k) butterfly256(x[k], x[k + 4], tw[3 + k]);
+            avx2Stages<3>(x, tw);
             // The low lane of x[k] is point k of row rev3(2q), the high lane of row rev3(2q + 1).
             double* low = seq + 16ull * destTile + static_cast<std::size_t>(rev3[2 * q]) * rowStride;
             double* high = seq + 16ull * destTile + static_cast<std::size_t>(rev3[2 * q + 1]) * rowStride;
@@ -428,12 +427,10 @@ inline void butterfly512(__m512d& a, __m512d& c, const TwiddleVec512& w)
     a = _mm512_add_pd(a, t);
 }
 
-template <int S, bool Reversed = false>
-inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw, const __m512d* scale)
+template <int S>
+inline void avx512Stages(__m512d (&x)[1 << S], const TwiddleVec512* tw)
 {
     constexpr int points = 1 << S;
-    __m512d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm512_loadu_pd(p + pointRow<Reversed>(k) * stride);
     for (int k = 0; k < points; k += 2) butterfly512(x[k], x[k + 1], tw[0]);
     if constexpr (S >= 2) {
         for (int k = 0; k < points; k += 4) {
@@ -444,6 +441,15 @@ inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw,
     if constexpr (S >= 3) {
         for (int k = 0; k < 4; ++k) butterfly512(x[k], x[k + 4], tw[3 + k]);
     }
+}
+
+template <int S, bool Reversed = false>
+inline void avx512Points(double* p, std::size_t stride, const TwiddleVec512* tw, const __m512d* scale)
+{
+    constexpr int points = 1 << S;
+    __m512d x[points];
+    for (int k = 0; k < points; ++k) x[k] = _mm512_loadu_pd(p + pointRow<Reversed>(k) * stride);
+    avx512Stages<S>(x, tw);
     if (scale)
         for (int k = 0; k < points; ++k) x[k] = _mm512_mul_pd(*scale, x[k]);
     for (int k = 0; k < points; ++k) _mm512_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
@@ -539,12 +545,7 @@ inline void avx512TileStages(const __m512d (&r)[8][2], double* dest, std::size_t
     for (int half = 0; half < 2; ++half) {
         __m512d x[8];
         for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][half];
-        for (int k = 0; k < 8; k += 2) butterfly512(x[k], x[k + 1], tw[0]);
-        for (int k = 0; k < 8; k += 4) {
-            butterfly512(x[k], x[k + 2], tw[1]);
-            butterfly512(x[k + 1], x[k + 3], tw[2]);
-        }
-        for (int k = 0; k < 4; ++k) butterfly512(x[k], x[k + 4], tw[3 + k]);
+        avx512Stages<3>(x, tw);
         // Lane l of x[k] is point k of the block in row rev3(4*half + l).
         for (int quarter = 0; quarter < 2; ++quarter) {
             const __m512d* q = x + 4 * quarter;
@@ -565,8 +566,6 @@ void avx512ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw
     TwiddleVec512 tw[7];
     for (int i = 0; i < 7; ++i)
         tw[i] = {_mm512_broadcast_f64x2(tw128[i].wr), _mm512_broadcast_f64x2(tw128[i].wiSign)};
-    int bits = 0;
-    while ((64u << bits) < n) ++bits;
     const std::size_t rowStride = 2ull * (n / 8);
     auto load = [&](std::uint32_t X, __m512d (&r)[8][2]) {
         const double* tile = seq + 16ull * X;
@@ -575,20 +574,18 @@ void avx512ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw
             r[a][1] = _mm512_loadu_pd(tile + a * rowStride + 8);
         }
     };
-    for (std::uint32_t X = 0; X < (1u << bits); ++X) {
-        const std::uint32_t revX = reverseBits(X, bits);
-        if (revX < X) continue;
+    forEachTilePair(n, [&](std::uint32_t X, std::uint32_t revX) {
         __m512d r[8][2];
         load(X, r);
         if (revX == X) {
             avx512TileStages(r, seq + 16ull * X, rowStride, tw);
-            continue;
+            return;
         }
         __m512d other[8][2];
         load(revX, other);
         avx512TileStages(r, seq + 16ull * revX, rowStride, tw);
         avx512TileStages(other, seq + 16ull * X, rowStride, tw);
-    }
+    });
 }
 
 #if defined(__clang__)
@@ -756,15 +753,11 @@ void reverseFirstStages(double* block, std::uint32_t n, std::size_t line, std::s
 {
     constexpr std::size_t chunk = 256;  // doubles of a line per step: 2 KiB
     const StripKernel strip = reversedStripKernel();
-    int bits = 0;
-    while ((64u << bits) < n) ++bits;
     const std::size_t rowStride = line * (n / 8);
     auto lineAt = [&](std::uint32_t A, std::uint32_t X, std::uint32_t B) {
         return block + A * rowStride + line * (8 * X + B);
     };
-    for (std::uint32_t X = 0; X < (1u << bits); ++X) {
-        const std::uint32_t revX = reverseBits(X, bits);
-        if (revX < X) continue;
+    forEachTilePair(n, [&](std::uint32_t X, std::uint32_t revX) {
         for (std::size_t c0 = t0; c0 < t1; c0 += chunk) {
             const std::size_t c1 = std::min(t1, c0 + chunk);
             for (std::uint32_t B = 0; B < 8; ++B) {
@@ -773,12 +766,12 @@ void reverseFirstStages(double* block, std::uint32_t n, std::size_t line, std::s
             }
             for (std::uint32_t A = 0; A < 8; ++A)
                 for (std::uint32_t B = 0; B < 8; ++B) {
-                    const std::uint32_t revA = reverseBits(A, 3), revB = reverseBits(B, 3);
+                    const std::uint32_t revA = rev3[A], revB = rev3[B];
                     if (revX == X && (revB << 3 | revA) <= (A << 3 | B)) continue;
                     swapDoubles(lineAt(A, X, B) + c0, lineAt(revB, revX, revA) + c0, c1 - c0);
                 }
         }
-    }
+    });
 }
 
 // Transform along a contiguous dimension: `count` sequences of n complex
