@@ -774,6 +774,18 @@ void reverseFirstStages(double* block, std::uint32_t n, std::size_t line, std::s
     });
 }
 
+// The recurrences' starting points of the stage groups of a dimension of
+// length n, in order, worked out once per pass for all its threads.
+void stageGroupStarts(std::uint32_t n, int direction, FusedTwiddles (&starts)[10])
+{
+    int group = 0;
+    forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[group++] = FusedTwiddles(direction, h, S); });
+}
+
+// Whether a dimension of length n does its bit reversal together with its
+// first three stages: the tile pairs need 8 x 8 positions.
+bool reversalFused(std::uint32_t n) { return n >= 64; }
+
 // Transform along a contiguous dimension: `count` sequences of n complex
 // values, one after another.  Each thread takes a share of the sequences and
 // finishes cache-sized groups of them one group at a time, running the
@@ -784,11 +796,9 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
     if (n < 2) return;
     const int parts = std::min<int>(team.size(), static_cast<int>(count));
     const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
-    // The recurrences' starting points, worked out once for all sequences.
     FusedTwiddles starts[10];
-    int groups = 0;
-    forEachStageGroup(n, [&](std::uint32_t h, int S) { starts[groups++] = FusedTwiddles(direction, h, S); });
-    const bool fusedFirst = n >= 64;  // the reversal goes with the first three stages
+    stageGroupStarts(n, direction, starts);
+    const bool fusedFirst = reversalFused(n);
     auto body = [&](int part) {
         const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{count} * part / parts);
         const std::uint32_t last = static_cast<std::uint32_t>(std::uint64_t{count} * (part + 1) / parts);
@@ -860,27 +870,30 @@ void stridedPass(Team& team, double* data, std::uint32_t n, std::uint32_t s, std
     const std::size_t line = 2ull * s;  // doubles per line
     const int parts = std::min<int>(team.size(), static_cast<int>(s));
     const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    FusedTwiddles starts[10];
+    stageGroupStarts(n, direction, starts);
+    const bool fused = reversalFused(n);
     auto body = [&](int part) {
         const std::size_t t0 = 2 * (std::size_t{s} * part / parts);
         const std::size_t t1 = 2 * (std::size_t{s} * (part + 1) / parts);
         for (std::uint32_t q = 0; q < count; ++q) {
             double* block = data + line * n * q;
-            const bool fused = n >= 64;
             if (fused) {
                 TwiddleVec tw[7];
-                FusedTwiddles(direction, 1, 3).load(tw);
+                starts[0].load(tw);
                 reverseFirstStages(block, n, line, t0, t1, tw);
             } else {
                 forEachBitReversedPair(n, [&](std::uint32_t j, std::uint32_t k) {
                     swapDoubles(block + line * j + t0, block + line * k + t0, t1 - t0);
                 });
             }
+            int group = 0;
             forEachStageGroup(n, [&](std::uint32_t h, int S) {
+                FusedTwiddles twiddles = starts[group++];
                 if (h == 1 && fused) return;
                 const std::uint32_t span = h << S;
                 const __m128d* sv = span == n && scale ? &scaleVec : nullptr;
                 const StripKernel strip = stripKernelFor(S);
-                FusedTwiddles twiddles(direction, h, S);
                 TwiddleVec tw[7];
                 for (std::uint32_t m = 0; m < h; ++m) {
                     twiddles.load(tw);
