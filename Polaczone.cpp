@@ -2,6 +2,7 @@
 
 #include "imaging/convert.h"
 #include "imaging/road.h"
+#include "toolkit/files.h"
 #include "toolkit/numbertext.h"
 
 TForm1* Form1 = nullptr;
@@ -47,8 +48,15 @@ void TForm1::WczytajClick(TObject*)
     TBitmap& bitmap = Image1.GetBitmap();
     loadGreyBitmap(bitmap, OpenDialog1.FileName());
     sourceBitmap = &bitmap;
-    StatusBar1.SetSimpleText(OpenDialog1.FileName());
-    Memo1.Lines.Append(OpenDialog1.FileName());
+    // The spectrum and the dimensions belong to the picture before: a method
+    // must not report them for this one.
+    currentSpectrum.reset();
+    Image2.Clear();
+    Edit1.SetText("");
+    Edit2.SetText("");
+    const std::string shown = displayFileName(OpenDialog1.FileName());
+    StatusBar1.SetSimpleText(shown);
+    Memo1.Lines.Append(shown);
 }
 
 void TForm1::PoliczFFTClick(TObject*)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -250,4 +251,41 @@ TEST_F(Commands, TheWindowKeepsWorkingAfterFilesItRefuses)
     EXPECT_NE(form->Edit1.GetText(), "Edit1");
     EXPECT_NE(form->Edit2.GetText(), "NAN");
     EXPECT_EQ(logLines().size(), 4u);
+}
+
+TEST_F(Commands, ANewPictureDropsTheSpectrumOfThePictureBefore)
+{
+    const std::string a = writeGreyBmp(path("a.bmp"), 16, 16, [](int x, int y) { return x * y; });
+    const std::string b = writeGreyBmp(path("b.bmp"), 16, 16, [](int x, int y) { return (x + 3 * y) % 7; });
+    load(b);
+    press(form->PoliczFFT);
+    press(form->Metoda1);
+    const std::string bValue = form->Edit1.GetText();
+    load(a);
+    EXPECT_EQ(form->currentSpectrum, nullptr);
+    EXPECT_TRUE(form->Image2.GetBitmap().Empty());
+    EXPECT_EQ(form->Edit1.GetText(), "");
+    EXPECT_EQ(pressForMessage(form->Metoda1), "Najpierw policz FFT.");
+    press(form->PoliczFFT);
+    load(b);
+    EXPECT_EQ(pressForMessage(form->Metoda2), "Najpierw policz FFT.");
+    press(form->PoliczFFT);
+    press(form->Metoda1);
+    EXPECT_EQ(form->Edit1.GetText(), bValue);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"Memo1", b, bValue, a, b, bValue}));
+}
+
+TEST_F(Commands, APictureWhoseNameIsNotUtf8LoadsAndIsLoggedByteForByte)
+{
+    const std::string folder = dir.path().toStdString() + "/";
+    std::ofstream(folder + "caf\xe9.bmp", std::ios::binary)
+        << readFile(writeGreyBmp(path("plain.bmp"), 8, 8, [](int x, int y) { return x * y; }));
+    ModalScript script;
+    // Qt lists the name with U+FFFD in place of the byte it cannot read.
+    script.chooseFile(folder + "caf\xef\xbf\xbd.bmp");
+    press(form->Wczytaj, script);
+    ASSERT_NE(form->sourceBitmap, nullptr);
+    EXPECT_EQ(form->StatusBar1.GetSimpleText(), folder + "caf\\xE9.bmp");
+    EXPECT_EQ(logLines().back(), folder + "caf\\xE9.bmp");
+    std::remove((folder + "caf\xe9.bmp").c_str());  // a name Qt cannot remove
 }

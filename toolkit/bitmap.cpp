@@ -1,7 +1,8 @@
 #include "toolkit/bitmap_qt.h"
 
+#include "toolkit/files.h"
+
 #include <QBuffer>
-#include <QFile>
 #include <QImageReader>
 #include <QString>
 
@@ -250,6 +251,18 @@ QImage toNearestIndices(const QImage& source, const TPalette* palette)
 
 }  // namespace
 
+bool ReadPictureSize(const std::string& path, TPictureSize& size)
+{
+    const std::string start = readFileStart(path, 26);
+    const QByteArray b = QByteArray::fromRawData(start.data(), static_cast<qsizetype>(start.size()));
+    if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return false;
+    const bool core = u32(b, 14) == 12;
+    const long long height = core ? u16(b, 20) : static_cast<std::int32_t>(u32(b, 22));
+    size.width = core ? u16(b, 18) : static_cast<std::int32_t>(u32(b, 18));
+    size.height = height < 0 ? -height : height;
+    return size.width > 0 && size.height > 0;
+}
+
 struct TBitmap::Impl {
     QImage image;  // null while either side is 0
     int width = 0;
@@ -292,16 +305,17 @@ TBitmap::~TBitmap() = default;
 
 void TBitmap::LoadFromFile(const std::string& path)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("Nie można wczytać pliku \"" + path + "\": " + file.errorString().toStdString());
-    if (file.size() > maxFileBytes)
-        throw std::runtime_error("Nie można wczytać pliku \"" + path + "\": the file is larger than 1 GiB");
-    const QByteArray bytes = file.readAll();
+    const std::string bytes = [&] {
+        try {
+            return readWholeFile(path, static_cast<std::size_t>(maxFileBytes), "1 GiB");
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        }
+    }();
     try {
-        LoadFromMemory(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        LoadFromMemory(bytes.data(), bytes.size());
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można wczytać pliku \"" + path + "\": " + e.what());
+        throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
     }
 }
 
@@ -341,9 +355,16 @@ void TBitmap::LoadFromMemory(const void* data, std::size_t size)
 
 void TBitmap::SaveToFile(const std::string& path) const
 {
-    if (d->image.isNull()) throw std::runtime_error("Pusta bitmapa nie może być zapisana do \"" + path + "\"");
-    if (!d->image.save(QString::fromStdString(path), "BMP"))
-        throw std::runtime_error("Nie można zapisać bitmapy do \"" + path + "\"");
+    if (d->image.isNull()) throw std::runtime_error("Pusta bitmapa nie może być zapisana do \"" + displayFileName(path) + "\"");
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!d->image.save(&buffer, "BMP")) throw std::runtime_error("Nie można zapisać bitmapy do \"" + displayFileName(path) + "\"");
+    try {
+        writeFileAtomically(path, encoded.toStdString());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można zapisać bitmapy do \"" + displayFileName(path) + "\": " + e.what());
+    }
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format)

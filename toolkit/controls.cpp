@@ -2,15 +2,14 @@
 
 #include "toolkit/application.h"
 #include "toolkit/bitmap_qt.h"
+#include "toolkit/files.h"
 
-#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QWidget>
@@ -114,16 +113,13 @@ std::string TStrings::operator[](int index) const
 
 void TStrings::SaveToFile(const std::string& path) const
 {
-    const QString name = QString::fromStdString(path);
-    const QFileInfo info(name);
-    if (info.exists() && !info.isFile())
-        throw std::runtime_error("Nie można zapisać do \"" + path + "\": to nie jest zwykły plik.");
     QString text;
     for (int i = 0; i < Count(); ++i) text += QString::fromStdString((*this)[i]) + '\n';
-    QSaveFile file(name);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw std::runtime_error("Nie można zapisać do \"" + path + "\": " + file.errorString().toStdString());
+    try {
+        writeFileAtomically(path, text.toUtf8().toStdString());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można zapisać do \"" + displayFileName(path) + "\": " + e.what());
+    }
 }
 
 TMemo::TMemo(TForm& owner, const std::string& name, const std::string& firstLine, TBounds bounds, int tabOrder)
@@ -171,6 +167,13 @@ TBitmap& TImage::GetBitmap()
         static_cast<PictureBox*>(widget())->bitmap = bitmap.get();
     }
     return *bitmap;
+}
+
+void TImage::Clear()
+{
+    static_cast<PictureBox*>(widget())->bitmap = nullptr;
+    bitmap.reset();
+    Refresh();
 }
 
 void TImage::Refresh() { widget()->update(); }

@@ -126,6 +126,8 @@ public:
     ~TImage() override;
     // The picture's bitmap, created empty if there is none.
     TBitmap& GetBitmap();
+    // Drops the picture: the box shows nothing until a bitmap is made again.
+    void Clear();
     void Refresh();
 
 private:

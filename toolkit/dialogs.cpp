@@ -2,7 +2,11 @@
 
 #include "toolkit/controls.h"
 
+#include <QFile>
 #include <QFileDialog>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -14,13 +18,69 @@ QString qtFilter(const std::string& filter)
     return QString::fromStdString(filter.substr(0, bar) + " (" + filter.substr(bar + 1) + ")");
 }
 
-bool run(QFileDialog& dialog, std::string& fileName)
+// The name a folder entry has on disk, for a name as Qt gives it: Qt reads
+// names as UTF-8 and turns other bytes into U+FFFD, so such a name is looked
+// up among the folder's entries.  Unchanged when none or several match.
+std::string entryOnDisk(const std::string& folder, const QString& shown)
+{
+    std::string match = QFile::encodeName(shown).toStdString();
+    if (!shown.contains(QChar::ReplacementCharacter)) return match;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return match;
+    int found = 0;
+    std::string candidate;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (QFile::decodeName(entry->d_name) != shown) continue;
+        candidate = entry->d_name;
+        ++found;
+    }
+    ::closedir(dir);
+    return found == 1 ? candidate : match;
+}
+
+// A chosen path as the system spells it, one component at a time.
+std::string pathOnDisk(const QString& chosen)
+{
+    std::string path;
+    const QStringList parts = chosen.split('/');
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0) path += '/';
+        path += entryOnDisk(path, parts[i]);
+    }
+    return path;
+}
+
+// Qt's dialog refuses a name it cannot spell back (a file not found);
+// this one accepts it when the name leads to a file on disk.
+class FileDialog : public QFileDialog {
+public:
+    explicit FileDialog(QWidget* parent) : QFileDialog(parent) {}
+    std::string chosen;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (fileMode() == QFileDialog::ExistingFile && !files.isEmpty() &&
+            files.first().contains(QChar::ReplacementCharacter)) {
+            const std::string onDisk = pathOnDisk(files.first());
+            struct stat info {};
+            if (::stat(onDisk.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+                chosen = onDisk;
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+bool run(FileDialog& dialog, std::string& fileName)
 {
     // Qt's own dialog: the same on every desktop, and its name filters
     // ignore letter case.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    fileName = dialog.selectedFiles().first().toStdString();
+    fileName = dialog.chosen.empty() ? pathOnDisk(dialog.selectedFiles().first()) : dialog.chosen;
     return true;
 }
 
@@ -33,7 +93,7 @@ TOpenDialog::TOpenDialog(TForm& owner_, const std::string& name_, const std::str
 
 bool TOpenDialog::Execute()
 {
-    QFileDialog dialog(owner.widget());
+    FileDialog dialog(owner.widget());
     dialog.setObjectName(QString::fromStdString(name));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -45,7 +105,7 @@ TSaveDialog::TSaveDialog(TForm& owner_, const std::string& name_) : owner(owner_
 
 bool TSaveDialog::Execute()
 {
-    QFileDialog dialog(owner.widget());
+    FileDialog dialog(owner.widget());
     dialog.setObjectName(QString::fromStdString(name));
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -1,0 +1,189 @@
+// Whole-file reading with a size cap, atomic writing, and file names shown
+// as text; POSIX calls on the names' bytes.
+#include "toolkit/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string systemReason(int error) { return std::system_category().message(error); }
+
+[[noreturn]] void fail(int error) { throw std::runtime_error(systemReason(error)); }
+
+// Closes a descriptor when it goes out of scope, unless released first.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::size_t lengthOfValidUtf8(const unsigned char* s, std::size_t left)
+{
+    const unsigned char c = s[0];
+    std::size_t n;
+    unsigned char lowest = 0x80, highest = 0xbf;  // bounds of the second byte
+    if (c < 0x80) return 1;
+    if (c >= 0xc2 && c <= 0xdf) n = 2;
+    else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+        if (c == 0xe0) lowest = 0xa0;
+        if (c == 0xed) highest = 0x9f;  // no surrogates
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+        if (c == 0xf0) lowest = 0x90;
+        if (c == 0xf4) highest = 0x8f;
+    } else
+        return 0;
+    if (left < n || s[1] < lowest || s[1] > highest) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (s[i] < 0x80 || s[i] > 0xbf) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::string& path, std::size_t limit, const std::string& limitText)
+{
+    Descriptor file;
+    do file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (file.fd < 0 && errno == EINTR);
+    if (file.fd < 0) fail(errno);
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) fail(errno);
+    if (S_ISDIR(info.st_mode)) fail(EISDIR);
+    if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > limit)
+        throw std::runtime_error("the file is larger than " + limitText);
+
+    // A regular file's size is a hint only (it may grow while it is read);
+    // pipes and devices report none.  Pieces are filled one after another,
+    // so that nothing is copied while the file is read; one byte past the
+    // limit tells.
+    std::vector<std::string> pieces;
+    std::size_t total = 0;
+    std::size_t size = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 1 << 20;
+    for (bool end = false; !end;) {
+        std::string piece(std::min(size, limit + 1 - total), '\0');
+        std::size_t have = 0;
+        while (have < piece.size()) {
+            const ssize_t got = ::read(file.fd, &piece[have], piece.size() - have);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) fail(errno);
+            if (got == 0) {
+                end = true;
+                break;
+            }
+            have += static_cast<std::size_t>(got);
+        }
+        piece.resize(have);
+        total += have;
+        if (total > limit) throw std::runtime_error("the file is larger than " + limitText);
+        pieces.push_back(std::move(piece));
+        size = 1 << 20;
+    }
+    if (pieces.size() == 1) return std::move(pieces[0]);
+    std::string bytes;
+    bytes.reserve(total);
+    for (const std::string& piece : pieces) bytes += piece;
+    return bytes;
+}
+
+std::string readFileStart(const std::string& path, std::size_t count)
+{
+    Descriptor file;
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    std::string bytes(count, '\0');
+    std::size_t have = 0;
+    while (have < count) {
+        const ssize_t got = ::read(file.fd, &bytes[have], count - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        have += static_cast<std::size_t>(got);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+void writeFileAtomically(const std::string& requested, const std::string& bytes)
+{
+    std::string path = requested;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char* target = ::realpath(path.c_str(), nullptr)) {
+            path = target;
+            std::free(target);
+        }
+    }
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) throw std::runtime_error("it is not a regular file");
+
+    // The new file sits in the same folder, so that the rename cannot cross
+    // file systems.  A name of our own, made exclusively: two writers never
+    // share a temporary file.
+    static std::atomic<unsigned> serial{0};
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string temporary;
+    Descriptor file;
+    for (int attempt = 0; file.fd < 0; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".orvane-%ld-%u.tmp", static_cast<long>(::getpid()), serial++);
+        temporary = folder + name;
+        file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file.fd < 0 && (errno != EEXIST || attempt > 100)) fail(errno);
+    }
+
+    int error = 0;
+    if (exists && ::fchmod(file.fd, info.st_mode & 07777) != 0) error = errno;
+    for (std::size_t done = 0; !error && done < bytes.size();) {
+        const ssize_t put = ::write(file.fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) error = errno;
+        else done += static_cast<std::size_t>(put);
+    }
+    // Delayed allocation may report a full disk only here.
+    if (!error && ::fsync(file.fd) != 0) error = errno;
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error) {
+        ::unlink(temporary.c_str());
+        fail(error);
+    }
+}
+
+std::string displayFileName(const std::string& path)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    const auto* s = reinterpret_cast<const unsigned char*>(path.data());
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t n = lengthOfValidUtf8(s + i, path.size() - i);
+        if (n > 0) {
+            shown.append(path, i, n);
+            i += n;
+        } else {
+            shown += "\\x";
+            shown += hex[s[i] >> 4];
+            shown += hex[s[i] & 15];
+            ++i;
+        }
+    }
+    return shown;
+}

@@ -1,0 +1,29 @@
+// Whole files in and out by their names as the system spells them: a name is
+// a string of bytes, whatever its encoding, and never passes through a
+// character set on its way to the file system.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The bytes of a file, pipe or device, reading at most `limit` of them
+// whatever size the file reports.  Throws std::runtime_error with the
+// system's reason ("No such file or directory", ...) or, past the limit,
+// "the file is larger than <limitText>".
+std::string readWholeFile(const std::string& path, std::size_t limit, const std::string& limitText);
+
+// The first `count` bytes of a file, fewer if it is shorter; empty when it
+// cannot be read.
+std::string readFileStart(const std::string& path, std::size_t count);
+
+// Replaces (or creates) the file `path` with `bytes`: they go to a new file
+// beside it, every write and the final flush to disk are checked, and only
+// then is it renamed over the old one.  On failure the temporary file is
+// removed, any existing file is untouched, and std::runtime_error gives the
+// reason.  A path that names something other than a regular file (a folder,
+// a device) is refused; a symbolic link is followed to the file it names.
+void writeFileAtomically(const std::string& path, const std::string& bytes);
+
+// A file name as text to show: valid UTF-8 as it is, every other byte as
+// \xHH, so that no byte of the name is lost on its way to the screen.
+std::string displayFileName(const std::string& path);
