@@ -1,17 +1,25 @@
 // orvane-batch: the window's analysis road on many files, without a display.
+#include "app/memory.h"
+#include "app/ordered_run.h"
+#include "app/output_names.h"
 #include "imaging/convert.h"
 #include "imaging/road.h"
 #include "toolkit/numbertext.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <system_error>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,14 +38,22 @@ const char* const usage =
     "                  points of both fits: file,method,i,ln_threshold,ln_count\n"
     "                  (method 1: i = 0..9, method 2: i = 1..8)\n"
     "  --spectrum DIR  also write each file's magnitude spectrum, as the window shows\n"
-    "                  it, as an 8-bit grey BMP: DIR/<name>-spectrum.bmp\n"
-    "  --jobs N        analyse N files at once (default: the number of cores)\n"
+    "                  it, as an 8-bit grey BMP: DIR/<name>-spectrum.bmp.  DIR is\n"
+    "                  made if need be.  Files that share a name get the folders\n"
+    "                  that tell them apart in front (DIR/d1_x-spectrum.bmp), and\n"
+    "                  one file named twice a number (DIR/x-2-spectrum.bmp).\n"
+    "  --jobs N        analyse N files at once (default: the number of cores, fewer\n"
+    "                  when the memory available would not hold that many of the\n"
+    "                  largest picture given; a file that runs out of memory beside\n"
+    "                  others is analysed again on its own)\n"
     "  --help          show this text\n"
     "\n"
-    "A file that cannot be read or analysed gets one line on standard error and no\n"
-    "row; the others go on. A failed estimate (the window's \"PALANT!!!\") is also\n"
-    "reported on standard error. Exit status: 0 when every file succeeded, 1 when\n"
-    "any failed, 2 for a usage error.\n";
+    "Rows are written as they are done, in the order given.  A file that cannot be\n"
+    "read, analysed or written gets one line on standard error and no row; the\n"
+    "others go on.  A failed estimate (the window's \"PALANT!!!\") is also\n"
+    "reported on standard error.  Exit status: 0 when every file succeeded, 1 when\n"
+    "any failed or the results could not be written, 2 for a usage error or a\n"
+    "spectrum folder that cannot be used.\n";
 
 struct Options {
     bool points = false;
@@ -51,6 +67,7 @@ struct Result {
     std::string points;      // the file's lines of the points block
     std::string errors;      // lines for standard error
     bool failed = false;
+    bool outOfMemory = false;
 };
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
@@ -65,15 +82,8 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
-std::string spectrumFileName(const std::string& dir, const std::string& file)
-{
-    std::string name = file.substr(file.find_last_of('/') == std::string::npos ? 0 : file.find_last_of('/') + 1);
-    const auto dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return dir + "/" + name + "-spectrum.bmp";
-}
-
-Result analyse(const std::string& file, const Options& options)
+// `spectrumFile`: where the spectrum picture goes, empty for none.
+Result analyse(const std::string& file, const std::string& spectrumFile)
 {
     Result result;
     auto fail = [&](const std::string& reason) {
@@ -106,19 +116,22 @@ Result analyse(const std::string& file, const Options& options)
                 result.points += csvField(file) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
                                  FloatToStr(points[k].x[i]) + "," + FloatToStr(points[k].y[i]) + "\n";
 
-        if (!options.spectrumDir.empty()) {
+        if (!spectrumFile.empty()) {
             TBitmap shown;
             renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
-            try {
-                shown.SaveToFile(spectrumFileName(options.spectrumDir, file));
-            } catch (const std::exception& e) {
-                fail(e.what());
-            }
+            shown.SaveToFile(spectrumFile);
         }
     } catch (const std::bad_alloc&) {
         fail("not enough memory");
+        result.outOfMemory = true;
     } catch (const std::exception& e) {
         fail(e.what());
+    }
+    // A file counts whole or not at all: no row for a file whose picture
+    // could not be written.
+    if (result.failed) {
+        result.row.clear();
+        result.points.clear();
     }
     return result;
 }
@@ -139,6 +152,10 @@ bool parse(int argc, char** argv, Options& options, bool& help)
             }
             const std::string value = argv[++i];
             if (arg == "--spectrum") {
+                if (value.empty()) {
+                    std::cerr << "orvane-batch: --spectrum needs a folder name\n";
+                    return false;
+                }
                 options.spectrumDir = value;
             } else {
                 char* end = nullptr;
@@ -165,47 +182,149 @@ bool parse(int argc, char** argv, Options& options, bool& help)
     return true;
 }
 
+// Standard output and error as the system gives them, every write checked.
+class Output {
+public:
+    // Writes and flushes; false (after saying why on standard error) when
+    // the text could not be written.
+    bool write(const std::string& text)
+    {
+        if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) return true;
+        const int error = errno;
+        clearProgress();
+        std::cerr << "orvane-batch: cannot write the results to standard output: "
+                  << std::system_category().message(error) << "\n";
+        return false;
+    }
+
+    void error(const std::string& lines)
+    {
+        if (lines.empty()) return;
+        clearProgress();
+        std::cerr << lines << std::flush;
+    }
+
+    // "3 of 5 files" on standard error while it is a terminal, overwritten
+    // in place and never mixed into the results.
+    void progress(std::size_t done, std::size_t total)
+    {
+        if (!terminal) return;
+        std::cerr << "\r\033[Korvane-batch: " << done << " of " << total << " files done" << std::flush;
+        shown = true;
+    }
+
+    void clearProgress()
+    {
+        if (shown) std::cerr << "\r\033[K" << std::flush;
+        shown = false;
+    }
+
+private:
+    bool terminal = ::isatty(STDERR_FILENO) == 1;
+    bool shown = false;
+};
+
+// A standard stream that was closed is opened on /dev/null, so that no file
+// opened later takes its number: results written to a closed standard output
+// then fail visibly instead of landing in a picture file.
+void keepStandardStreamsTaken()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1) continue;
+        const int opened = ::open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+// Makes the spectrum folder (with its parents) if need be and checks that
+// pictures can be written there; false after saying why.
+bool prepareFolder(const std::string& dir)
+{
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (!error && !std::filesystem::is_directory(dir, error)) error = std::make_error_code(std::errc::not_a_directory);
+    if (!error && ::access(dir.c_str(), W_OK | X_OK) != 0) error = std::error_code(errno, std::system_category());
+    if (!error) return true;
+    std::cerr << "orvane-batch: cannot write spectrum pictures to '" << dir << "': " << error.message() << "\n";
+    return false;
+}
+
+// Files analysed at once when --jobs is not given: one per core, but no more
+// than the memory available holds for the largest picture given.
+int defaultJobs(const std::vector<std::string>& files)
+{
+    std::uint64_t largest = 0;
+    for (const std::string& file : files) {
+        TPictureSize size{};
+        if (ReadPictureSize(file, size)) largest = std::max(largest, analysisBytes(size.width, size.height));
+    }
+    // Each job also has its thread's stack and allocator arena.
+    constexpr std::uint64_t perJob = 64u << 20;
+    const std::uint64_t fits = availableMemory() / (largest + perJob);
+    return static_cast<int>(std::clamp<std::uint64_t>(fits, 1, static_cast<std::uint64_t>(availableCores())));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    keepStandardStreamsTaken();
     Options options;
     bool help = false;
     if (!parse(argc, argv, options, help)) {
         std::cerr << "Try 'orvane-batch --help'.\n";
         return 2;
     }
-    if (help) {
-        std::cout << usage;
-        return 0;
+    Output out;
+    if (help) return out.write(usage) ? 0 : 1;
+    if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir)) return 2;
+
+    const std::vector<std::string>& files = options.files;
+    std::vector<std::string> spectrumFiles(files.size());
+    if (!options.spectrumDir.empty()) {
+        const std::vector<std::string> stems = distinctStems(files);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            spectrumFiles[i] = options.spectrumDir + "/" + stems[i] + "-spectrum.bmp";
     }
 
-    const int cores = availableCores();
-    const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : cores, static_cast<int>(options.files.size()));
+    const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : defaultJobs(files), static_cast<int>(files.size()));
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    std::vector<Result> results(options.files.size());
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < options.files.size();) results[i] = analyse(options.files[i], options);
-    };
-    std::vector<std::thread> threads;
-    for (int j = 1; j < jobs; ++j) threads.emplace_back(worker);
-    worker();
-    for (std::thread& t : threads) t.join();
-
+    if (!out.write("file,width,height,padded_width,padded_height,d1,d2\n")) return 1;
+    std::vector<Result> results(files.size());
     bool anyFailed = false;
-    std::cout << "file,width,height,padded_width,padded_height,d1,d2\n";
-    for (const Result& r : results) {
-        std::cout << r.row;
-        std::cerr << r.errors;
+    bool written = true;
+    OrderedRun run;
+    run.tasks = files.size();
+    run.threads = jobs;
+    run.run = [&](std::size_t i, bool alone) {
+        if (alone && jobs > 1) setTransformThreads(0);
+        results[i] = analyse(files[i], spectrumFiles[i]);
+        if (alone && jobs > 1) setTransformThreads(1);
+        return results[i].outOfMemory && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
+    };
+    run.emit = [&](std::size_t i) {
+        Result& r = results[i];
+        out.error(r.errors);
         anyFailed = anyFailed || r.failed;
-    }
+        written = out.write(r.row);
+        out.progress(i + 1, files.size());
+        r.row.clear();
+        r.errors.clear();
+        return written;
+    };
+    runOrdered(run);
+    out.clearProgress();
+    if (!written) return 1;
+
     if (options.points) {
-        std::cout << "\nfile,method,i,ln_threshold,ln_count\n";
-        for (const Result& r : results) std::cout << r.points;
+        std::string block = "\nfile,method,i,ln_threshold,ln_count\n";
+        for (const Result& r : results) block += r.points;
+        if (!out.write(block)) return 1;
     }
-    std::cout.flush();
     return anyFailed ? 1 : 0;
 }

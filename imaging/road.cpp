@@ -29,3 +29,12 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
                              : estimateMethod2(*power, power->getCols(), power->getRows(), notify, points);
     return -2.0 / slope;
 }
+
+std::uint64_t analysisBytes(long long width, long long height)
+{
+    std::uint64_t padded = 1;
+    for (long long w = 1; w < width; w *= 2) padded *= 2;
+    for (long long h = 1; h < height; h *= 2) padded *= 2;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    return padded * (sizeof(double) * 3 + 1) + pixels * 8;
+}

@@ -5,6 +5,7 @@
 #include "analysis/matrix.h"
 #include "toolkit/bitmap.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,11 @@ enum class Method { one = 1, two = 2 };
 // spectrum.  `points`, when given, receives the fit's points.
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
                         FitPoints* points = nullptr);
+
+// About how many bytes the road needs at its peak for a picture of this
+// size: the spectrum and the power spectrum of the padded picture, the
+// rendered spectrum, and the file and its decoded pixels.
+std::uint64_t analysisBytes(long long width, long long height);
 
 // How the window shows a spectrum: the modulus times 100, saturated at 255.
 constexpr int spectrumDisplayMode = 2;

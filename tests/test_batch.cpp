@@ -2,16 +2,23 @@
 #include "gui_support.h"
 #include "toolkit/bitmap_qt.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,9 +28,13 @@ struct BatchRun {
     std::string err;
 };
 
-BatchRun batch(const QStringList& args)
+// Runs orvane-batch; `inChild` runs in the child just before it starts (to
+// set limits or close streams), `standardOutput` replaces the pipe.
+BatchRun batch(const QStringList& args, std::function<void()> inChild = {}, const QString& standardOutput = {})
 {
     QProcess p;
+    if (inChild) p.setChildProcessModifier(inChild);
+    if (!standardOutput.isEmpty()) p.setStandardOutputFile(standardOutput);
     p.start(ORVANE_BATCH, args);
     p.waitForFinished(120000);
     return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
@@ -194,4 +205,104 @@ TEST_F(Batch, SpectrumFilesShowWhatTheWindowShows)
     for (int r = 0; r < shown.GetHeight(); ++r)
         ASSERT_EQ(0, std::memcmp(written.GetScanline(r), shown.GetScanline(r), static_cast<std::size_t>(shown.GetWidth())))
             << "row " << r;
+}
+
+TEST_F(Batch, AFullDiskLeavesNoPartialPictureAndNoRow)
+{
+    const std::string out = path("out");
+    // A file-size limit of 2 KiB stands in for a full disk: the small
+    // picture fits, the larger ones do not.
+    writeGreyBmp(path("tiny.bmp"), 8, 8, [](int x, int y) { return x * y; });
+    const BatchRun run = batch(QStringList{"--spectrum", QString::fromStdString(out)} + files({"tiny.bmp", "a.bmp"}), [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{2048, 2048};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(run.exitCode, 1);
+    const auto rows = lines(run.out);
+    ASSERT_EQ(rows.size(), 2u) << run.out;
+    EXPECT_EQ(fields(rows[1])[0], path("tiny.bmp"));
+    EXPECT_NE(run.err.find(path("a.bmp") + ": Nie można zapisać bitmapy"), std::string::npos) << run.err;
+    EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden), QStringList{"tiny-spectrum.bmp"});
+}
+
+TEST_F(Batch, ResultsThatCannotBeWrittenFailTheRun)
+{
+    for (const QStringList& args : {files({"a.bmp", "b.bmp"}), QStringList{"--help"}}) {
+        const BatchRun full = batch(args, {}, "/dev/full");
+        EXPECT_EQ(full.exitCode, 1);
+        EXPECT_NE(full.err.find("cannot write the results to standard output: No space left on device"),
+                  std::string::npos)
+            << full.err;
+    }
+    const BatchRun closed = batch(files({"a.bmp"}), [] { close(1); });
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos) << closed.err;
+}
+
+TEST_F(Batch, InputsOfTheSameNameGetPicturesOfTheirOwn)
+{
+    QDir(dir.path()).mkpath("d1");
+    QDir(dir.path()).mkpath("d2");
+    writeGreyBmp(path("d1/x.bmp"), 16, 16, [](int x, int y) { return x * y; });
+    writeGreyBmp(path("d2/x.bmp"), 16, 16, [](int x, int y) { return x + y; });
+    const BatchRun run =
+        batch(QStringList{"--jobs", "2", "--spectrum", dir.path() + "/out"} + files({"d1/x.bmp", "d2/x.bmp", "d1/x.bmp"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const auto& [input, picture] : {std::pair{"d1/x.bmp", "out/x-spectrum.bmp"},
+                                         {"d2/x.bmp", "out/d2_x-spectrum.bmp"},
+                                         {"d1/x.bmp", "out/x-2-spectrum.bmp"}}) {
+        const BatchRun alone = batch(QStringList{"--spectrum", dir.path() + "/alone"} + files({input}));
+        EXPECT_EQ(readFile(path(picture)), readFile(path("alone/x-spectrum.bmp"))) << picture;
+    }
+}
+
+TEST_F(Batch, RowsAppearAsTheyAreDone)
+{
+    // The second input is a pipe that gets its picture only once the first
+    // row has been read: the run would hang if rows waited for every file.
+    const std::string pipe = path("later.bmp");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    QProcess p;
+    p.start(ORVANE_BATCH, QStringList{"--jobs", "1"} + files({"a.bmp", "later.bmp"}));
+    std::string out;
+    while (out.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
+        out += p.readAllStandardOutput().toStdString();
+    ASSERT_EQ(out.rfind("file,width,height,padded_width,padded_height,d1,d2\n" + path("a.bmp") + ",", 0), 0u) << out;
+    std::ofstream(pipe, std::ios::binary) << readFile(path("b.bmp"));
+    ASSERT_TRUE(p.waitForFinished(60000));
+    out += p.readAllStandardOutput().toStdString();
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(lines(out).size(), 3u) << out;
+}
+
+TEST_F(Batch, NamesNotInUtf8AndEndlessInputs)
+{
+    // Made as bytes: a QString cannot hold this name.
+    const std::string name = "caf\xe9.bmp", folder = dir.path().toStdString() + "/";
+    std::ofstream(folder + name, std::ios::binary) << readFile(path("a.bmp"));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start("/bin/sh", {"-c", R"sh(exec "$0" --spectrum out "$(printf 'caf\351.bmp')" /dev/zero)sh", ORVANE_BATCH});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const auto out = lines(p.readAllStandardOutput().toStdString());
+    const std::string err = p.readAllStandardError().toStdString();
+    ASSERT_EQ(out.size(), 2u) << err;
+    EXPECT_EQ(fields(out[1])[0], name);
+    EXPECT_EQ(readFile(folder + "out/caf\xe9-spectrum.bmp").substr(0, 2), "BM");
+    EXPECT_NE(err.find("/dev/zero\": the file is larger than 1 GiB"), std::string::npos) << err;
+    for (const char* made : {"caf\xe9.bmp", "out/caf\xe9-spectrum.bmp"}) std::remove((folder + made).c_str());
+}
+
+TEST_F(Batch, AnUnusableSpectrumFolderStopsTheRunBeforeItStarts)
+{
+    const BatchRun nested = batch(QStringList{"--spectrum", dir.path() + "/new/deeper"} + files({"a.bmp"}));
+    EXPECT_EQ(nested.exitCode, 0) << nested.err;
+    EXPECT_EQ(readFile(path("new/deeper/a-spectrum.bmp")).substr(0, 2), "BM");
+    for (const QString& folder : {dir.path() + "/a.bmp/sub", QString()}) {
+        const BatchRun run = batch(QStringList{"--spectrum", folder} + files({"a.bmp"}));
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(lines(run.err).size(), folder.isEmpty() ? 2u : 1u) << run.err;
+    }
 }
