@@ -40,3 +40,4 @@ private:
 #include "analysis/fourier.h"
 #include "analysis/spectrum.h"
 #include "analysis/estimators.h"
+#include "analysis/psd.h"

@@ -1,4 +1,5 @@
 // orvane-batch: the window's analysis road on many files, without a display.
+#include "app/batch_options.h"
 #include "app/memory.h"
 #include "app/ordered_run.h"
 #include "app/output_names.h"
@@ -23,50 +24,12 @@
 
 namespace {
 
-const char* const usage =
-    "Usage: orvane-batch [--points] [--spectrum DIR] [--jobs N] FILE...\n"
-    "\n"
-    "Estimates the fractal dimension of each BMP file exactly as the Orvane window\n"
-    "does (PoliczFFT, then Metoda 1 and Metoda 2) and writes CSV to standard output:\n"
-    "\n"
-    "  file,width,height,padded_width,padded_height,d1,d2\n"
-    "\n"
-    "one row per file, in the order given; d1 and d2 are the texts the window shows\n"
-    "in Edit1 and Edit2 (NAN where the estimate failed, INF or -INF for a slope of 0).\n"
-    "\n"
-    "  --points        after the table, an empty line and a second CSV block with the\n"
-    "                  points of both fits: file,method,i,ln_threshold,ln_count\n"
-    "                  (method 1: i = 0..9, method 2: i = 1..8)\n"
-    "  --spectrum DIR  also write each file's magnitude spectrum, as the window shows\n"
-    "                  it, as an 8-bit grey BMP: DIR/<name>-spectrum.bmp.  DIR is\n"
-    "                  made if need be.  Files that share a name get the folders\n"
-    "                  that tell them apart in front (DIR/d1_x-spectrum.bmp), and\n"
-    "                  one file named twice a number (DIR/x-2-spectrum.bmp).\n"
-    "  --jobs N        analyse N files at once (default: the number of cores, fewer\n"
-    "                  when the memory available would not hold that many of the\n"
-    "                  largest picture given; a file that runs out of memory beside\n"
-    "                  others is analysed again on its own)\n"
-    "  --help          show this text\n"
-    "\n"
-    "Rows are written as they are done, in the order given.  A file that cannot be\n"
-    "read, analysed or written gets one line on standard error and no row; the\n"
-    "others go on.  A failed estimate (the window's \"PALANT!!!\") is also\n"
-    "reported on standard error.  Exit status: 0 when every file succeeded, 1 when\n"
-    "any failed or the results could not be written, 2 for a usage error or a\n"
-    "spectrum folder that cannot be used.\n";
-
-struct Options {
-    bool points = false;
-    std::string spectrumDir;
-    int jobs = 0;
-    std::vector<std::string> files;
-};
-
 struct Result {
     std::string row;         // empty when the file failed
     std::string points;      // the file's lines of the points block
     std::string errors;      // lines for standard error
-    bool failed = false;
+    bool failed = false;      // the exit status tells
+    bool rowLost = false;     // no row: the file could not be read, analysed or written
     bool outOfMemory = false;
 };
 
@@ -82,19 +45,48 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
+// The columns --psd adds, and its lines of the points block.
+void addPsd(TBitmap& bitmap, const std::string& file, const BatchOptions& options, Result& result, std::string& columns)
+{
+    try {
+        const PsdResult psd = psdDimension(bitmap, options.psdOptions);
+        columns = "," + FloatToStr(psd.dimension) + "," + FloatToStr(psd.dimensionLow) + "," +
+                  FloatToStr(psd.dimensionHigh) + "," + FloatToStr(psd.beta) + "," + FloatToStr(psd.r2) + "," +
+                  std::to_string(psd.binsFitted);
+        for (std::size_t i = 0; i < psd.bins.size(); ++i)
+            result.points += csvField(file) + ",psd," + std::to_string(i) + "," + FloatToStr(psd.bins[i].lnQ) + "," +
+                             FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
+                             (psd.bins[i].fitted ? "1" : "0") + "\n";
+    } catch (const std::invalid_argument& e) {
+        columns = ",,,,,,";
+        result.errors += "orvane-batch: " + file + ": the spectral estimate failed: " + e.what() + "\n";
+        result.failed = true;
+    }
+}
+
 // `spectrumFile`: where the spectrum picture goes, empty for none.
-Result analyse(const std::string& file, const std::string& spectrumFile)
+Result analyse(const std::string& file, const std::string& spectrumFile, const BatchOptions& options)
 {
     Result result;
     auto fail = [&](const std::string& reason) {
         result.errors += "orvane-batch: " + file + ": " + reason + "\n";
         result.failed = true;
+        result.rowLost = true;
     };
     try {
         TBitmap bitmap;
         loadGreyBitmap(bitmap, file);
         const int width = bitmap.GetWidth();
         const int height = bitmap.GetHeight();
+        // Before the spectrum, so that the two never take memory at once.
+        std::string psdColumns, psdPoints;
+        if (options.psd) {
+            Result psd;
+            addPsd(bitmap, file, options, psd, psdColumns);
+            psdPoints = std::move(psd.points);
+            result.errors += psd.errors;
+            result.failed = psd.failed;
+        }
         const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
 
         std::string d[2];
@@ -109,12 +101,15 @@ Result analyse(const std::string& file, const std::string& spectrumFile)
         }
         std::ostringstream row;
         row << csvField(file) << ',' << width << ',' << height << ',' << spectrum->getCols() / 2 << ','
-            << spectrum->getRows() << ',' << d[0] << ',' << d[1] << '\n';
+            << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psdColumns << '\n';
         result.row = row.str();
+        // With --psd the points block has two more columns, empty here.
+        const std::string tail = options.psd ? ",,\n" : "\n";
         for (int k = 0; k < 2; ++k)
             for (int i = points[k].first; i < points[k].first + points[k].count; ++i)
                 result.points += csvField(file) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
-                                 FloatToStr(points[k].x[i]) + "," + FloatToStr(points[k].y[i]) + "\n";
+                                 FloatToStr(points[k].x[i]) + "," + FloatToStr(points[k].y[i]) + tail;
+        result.points += psdPoints;
 
         if (!spectrumFile.empty()) {
             TBitmap shown;
@@ -129,57 +124,11 @@ Result analyse(const std::string& file, const std::string& spectrumFile)
     }
     // A file counts whole or not at all: no row for a file whose picture
     // could not be written.
-    if (result.failed) {
+    if (result.rowLost) {
         result.row.clear();
         result.points.clear();
     }
     return result;
-}
-
-// Parses the command line; returns false (after saying why) on a usage error.
-bool parse(int argc, char** argv, Options& options, bool& help)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-        } else if (arg == "--points") {
-            options.points = true;
-        } else if (arg == "--spectrum" || arg == "--jobs") {
-            if (i + 1 >= argc) {
-                std::cerr << "orvane-batch: " << arg << " needs a value\n";
-                return false;
-            }
-            const std::string value = argv[++i];
-            if (arg == "--spectrum") {
-                if (value.empty()) {
-                    std::cerr << "orvane-batch: --spectrum needs a folder name\n";
-                    return false;
-                }
-                options.spectrumDir = value;
-            } else {
-                char* end = nullptr;
-                const long jobs = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end != '\0' || jobs < 1 || jobs > 1024) {
-                    std::cerr << "orvane-batch: --jobs needs a whole number from 1 to 1024, not '" << value << "'\n";
-                    return false;
-                }
-                options.jobs = static_cast<int>(jobs);
-            }
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) options.files.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "orvane-batch: unknown option " << arg << "\n";
-            return false;
-        } else {
-            options.files.push_back(arg);
-        }
-    }
-    if (!help && options.files.empty()) {
-        std::cerr << "orvane-batch: no files given\n";
-        return false;
-    }
-    return true;
 }
 
 // Standard output and error as the system gives them, every write checked.
@@ -272,14 +221,13 @@ int defaultJobs(const std::vector<std::string>& files)
 int main(int argc, char** argv)
 {
     keepStandardStreamsTaken();
-    Options options;
-    bool help = false;
-    if (!parse(argc, argv, options, help)) {
+    BatchOptions options;
+    if (!parseBatchOptions(argc, argv, options)) {
         std::cerr << "Try 'orvane-batch --help'.\n";
         return 2;
     }
     Output out;
-    if (help) return out.write(usage) ? 0 : 1;
+    if (options.help) return out.write(batchUsage) ? 0 : 1;
     if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir)) return 2;
 
     const std::vector<std::string>& files = options.files;
@@ -294,7 +242,8 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    if (!out.write("file,width,height,padded_width,padded_height,d1,d2\n")) return 1;
+    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins\n" : "\n";
+    if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
     std::vector<Result> results(files.size());
     bool anyFailed = false;
     bool written = true;
@@ -303,7 +252,7 @@ int main(int argc, char** argv)
     run.threads = jobs;
     run.run = [&](std::size_t i, bool alone) {
         if (alone && jobs > 1) setTransformThreads(0);
-        results[i] = analyse(files[i], spectrumFiles[i]);
+        results[i] = analyse(files[i], spectrumFiles[i], options);
         if (alone && jobs > 1) setTransformThreads(1);
         return results[i].outOfMemory && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
     };
@@ -322,7 +271,8 @@ int main(int argc, char** argv)
     if (!written) return 1;
 
     if (options.points) {
-        std::string block = "\nfile,method,i,ln_threshold,ln_count\n";
+        std::string block = std::string("\nfile,method,i,ln_threshold,ln_count") +
+                            (options.psd ? ",psd_count,psd_fitted\n" : "\n");
         for (const Result& r : results) block += r.points;
         if (!out.write(block)) return 1;
     }

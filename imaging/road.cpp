@@ -3,6 +3,9 @@
 #include "imaging/convert.h"
 #include "imaging/palette.h"
 
+#include <algorithm>
+#include <vector>
+
 void loadGreyBitmap(TBitmap& bitmap, const std::string& path)
 {
     bitmap.LoadFromFile(path);
@@ -28,6 +31,18 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
                              ? estimateMethod1(*power, power->getCols(), power->getRows(), notify, points)
                              : estimateMethod2(*power, power->getCols(), power->getRows(), notify, points);
     return -2.0 / slope;
+}
+
+PsdResult psdDimension(TBitmap& bitmap, const PsdOptions& options)
+{
+    bitmap.SetPixelFormat(pf8bit);
+    const int W = bitmap.GetWidth(), H = bitmap.GetHeight();
+    std::vector<double> values(static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
+    for (int y = 0; y < H; ++y) {
+        const std::uint8_t* row = bitmap.GetScanline(y);
+        std::copy(row, row + W, values.begin() + static_cast<std::ptrdiff_t>(y) * W);
+    }
+    return estimatePsdDimension(values.data(), W, H, options);
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

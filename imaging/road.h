@@ -26,6 +26,11 @@ enum class Method { one = 1, two = 2 };
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
                         FitPoints* points = nullptr);
 
+// The spectral dimension of a picture's grey levels (the bitmap is switched
+// to 8 bits in place, as for the spectrum).  Throws std::invalid_argument
+// with the reason when the picture cannot be estimated.
+PsdResult psdDimension(TBitmap& bitmap, const PsdOptions& options);
+
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the
 // rendered spectrum, and the file and its decoded pixels.

@@ -1,7 +1,8 @@
 # Shared by scripts/run and scripts/test: Debian packages and the CMake builds.
 
 ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev)
+                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
+                 libcli11-dev)
 
 # Installs whatever of the given Debian packages is missing (as root), or
 # says what to install and stops.

@@ -306,3 +306,28 @@ TEST_F(Batch, AnUnusableSpectrumFolderStopsTheRunBeforeItStarts)
         EXPECT_EQ(lines(run.err).size(), folder.isEmpty() ? 2u : 1u) << run.err;
     }
 }
+
+TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
+{
+    writeGreyBmp(path("c.bmp"), 100, 80, [](int x, int y) { return (x * x * 3 + y * 17 + x * y) % 256; });
+    const BatchRun plain = batch(QStringList{"--points"} + files({"c.bmp"}));
+    const BatchRun run = batch(QStringList{"--points", "--psd"} + files({"c.bmp", "a.bmp"}));
+    EXPECT_EQ(run.exitCode, 1);  // a.bmp is too small for it
+    EXPECT_NE(run.err.find(path("a.bmp") + ": the spectral estimate failed: the image (40 x 24 pixels) is too small"),
+              std::string::npos)
+        << run.err;
+    const auto out = lines(run.out), before = lines(plain.out);
+    EXPECT_EQ(out[0], before[0] + ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins");
+    const auto row = fields(out[1]);
+    ASSERT_EQ(row.size(), 13u);
+    EXPECT_EQ(out[1].substr(0, before[1].size() + 1), before[1] + ",");
+    EXPECT_LT(std::stod(row[8]), std::stod(row[7]));
+    EXPECT_GT(std::stod(row[9]), std::stod(row[7]));
+    EXPECT_EQ(out[2].substr(out[2].size() - 6), ",,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
+    EXPECT_EQ(fields(out[2]).size(), 7u);
+    int fitted = 0;
+    for (const std::string& line : out)
+        if (line.find(",psd,") != std::string::npos) fitted += fields(line).at(6) == "1";
+    EXPECT_EQ(std::to_string(fitted), row[12]);
+    EXPECT_EQ(batch({"--psd-range", "0.3:0.2", "x.bmp"}).exitCode, 2);
+}

@@ -1,0 +1,56 @@
+// The surface dimension from the radially averaged power spectrum: the
+// standard spectral estimate, with its uncertainty and the binned spectrum
+// behind it.
+#pragma once
+
+#include <vector>
+
+struct PsdOptions {
+    enum class Window { hann, none };
+    enum class Trend { plane, mean };
+    // A Hann window (sin^2 across each side) keeps the edges of a picture
+    // that does not repeat from leaking power into high frequencies.
+    Window window = Window::hann;
+    // Removed before the window: the least-squares plane, or the mean only.
+    Trend trend = Trend::plane;
+    // The fit range in cycles per pixel; 0 takes the default: from
+    // defaultFitCycles / (the shorter side) to defaultFitMax.
+    double fitMin = 0.0;
+    double fitMax = 0.0;
+    // Radial bins: this many per octave of frequency, their edges at
+    // 0.5 * 2^(-k / binsPerOctave); 0 gives one bin per step of frequency
+    // (1 / the longer padded side) instead.
+    int binsPerOctave = 8;
+};
+
+// The defaults of the fit range, chosen by the accuracy benchmark.
+constexpr double defaultFitCycles = 12.0;
+constexpr double defaultFitMax = 0.4;
+
+struct PsdBin {
+    double lnQ;        // mean ln q of the bin's frequencies, q in cycles per pixel
+    double lnPsd;      // ln of the mean power of the bin
+    long long count;   // how many frequencies (one of each conjugate pair)
+    bool fitted;       // inside the fit range
+};
+
+struct PsdResult {
+    double beta;            // PSD proportional to q^-beta
+    double hurst;           // (beta - 2) / 2
+    double dimension;       // (8 - beta) / 2
+    double slopeStdError;   // of the fitted slope, -beta
+    double dimensionLow;    // the 95 % confidence interval of the dimension
+    double dimensionHigh;
+    double r2;              // of the weighted fit
+    int binsFitted;
+    double fitMin;          // the fit range used, cycles per pixel
+    double fitMax;
+    std::vector<PsdBin> bins;  // every bin that holds a frequency, by rising q
+};
+
+// `values` holds height rows of width values.  Throws std::invalid_argument,
+// saying what is wrong, for a value that is not a finite number, an image
+// with nothing left once the trend is removed, an image too small for the
+// fit range (and what the smallest is), a fit range that is not one, and an
+// image too large to transform.
+PsdResult estimatePsdDimension(const double* values, int width, int height, const PsdOptions& options = {});

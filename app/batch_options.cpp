@@ -1,0 +1,102 @@
+// orvane-batch's options, read with CLI11; the help text is our own.
+#include "app/batch_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+const char* const batchUsage =
+    "Usage: orvane-batch [--points] [--spectrum DIR] [--jobs N] [--psd [--psd-window hann|none]\n"
+    "                    [--psd-range QMIN:QMAX]] FILE...\n"
+    "\n"
+    "Estimates the fractal dimension of each BMP file exactly as the Orvane window\n"
+    "does (PoliczFFT, then Metoda 1 and Metoda 2) and writes CSV to standard output:\n"
+    "\n"
+    "  file,width,height,padded_width,padded_height,d1,d2\n"
+    "\n"
+    "one row per file, in the order given; d1 and d2 are the texts the window shows\n"
+    "in Edit1 and Edit2 (NAN where the estimate failed, INF or -INF for a slope of 0).\n"
+    "\n"
+    "  --points        after the table, an empty line and a second CSV block with the\n"
+    "                  points of both fits: file,method,i,ln_threshold,ln_count\n"
+    "                  (method 1: i = 0..9, method 2: i = 1..8)\n"
+    "  --spectrum DIR  also write each file's magnitude spectrum, as the window shows\n"
+    "                  it, as an 8-bit grey BMP: DIR/<name>-spectrum.bmp.  DIR is\n"
+    "                  made if need be.  Files that share a name get the folders\n"
+    "                  that tell them apart in front (DIR/d1_x-spectrum.bmp), and\n"
+    "                  one file named twice a number (DIR/x-2-spectrum.bmp).\n"
+    "  --jobs N        analyse N files at once (default: the number of cores, fewer\n"
+    "                  when the memory available would not hold that many of the\n"
+    "                  largest picture given; a file that runs out of memory beside\n"
+    "                  others is analysed again on its own)\n"
+    "  --psd           also the calibrated dimension from the radially averaged power\n"
+    "                  spectrum, in six more columns of each row:\n"
+    "                  psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins\n"
+    "                  (D = (8 - beta) / 2 for PSD ~ q^-beta; psd_d_low..psd_d_high is\n"
+    "                  its 95 % confidence interval; psd_bins the radial bins fitted).\n"
+    "                  With --points the binned spectrum follows the fit points as\n"
+    "                  method psd: i is the bin, ln_threshold ln q (q in cycles per\n"
+    "                  pixel), ln_count ln PSD, and two more columns, psd_count (the\n"
+    "                  frequencies in the bin) and psd_fitted (1 inside the fit range)\n"
+    "  --psd-window W  hann (the default) or none\n"
+    "  --psd-range QMIN:QMAX\n"
+    "                  the fit range in cycles per pixel (default: 12 / the shorter\n"
+    "                  side to 0.4)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Rows are written as they are done, in the order given.  A file that cannot be\n"
+    "read, analysed or written gets one line on standard error and no row; the\n"
+    "others go on.  A failed estimate (the window's \"PALANT!!!\", or a picture the\n"
+    "spectral estimate cannot take, whose psd fields are then empty) is also\n"
+    "reported on standard error.  Exit status: 0 when every file succeeded, 1 when\n"
+    "any failed or the results could not be written, 2 for a usage error or a\n"
+    "spectrum folder that cannot be used.\n";
+
+bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
+{
+    CLI::App app("orvane-batch");
+    app.set_help_flag();
+    app.add_flag("-h,--help", options.help);
+    app.add_flag("--points", options.points);
+    app.add_option("--spectrum", options.spectrumDir)->check([](const std::string& dir) {
+        return dir.empty() ? std::string("needs a folder name") : std::string();
+    });
+    app.add_option("--jobs", options.jobs)->check(CLI::Range(1, 1024));
+    app.add_flag("--psd", options.psd);
+    std::string window, range;
+    app.add_option("--psd-window", window)->check(CLI::IsMember({"hann", "none"}));
+    app.add_option("--psd-range", range)->check([](const std::string& text) {
+        const auto colon = text.find(':');
+        try {
+            std::size_t used = 0;
+            if (colon != std::string::npos) {
+                const double low = std::stod(text.substr(0, colon), &used);
+                if (used == colon) {
+                    const double high = std::stod(text.substr(colon + 1), &used);
+                    if (used == text.size() - colon - 1 && 0 < low && low < high && high <= 0.5) return std::string();
+                }
+            }
+        } catch (const std::exception&) {
+        }
+        return "needs QMIN:QMAX with 0 < QMIN < QMAX <= 0.5 cycles per pixel, not '" + text + "'";
+    });
+    app.add_option("files", options.files);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "orvane-batch: " << e.what() << "\n";
+        return false;
+    }
+    if (!window.empty() || !range.empty()) options.psd = true;
+    if (window == "none") options.psdOptions.window = PsdOptions::Window::none;
+    if (!range.empty()) {
+        const auto colon = range.find(':');
+        options.psdOptions.fitMin = std::stod(range.substr(0, colon));
+        options.psdOptions.fitMax = std::stod(range.substr(colon + 1));
+    }
+    if (!options.help && options.files.empty()) {
+        std::cerr << "orvane-batch: no files given\n";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,23 @@
+// orvane-batch's command line: what it asks for, and its help text.
+#pragma once
+
+#include "analysis/matrix.h"
+
+#include <string>
+#include <vector>
+
+struct BatchOptions {
+    bool points = false;
+    std::string spectrumDir;
+    int jobs = 0;  // 0: as many as suit the cores and the memory
+    bool psd = false;
+    PsdOptions psdOptions;
+    std::vector<std::string> files;
+    bool help = false;
+};
+
+extern const char* const batchUsage;
+
+// Reads the command line into `options`; on a usage error says why on
+// standard error and returns false.
+bool parseBatchOptions(int argc, char** argv, BatchOptions& options);
