@@ -324,7 +324,7 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
     EXPECT_LT(std::stod(row[8]), std::stod(row[7]));
     EXPECT_GT(std::stod(row[9]), std::stod(row[7]));
     EXPECT_EQ(out[2].substr(out[2].size() - 6), ",,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
-    EXPECT_EQ(fields(out[2]).size(), 7u);
+    EXPECT_EQ(fields(out[2])[0], path("a.bmp"));
     int fitted = 0;
     for (const std::string& line : out)
         if (line.find(",psd,") != std::string::npos) fitted += fields(line).at(6) == "1";
