@@ -163,9 +163,12 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
         if (H > 1) by = all.sumY / (W * (H * (static_cast<double>(H) * H - 1) / 12.0));
     }
 
-    // Second pass: the windowed residuals, zero-padded to powers of two, as
-    // complex numbers; and what is left once the trend is gone.
-    matrix spectrum(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+    // Second pass: the windowed residuals, zero-padded to powers of two; and
+    // what is left once the trend is gone.  The real rows are stored as they
+    // are, so that each pair of neighbours reads as one complex number: a
+    // transform of half the width then gives the whole spectrum (below).
+    const std::uint32_t M = PW / 2;
+    matrix spectrum(static_cast<int>(PH), static_cast<int>(PW), nullptr);
     const bool windowed = options.window == PsdOptions::Window::hann;
     const std::vector<double> wx = windowed ? hann(W) : std::vector<double>(static_cast<std::size_t>(W), 1.0);
     const std::vector<double> wy = windowed ? hann(H) : std::vector<double>(static_cast<std::size_t>(H), 1.0);
@@ -173,13 +176,13 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
     splitRows(H, parts, [&](int first, int last, int part) {
         double l = 0;
         for (int y = first; y < last; ++y) {
-            double* out = spectrum.getData() + std::size_t{2} * PW * static_cast<std::size_t>(y);
+            double* out = spectrum.getData() + std::size_t{PW} * static_cast<std::size_t>(y);
             const double* in = values + static_cast<std::size_t>(y) * W;
             const double base = mean + by * (y - cy), wyy = wy[static_cast<std::size_t>(y)];
             for (int x = 0; x < W; ++x) {
                 const double r = in[x] - (base + bx * (x - cx));
                 l += r * r;
-                out[2 * x] = r * wx[static_cast<std::size_t>(x)] * wyy;
+                out[x] = r * wx[static_cast<std::size_t>(x)] * wyy;
             }
         }
         left[static_cast<std::size_t>(part)] = l;
@@ -190,7 +193,7 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
         throw std::invalid_argument(std::string("the image is flat once its ") +
                                     (options.trend == PsdOptions::Trend::plane ? "plane" : "mean") +
                                     " is removed: there is no spectrum to fit");
-    fourierTransform2D(spectrum.getData(), PW, PH, 1);
+    fourierTransform2D(spectrum.getData(), M, PH, 1);
 
     // Bin edges by rising q, the last at 0.5; below the lowest frequency the
     // first bin starts at 0, which no frequency but the excluded 0 has.
@@ -230,7 +233,29 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
         std::vector<long long> count;
     };
     std::vector<Accumulated> acc(static_cast<std::size_t>(parts));
+    // C, the transform of the rows read as M complex numbers, is E + iO with
+    // E and O the transforms of the even and the odd columns, both of real
+    // values and so Hermitian.  With b = conj C(-ky, -kx) (indices modulo PH
+    // and M): E = (C + b) / 2, O = (C - b) / 2i, and the transform of the
+    // real rows is E + e^(2 pi i kx / PW) O, half of it after the scaling by
+    // 1 / (PH M) rather than 1 / (PH PW).
     const double* data = spectrum.getData();
+    std::vector<double> twiddle(2 * (std::size_t{M} + 1));
+    for (std::uint32_t kx = 0; kx <= M; ++kx) {
+        twiddle[2 * kx] = std::cos(2 * pi * kx / PW);
+        twiddle[2 * kx + 1] = std::sin(2 * pi * kx / PW);
+    }
+    auto powerAt = [&](const double* row, const double* mirror, std::uint32_t kx) {
+        const double* a = row + 2 * (kx % M);
+        const double* m = mirror + 2 * ((M - kx % M) % M);
+        const double br = m[0], bi = -m[1];
+        const double er = a[0] + br, ei = a[1] + bi;      // 2E
+        const double dr = a[0] - br, di = a[1] - bi;      // 2iO
+        const double c = twiddle[2 * kx], s = twiddle[2 * kx + 1];
+        // four times the transform: 2E - i w (2iO), w = c + i s
+        const double rr = er + s * dr + c * di, ri = ei + s * di - c * dr;
+        return (rr * rr + ri * ri) / 16;
+    };
     splitRows(static_cast<int>(PH), parts, [&](int first, int last, int part) {
         Accumulated& a = acc[static_cast<std::size_t>(part)];
         a.power.assign(bins, 0.0);
@@ -253,7 +278,8 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
             while (end > kx && q2(end - 1) >= 0.25) --end;
             if (kx >= end) continue;
             std::size_t j = static_cast<std::size_t>(std::upper_bound(edges2.begin(), edges2.end(), q2(kx)) - edges2.begin()) - 1;
-            const double* row = data + std::size_t{2} * std::size_t{PW} * ky;
+            const double* row = data + std::size_t{PW} * ky;
+            const double* mirror = data + std::size_t{PW} * ((PH - ky) % PH);
             while (kx < end) {
                 // The first kx past bin j.
                 const double room = edges2[j + 1] - fy2;
@@ -262,7 +288,7 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
                 while (stop > kx && q2(stop - 1) >= edges2[j + 1]) --stop;
                 while (stop < end && q2(stop) < edges2[j + 1]) ++stop;
                 double p = 0;
-                for (std::uint32_t k = kx; k < stop; ++k) p += row[2 * k] * row[2 * k] + row[2 * k + 1] * row[2 * k + 1];
+                for (std::uint32_t k = kx; k < stop; ++k) p += powerAt(row, mirror, k);
                 a.power[j] += p;
                 a.count[j] += stop - kx;
                 if (exact[j])

@@ -45,23 +45,29 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
-// The columns --psd adds, and its lines of the points block.
-void addPsd(TBitmap& bitmap, const std::string& file, const BatchOptions& options, Result& result, std::string& columns)
+// What --psd adds to a file's row, points and errors.
+struct PsdText {
+    std::string columns = ",,,,,,";  // empty fields when the estimate failed
+    std::string points;
+    std::string error;
+};
+
+PsdText psdText(TBitmap& bitmap, const std::string& file, const PsdOptions& options)
 {
+    PsdText text;
     try {
-        const PsdResult psd = psdDimension(bitmap, options.psdOptions);
-        columns = "," + FloatToStr(psd.dimension) + "," + FloatToStr(psd.dimensionLow) + "," +
-                  FloatToStr(psd.dimensionHigh) + "," + FloatToStr(psd.beta) + "," + FloatToStr(psd.r2) + "," +
-                  std::to_string(psd.binsFitted);
+        const PsdResult psd = psdDimension(bitmap, options);
+        text.columns = "," + FloatToStr(psd.dimension) + "," + FloatToStr(psd.dimensionLow) + "," +
+                       FloatToStr(psd.dimensionHigh) + "," + FloatToStr(psd.beta) + "," + FloatToStr(psd.r2) + "," +
+                       std::to_string(psd.binsFitted);
         for (std::size_t i = 0; i < psd.bins.size(); ++i)
-            result.points += csvField(file) + ",psd," + std::to_string(i) + "," + FloatToStr(psd.bins[i].lnQ) + "," +
-                             FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
-                             (psd.bins[i].fitted ? "1" : "0") + "\n";
+            text.points += csvField(file) + ",psd," + std::to_string(i) + "," + FloatToStr(psd.bins[i].lnQ) + "," +
+                           FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
+                           (psd.bins[i].fitted ? "1" : "0") + "\n";
     } catch (const std::invalid_argument& e) {
-        columns = ",,,,,,";
-        result.errors += "orvane-batch: " + file + ": the spectral estimate failed: " + e.what() + "\n";
-        result.failed = true;
+        text.error = "orvane-batch: " + file + ": the spectral estimate failed: " + e.what() + "\n";
     }
+    return text;
 }
 
 // `spectrumFile`: where the spectrum picture goes, empty for none.
@@ -79,13 +85,13 @@ Result analyse(const std::string& file, const std::string& spectrumFile, const B
         const int width = bitmap.GetWidth();
         const int height = bitmap.GetHeight();
         // Before the spectrum, so that the two never take memory at once.
-        std::string psdColumns, psdPoints;
+        PsdText psd;
         if (options.psd) {
-            Result psd;
-            addPsd(bitmap, file, options, psd, psdColumns);
-            psdPoints = std::move(psd.points);
-            result.errors += psd.errors;
-            result.failed = psd.failed;
+            psd = psdText(bitmap, file, options.psdOptions);
+            result.errors += psd.error;
+            result.failed = !psd.error.empty();
+        } else {
+            psd.columns.clear();
         }
         const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
 
@@ -101,7 +107,7 @@ Result analyse(const std::string& file, const std::string& spectrumFile, const B
         }
         std::ostringstream row;
         row << csvField(file) << ',' << width << ',' << height << ',' << spectrum->getCols() / 2 << ','
-            << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psdColumns << '\n';
+            << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psd.columns << '\n';
         result.row = row.str();
         // With --psd the points block has two more columns, empty here.
         const std::string tail = options.psd ? ",,\n" : "\n";
@@ -109,7 +115,7 @@ Result analyse(const std::string& file, const std::string& spectrumFile, const B
             for (int i = points[k].first; i < points[k].first + points[k].count; ++i)
                 result.points += csvField(file) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
                                  FloatToStr(points[k].x[i]) + "," + FloatToStr(points[k].y[i]) + tail;
-        result.points += psdPoints;
+        result.points += psd.points;
 
         if (!spectrumFile.empty()) {
             TBitmap shown;
