@@ -29,7 +29,9 @@ TForm1::TForm1()
       Memo1(*this, "Memo1", "Memo1", {72, 344, 329, 81}, 8),
       Label1(*this, "Label1", "Orvane 2026", {616, 424, 91, 15}, titleFont),
       Label2(*this, "Label2", "Orvane", {528, 240, 151, 15}, titleFont),
-      OpenDialog1(*this, "OpenDialog1", "Bitmapy|*.BMP"),
+      OpenDialog1(*this, "OpenDialog1",
+                  "Bitmapy|*.BMP|Wszystkie obrazy|*.bmp;*.png;*.tif;*.tiff;*.pgm;*.ppm;*.pnm|PNG|*.png|"
+                  "TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm"),
       SaveDialog1(*this, "SaveDialog1")
 {
     ApplyTabOrder();
@@ -46,7 +48,8 @@ void TForm1::WczytajClick(TObject*)
     // The file is decoded before anything changes, so a file that fails to
     // load leaves the picture loaded before, and sourceBitmap, as they were.
     TBitmap& bitmap = Image1.GetBitmap();
-    loadGreyBitmap(bitmap, OpenDialog1.FileName());
+    int pages = 1;
+    loadGreyBitmap(bitmap, OpenDialog1.FileName(), 0, &pages);
     sourceBitmap = &bitmap;
     // The spectrum and the dimensions belong to the picture before: a method
     // must not report them for this one.
@@ -55,7 +58,8 @@ void TForm1::WczytajClick(TObject*)
     Edit1.SetText("");
     Edit2.SetText("");
     const std::string shown = displayFileName(OpenDialog1.FileName());
-    StatusBar1.SetSimpleText(shown);
+    // A stack of pages opens at its first; the status bar says there are more.
+    StatusBar1.SetSimpleText(pages > 1 ? shown + "  (strona 1 z " + std::to_string(pages) + ")" : shown);
     Memo1.Lines.Append(shown);
 }
 

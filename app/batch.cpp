@@ -5,7 +5,9 @@
 #include "app/output_names.h"
 #include "imaging/convert.h"
 #include "imaging/road.h"
+#include "toolkit/files.h"
 #include "toolkit/numbertext.h"
+#include "toolkit/picture.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +31,6 @@ struct Result {
     std::string points;      // the file's lines of the points block
     std::string errors;      // lines for standard error
     bool failed = false;      // the exit status tells
-    bool rowLost = false;     // no row: the file could not be read, analysed or written
     bool outOfMemory = false;
 };
 
@@ -52,11 +53,11 @@ struct PsdText {
     std::string error;
 };
 
-PsdText psdText(TBitmap& bitmap, const std::string& file, const PsdOptions& options)
+PsdText psdText(const GreyRaster& picture, const std::string& file, const PsdOptions& options)
 {
     PsdText text;
     try {
-        const PsdResult psd = psdDimension(bitmap, options);
+        const PsdResult psd = psdDimension(picture, options);
         text.columns = "," + FloatToStr(psd.dimension) + "," + FloatToStr(psd.dimensionLow) + "," +
                        FloatToStr(psd.dimensionHigh) + "," + FloatToStr(psd.beta) + "," + FloatToStr(psd.r2) + "," +
                        std::to_string(psd.binsFitted);
@@ -70,69 +71,97 @@ PsdText psdText(TBitmap& bitmap, const std::string& file, const PsdOptions& opti
     return text;
 }
 
-// `spectrumFile`: where the spectrum picture goes, empty for none.
-Result analyse(const std::string& file, const std::string& spectrumFile, const BatchOptions& options)
+// One page of a file (`name` is its row's name): its row, points and
+// errors are added to `result`.  `spectrumFile`: where the spectrum picture
+// goes, empty for none.
+void analysePage(const std::string& bytes, int page, const std::string& file, const std::string& name,
+                 const std::string& spectrumFile, const BatchOptions& options, Result& result)
+{
+    std::string row, points, errors;
+    TBitmap bitmap;
+    loadGreyBitmap(bitmap, bytes, file, page, nullptr);
+    const int width = bitmap.GetWidth();
+    const int height = bitmap.GetHeight();
+    // Before the spectrum, so that the two never take memory at once.
+    PsdText psd;
+    if (options.psd) {
+        psd = psdText(decodePicture(bytes, page), name, options.psdOptions);
+        errors += psd.error;
+    } else {
+        psd.columns.clear();
+    }
+    const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
+
+    std::string d[2];
+    FitPoints fit[2];
+    for (int k = 0; k < 2; ++k) {
+        const Method method = k == 0 ? Method::one : Method::two;
+        const Notifier notify = [&, k](const std::string& message) {
+            errors += "orvane-batch: " + name + ": " + message + " (the Metoda " + std::to_string(k + 1) +
+                      " estimate failed)\n";
+        };
+        d[k] = FloatToStr(fractalDimension(*spectrum, method, notify, &fit[k]));
+    }
+    std::ostringstream line;
+    line << csvField(name) << ',' << width << ',' << height << ',' << spectrum->getCols() / 2 << ','
+         << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psd.columns << '\n';
+    row = line.str();
+    // With --psd the points block has two more columns, empty here.
+    const std::string tail = options.psd ? ",,\n" : "\n";
+    for (int k = 0; k < 2; ++k)
+        for (int i = fit[k].first; i < fit[k].first + fit[k].count; ++i)
+            points += csvField(name) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
+                      FloatToStr(fit[k].x[i]) + "," + FloatToStr(fit[k].y[i]) + tail;
+    points += psd.points;
+
+    if (!spectrumFile.empty()) {
+        TBitmap shown;
+        renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
+        shown.SaveToFile(spectrumFile);
+    }
+    // Only now, so that a page counts whole or not at all: no row for a page
+    // whose picture could not be written.
+    result.row += row;
+    result.points += points;
+    result.errors += errors;
+    result.failed = result.failed || !psd.error.empty();
+}
+
+// Every page of a file.  `spectrumStem`: DIR/stem for the spectrum pictures,
+// empty for none.
+Result analyse(const std::string& file, const std::string& spectrumStem, const BatchOptions& options)
 {
     Result result;
-    auto fail = [&](const std::string& reason) {
-        result.errors += "orvane-batch: " + file + ": " + reason + "\n";
+    auto fail = [&](const std::string& name, const std::string& reason) {
+        result.errors += "orvane-batch: " + name + ": " + reason + "\n";
         result.failed = true;
-        result.rowLost = true;
     };
+    std::string bytes;
     try {
-        TBitmap bitmap;
-        loadGreyBitmap(bitmap, file);
-        const int width = bitmap.GetWidth();
-        const int height = bitmap.GetHeight();
-        // Before the spectrum, so that the two never take memory at once.
-        PsdText psd;
-        if (options.psd) {
-            psd = psdText(bitmap, file, options.psdOptions);
-            result.errors += psd.error;
-            result.failed = !psd.error.empty();
-        } else {
-            psd.columns.clear();
-        }
-        const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
-
-        std::string d[2];
-        FitPoints points[2];
-        for (int k = 0; k < 2; ++k) {
-            const Method method = k == 0 ? Method::one : Method::two;
-            const Notifier notify = [&, k](const std::string& message) {
-                result.errors += "orvane-batch: " + file + ": " + message + " (the Metoda " + std::to_string(k + 1) +
-                                 " estimate failed)\n";
-            };
-            d[k] = FloatToStr(fractalDimension(*spectrum, method, notify, &points[k]));
-        }
-        std::ostringstream row;
-        row << csvField(file) << ',' << width << ',' << height << ',' << spectrum->getCols() / 2 << ','
-            << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psd.columns << '\n';
-        result.row = row.str();
-        // With --psd the points block has two more columns, empty here.
-        const std::string tail = options.psd ? ",,\n" : "\n";
-        for (int k = 0; k < 2; ++k)
-            for (int i = points[k].first; i < points[k].first + points[k].count; ++i)
-                result.points += csvField(file) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
-                                 FloatToStr(points[k].x[i]) + "," + FloatToStr(points[k].y[i]) + tail;
-        result.points += psd.points;
-
-        if (!spectrumFile.empty()) {
-            TBitmap shown;
-            renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
-            shown.SaveToFile(spectrumFile);
-        }
-    } catch (const std::bad_alloc&) {
-        fail("not enough memory");
-        result.outOfMemory = true;
+        bytes = readPictureFile(file);
     } catch (const std::exception& e) {
-        fail(e.what());
+        fail(file, e.what());
+        return result;
     }
-    // A file counts whole or not at all: no row for a file whose picture
-    // could not be written.
-    if (result.rowLost) {
-        result.row.clear();
-        result.points.clear();
+    int pages = 1;
+    try {
+        pages = picturePages(bytes);
+    } catch (const std::exception& e) {
+        fail(file, "Nie można wczytać pliku \"" + displayFileName(file) + "\": " + e.what());
+        return result;
+    }
+    for (int page = 0; page < pages; ++page) {
+        // Pages of a stack are rows of their own, named file#page from 1.
+        const std::string suffix = pages > 1 ? "#" + std::to_string(page + 1) : "";
+        try {
+            analysePage(bytes, page, file, file + suffix,
+                        spectrumStem.empty() ? "" : spectrumStem + suffix + "-spectrum.bmp", options, result);
+        } catch (const std::bad_alloc&) {
+            fail(file + suffix, "not enough memory");
+            result.outOfMemory = true;
+        } catch (const std::exception& e) {
+            fail(file + suffix, e.what());
+        }
     }
     return result;
 }
@@ -241,7 +270,7 @@ int main(int argc, char** argv)
     if (!options.spectrumDir.empty()) {
         const std::vector<std::string> stems = distinctStems(files);
         for (std::size_t i = 0; i < files.size(); ++i)
-            spectrumFiles[i] = options.spectrumDir + "/" + stems[i] + "-spectrum.bmp";
+            spectrumFiles[i] = options.spectrumDir + "/" + stems[i];
     }
 
     const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : defaultJobs(files), static_cast<int>(files.size()));

@@ -2,13 +2,31 @@
 
 #include "imaging/convert.h"
 #include "imaging/palette.h"
+#include "toolkit/files.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path)
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pages)
 {
-    bitmap.LoadFromFile(path);
+    loadGreyBitmap(bitmap, readPictureFile(path), path, page, pages);
+}
+
+void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages)
+{
+    try {
+        if (pictureFormat(bytes) == PictureFormat::bmp && page == 0) {
+            bitmap.LoadFromMemory(bytes.data(), bytes.size());
+            if (pages) *pages = 1;
+        } else {
+            const GreyRaster picture = decodePicture(bytes, page, pages);
+            const std::vector<std::uint8_t> levels = eightBitView(picture);
+            bitmap.LoadLevels(picture.width, picture.height, levels.data());
+        }
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+    }
     bitmap.SetPalette(makeGreyPalette());
 }
 
@@ -33,16 +51,10 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
     return -2.0 / slope;
 }
 
-PsdResult psdDimension(TBitmap& bitmap, const PsdOptions& options)
+PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
 {
-    bitmap.SetPixelFormat(pf8bit);
-    const int W = bitmap.GetWidth(), H = bitmap.GetHeight();
-    std::vector<double> values(static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
-    for (int y = 0; y < H; ++y) {
-        const std::uint8_t* row = bitmap.GetScanline(y);
-        std::copy(row, row + W, values.begin() + static_cast<std::ptrdiff_t>(y) * W);
-    }
-    return estimatePsdDimension(values.data(), W, H, options);
+    const std::vector<double> values(picture.samples.begin(), picture.samples.end());
+    return estimatePsdDimension(values.data(), picture.width, picture.height, options);
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

@@ -4,15 +4,21 @@
 
 #include "analysis/matrix.h"
 #include "toolkit/bitmap.h"
+#include "toolkit/picture.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-// Loads a BMP file into the bitmap and gives it the grey palette, so that a
-// palette image's indices are its grey levels.  On failure the bitmap is as
-// it was and std::runtime_error says why.
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path);
+// Loads page `page` (from 0) of a picture file (BMP, PNG, TIFF, PGM/PPM)
+// into the bitmap and gives it the grey palette.  A BMP loads as it always
+// has, so that a palette image's indices are its grey levels; the others load
+// as their 8-bit view (see toolkit/picture.h).  `pages` receives how many the
+// file holds.  On failure the bitmap is as it was and std::runtime_error says
+// why.
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr);
+// The same from the file's bytes; `path` names it in messages.
+void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages);
 
 // The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
 // scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)
@@ -26,10 +32,9 @@ enum class Method { one = 1, two = 2 };
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
                         FitPoints* points = nullptr);
 
-// The spectral dimension of a picture's grey levels (the bitmap is switched
-// to 8 bits in place, as for the spectrum).  Throws std::invalid_argument
-// with the reason when the picture cannot be estimated.
-PsdResult psdDimension(TBitmap& bitmap, const PsdOptions& options);
+// The spectral dimension of a picture at its full depth.  Throws
+// std::invalid_argument with the reason when it cannot be estimated.
+PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options);
 
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the

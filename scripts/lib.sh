@@ -2,7 +2,7 @@
 
 ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                  libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
-                 libcli11-dev)
+                 libcli11-dev libtiff-dev libpng-dev)
 
 # Installs whatever of the given Debian packages is missing (as root), or
 # says what to install and stops.

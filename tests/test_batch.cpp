@@ -1,5 +1,8 @@
 #include "Polaczone.h"
 #include "gui_support.h"
+#include "picture_corpus.h"
+#include "toolkit/numbertext.h"
+#include "toolkit/picture.h"
 #include "toolkit/bitmap_qt.h"
 
 #include <QDir>
@@ -330,4 +333,28 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
         if (line.find(",psd,") != std::string::npos) fitted += fields(line).at(6) == "1";
     EXPECT_EQ(std::to_string(fitted), row[12]);
     EXPECT_EQ(batch({"--psd-range", "0.3:0.2", "x.bmp"}).exitCode, 2);
+}
+
+TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)
+{
+    pictures::TiffPage page;
+    page.width = 96;
+    page.height = 80;
+    page.bits = 16;
+    for (int i = 0; i < 96 * 80; ++i) page.samples.push_back((i * 7919 % 4093) * 16 + (i % 96) * 3);
+    pictures::TiffPage second = page;
+    second.width = 50;
+    second.samples.resize(50 * 80);
+    std::ofstream(path("stack.tif"), std::ios::binary) << pictures::tiffFile({page, second});
+    const BatchRun run = batch(QStringList{"--psd", "--spectrum", dir.path() + "/out"} + files({"stack.tif"}));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 3u) << run.out;
+    EXPECT_EQ(fields(out[1])[0], path("stack.tif") + "#1");
+    EXPECT_EQ(fields(out[2])[0], path("stack.tif") + "#2");
+    EXPECT_EQ(fields(out[2])[1], "50");
+    const GreyRaster full = decodePicture(readFile(path("stack.tif")));
+    std::vector<double> values(full.samples.begin(), full.samples.end());
+    EXPECT_EQ(fields(out[1])[7], FloatToStr(estimatePsdDimension(values.data(), 96, 80).dimension));
+    EXPECT_EQ(readFile(path("out/stack#2-spectrum.bmp")).substr(0, 2), "BM");
 }

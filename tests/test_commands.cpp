@@ -1,5 +1,6 @@
 #include "Polaczone.h"
 #include "gui_support.h"
+#include "picture_corpus.h"
 #include "imaging/convert.h"
 #include "toolkit/numbertext.h"
 
@@ -288,4 +289,25 @@ TEST_F(Commands, APictureWhoseNameIsNotUtf8LoadsAndIsLoggedByteForByte)
     EXPECT_EQ(form->StatusBar1.GetSimpleText(), folder + "caf\\xE9.bmp");
     EXPECT_EQ(logLines().back(), folder + "caf\\xE9.bmp");
     std::remove((folder + "caf\xe9.bmp").c_str());  // a name Qt cannot remove
+}
+
+TEST_F(Commands, AStackOpensAtItsFirstPageAndSaysThereAreMore)
+{
+    pictures::TiffPage first, second;
+    first.width = second.width = 4;
+    first.height = second.height = 3;
+    first.bits = second.bits = 16;
+    for (int i = 0; i < 12; ++i) {
+        first.samples.push_back(1000 + 100 * i);
+        second.samples.push_back(7);
+    }
+    std::ofstream(path("stack.tif"), std::ios::binary) << pictures::tiffFile({first, second});
+    load(path("stack.tif"));
+    EXPECT_EQ(form->StatusBar1.GetSimpleText(), path("stack.tif") + "  (strona 1 z 2)");
+    EXPECT_EQ(logLines().back(), path("stack.tif"));
+    // The 8-bit view: 1000 .. 2100 mapped onto 0 .. 255.
+    TBitmap& shown = form->Image1.GetBitmap();
+    EXPECT_EQ(shown.GetScanline(0)[0], 0);
+    EXPECT_EQ(shown.GetScanline(0)[1], 23);  // 100 * 255 / 1100 = 23.2
+    EXPECT_EQ(shown.GetScanline(2)[3], 255);
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <memory>
 
 namespace {
@@ -134,25 +135,34 @@ TEST_F(Window, CancellingTheOpenDialogChangesNothing)
     EXPECT_EQ(form->StatusBar1.GetSimpleText(), "");
 }
 
-TEST_F(Window, OpenDialogListsBitmapsInAnyLetterCase)
+TEST_F(Window, OpenDialogListsBitmapsAndEveryFormatReadInAnyLetterCase)
 {
-    for (const char* name : {"a.bmp", "b.BMP", "c.Bmp", "d.txt"}) QFile(QString::fromStdString(path(name))).open(QIODevice::WriteOnly);
-    QStringList listed;
+    for (const char* name : {"a.bmp", "b.BMP", "c.Bmp", "d.txt", "e.png", "f.TIF", "g.tiff", "h.pgm", "i.PPM"})
+        QFile(QString::fromStdString(path(name))).open(QIODevice::WriteOnly);
+    std::map<QString, QStringList> listed;
+    QStringList filters;
     ModalScript script;
     script.cancelFileDialog([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
         dialog->setDirectory(dir.path());
         auto* model = dialog->findChild<QFileSystemModel*>();
         ASSERT_NE(model, nullptr);
-        const QModelIndex root = model->index(dir.path());
-        QTRY_VERIFY_WITH_TIMEOUT(model->rowCount(root) >= 3, 5000);
-        for (int r = 0; r < model->rowCount(root); ++r) {
-            const QModelIndex i = model->index(r, 0, root);
-            if (model->flags(i) & Qt::ItemIsEnabled) listed << model->fileName(i);
+        for (const auto& [filter, shown] : {std::pair{filters.value(0), 3}, {filters.value(1), 8}}) {
+            dialog->selectNameFilter(filter);
+            const QModelIndex root = model->index(dir.path());
+            QTRY_VERIFY_WITH_TIMEOUT(model->rowCount(root) >= shown, 5000);
+            for (int r = 0; r < model->rowCount(root); ++r) {
+                const QModelIndex i = model->index(r, 0, root);
+                if (model->flags(i) & Qt::ItemIsEnabled) listed[filter] << model->fileName(i);
+            }
+            listed[filter].sort();
         }
     });
     press(form->Wczytaj, script);
-    listed.sort();
-    EXPECT_EQ(listed, (QStringList{"a.bmp", "b.BMP", "c.Bmp"}));
+    ASSERT_GE(filters.size(), 2);
+    EXPECT_EQ(filters[0], "Bitmapy (*.BMP)");
+    EXPECT_EQ(listed[filters[0]], (QStringList{"a.bmp", "b.BMP", "c.Bmp"}));
+    EXPECT_EQ(listed[filters[1]], (QStringList{"a.bmp", "b.BMP", "c.Bmp", "e.png", "f.TIF", "g.tiff", "h.pgm", "i.PPM"}));
 }
 
 TEST_F(Window, AFileThatFailsToLoadChangesNothing)

@@ -1,6 +1,7 @@
 #include "toolkit/bitmap_qt.h"
 
 #include "toolkit/files.h"
+#include "toolkit/picture_formats.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -16,9 +17,7 @@ namespace {
 // The largest picture that loads: anything larger could not be analysed
 // (its padded size would pass the analysis limit).  Checked against the
 // header before anything is allocated for the pixels.
-constexpr long long maxPixels = (1LL << 27) - 1;
-// Qt's own allocation limit must let such a picture through in true colour.
-constexpr int decodeLimitMiB = 520;
+constexpr long long maxPixels = maxPicturePixels;
 // Larger files are not read into memory at all.
 constexpr qint64 maxFileBytes = 1LL << 30;
 
@@ -325,7 +324,7 @@ void TBitmap::LoadFromMemory(const void* data, std::size_t size)
     const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(data), static_cast<qsizetype>(size));
     const BmpLayout layout = checkBmp(bytes);
 
-    QImageReader::setAllocationLimit(decodeLimitMiB);
+    QImageReader::setAllocationLimit(qtAllocationLimitMiB);
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -351,6 +350,21 @@ void TBitmap::LoadFromMemory(const void* data, std::size_t size)
     d->height = loaded.height();
     d->eightBit = loaded.format() == QImage::Format_Indexed8;
     d->image = std::move(loaded);
+}
+
+void TBitmap::LoadLevels(int width, int height, const std::uint8_t* levels)
+{
+    QImage image(width, height, QImage::Format_Indexed8);
+    if (image.isNull()) throw std::bad_alloc();
+    image.setColorTable(QList<QRgb>(256, qRgb(0, 0, 0)));
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), levels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width),
+                    static_cast<std::size_t>(width));
+    d->palette = nullptr;
+    d->width = width;
+    d->height = height;
+    d->eightBit = true;
+    d->image = std::move(image);
 }
 
 void TBitmap::SaveToFile(const std::string& path) const

@@ -46,6 +46,10 @@ public:
     // checked against the bytes: sizes, bit depth, compression, palette and
     // pixel data that the file really holds, and at most 2^27 - 1 pixels.
     void LoadFromMemory(const void* data, std::size_t size);
+    // Replaces size, format and pixels by an 8-bit picture of these levels
+    // (width * height bytes, top row first), its palette all black until one
+    // is set.  On failure (std::bad_alloc) the bitmap stays as it was.
+    void LoadLevels(int width, int height, const std::uint8_t* levels);
     // Writes the bitmap as a BMP file; throws std::runtime_error on failure.
     void SaveToFile(const std::string& path) const;
 

@@ -10,12 +10,16 @@
 
 namespace {
 
-// "Bitmapy|*.BMP" in Qt's form, "Bitmapy (*.BMP)".
-QString qtFilter(const std::string& filter)
+// "Bitmapy|*.BMP|Obrazy|*.png;*.tif" in Qt's form, one "Bitmapy (*.BMP)"
+// per description and patterns.
+QStringList qtFilters(const std::string& filter)
 {
-    const auto bar = filter.find('|');
-    if (bar == std::string::npos) return QString::fromStdString(filter);
-    return QString::fromStdString(filter.substr(0, bar) + " (" + filter.substr(bar + 1) + ")");
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + " (" + parts[i + 1].split(';').join(' ') + ")";
+    if (parts.size() % 2) filters << parts.back();
+    return filters;
 }
 
 // The name a folder entry has on disk, for a name as Qt gives it: Qt reads
@@ -97,7 +101,7 @@ bool TOpenDialog::Execute()
     dialog.setObjectName(QString::fromStdString(name));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(qtFilter(filter));
+    dialog.setNameFilters(qtFilters(filter));
     return run(dialog, fileName);
 }
 

@@ -7,8 +7,9 @@ class TForm;
 
 class TOpenDialog {
 public:
-    // filter: "Description|pattern", e.g. "Bitmapy|*.BMP".  Patterns match
-    // file names in any letter case.
+    // filter: "Description|patterns" pairs, e.g. "Bitmapy|*.BMP|Obrazy|*.png;*.tif",
+    // the first chosen at the start.  Patterns match file names in any
+    // letter case.
     TOpenDialog(TForm& owner, const std::string& name, const std::string& filter);
     // Runs modally; true when the user chose a file.
     bool Execute();

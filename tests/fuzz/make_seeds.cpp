@@ -1,5 +1,7 @@
-// Writes the generated bitmap corpus into a folder, to seed the fuzzer.
+// Writes the generated corpus of bitmaps and of the other picture formats
+// into a folder, to seed the fuzzers.
 #include "bmp_corpus.h"
+#include "picture_corpus.h"
 
 #include <fstream>
 #include <iostream>
@@ -18,6 +20,10 @@ int main(int argc, char** argv)
     }
     for (const corpus::Broken& b : corpus::malformed()) {
         std::ofstream(folder + "/broken_" + b.name + ".bmp", std::ios::binary) << b.bytes;
+        ++count;
+    }
+    for (const auto& [name, bytes] : pictures::seeds()) {
+        std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
         ++count;
     }
     std::cout << count << " seed files in " << folder << "\n";

@@ -1,0 +1,184 @@
+// PNG, TIFF and PGM/PPM files made for the tests and to seed the fuzzers:
+// every kind the readers take, with sample values known in advance.
+#pragma once
+
+#include <QBuffer>
+#include <QImage>
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace pictures {
+
+using Bytes = std::string;
+
+inline Bytes pngFile(const QImage& image)
+{
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return out.toStdString();
+}
+
+// A 16-bit grey PNG of w x h pixels, pixel (x, y) = value(x, y).
+inline Bytes grey16Png(int w, int h, const std::function<int(int, int)>& value)
+{
+    QImage image(w, h, QImage::Format_Grayscale16);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) reinterpret_cast<quint16*>(image.scanLine(y))[x] = static_cast<quint16>(value(x, y));
+    return pngFile(image);
+}
+
+struct TiffPage {
+    int width = 4, height = 3;
+    int bits = 8;                          // 8, 16 or 32
+    int format = SAMPLEFORMAT_UINT;        // or SAMPLEFORMAT_IEEEFP
+    int channels = 1;                      // 1 grey, 3 RGB, 4 RGBA
+    int photometric = PHOTOMETRIC_MINISBLACK;
+    int planar = PLANARCONFIG_CONTIG;
+    int tile = 0;                          // tile side (a multiple of 16), 0 for strips
+    int rowsPerStrip = 2;
+    int compression = COMPRESSION_NONE;
+    std::vector<double> samples;           // width * height * channels, interleaved
+    std::vector<std::uint16_t> colourMap;  // 3 * 2^bits for a palette picture
+};
+
+// Writes the pages with libtiff (through a temporary file) and returns the bytes.
+inline Bytes tiffFile(const std::vector<TiffPage>& pages)
+{
+    char name[] = "/tmp/orvane-tiff-XXXXXX";
+    const int fd = mkstemp(name);
+    close(fd);
+    TIFF* t = TIFFOpen(name, "w");
+    for (const TiffPage& p : pages) {
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.bits);
+        TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, p.format);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.channels);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.photometric);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, p.planar);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, p.compression);
+        if (p.channels == 4) {
+            const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+            TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        if (!p.colourMap.empty()) {
+            const std::size_t n = p.colourMap.size() / 3;
+            TIFFSetField(t, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
+        }
+        const int bytes = p.bits / 8;
+        auto put = [&](unsigned char* out, double v) {
+            if (p.bits == 8) *out = static_cast<unsigned char>(v);
+            else if (p.bits == 16) {
+                const uint16_t s = static_cast<uint16_t>(v);
+                std::memcpy(out, &s, 2);
+            } else {
+                const float f = static_cast<float>(v);
+                std::memcpy(out, &f, 4);
+            }
+        };
+        const int planes = p.planar == PLANARCONFIG_SEPARATE ? p.channels : 1;
+        const int perPixel = planes == 1 ? p.channels : 1;
+        auto sample = [&](int x, int y, int c) { return p.samples[(std::size_t(y) * p.width + x) * p.channels + c]; };
+        if (p.tile > 0) {
+            TIFFSetField(t, TIFFTAG_TILEWIDTH, p.tile);
+            TIFFSetField(t, TIFFTAG_TILELENGTH, p.tile);
+            std::vector<unsigned char> block(std::size_t(p.tile) * p.tile * perPixel * bytes);
+            for (int plane = 0; plane < planes; ++plane)
+                for (int y0 = 0; y0 < p.height; y0 += p.tile)
+                    for (int x0 = 0; x0 < p.width; x0 += p.tile) {
+                        std::fill(block.begin(), block.end(), 0);
+                        for (int y = y0; y < std::min(p.height, y0 + p.tile); ++y)
+                            for (int x = x0; x < std::min(p.width, x0 + p.tile); ++x)
+                                for (int c = 0; c < perPixel; ++c)
+                                    put(&block[((std::size_t(y - y0) * p.tile + (x - x0)) * perPixel + c) * bytes],
+                                        sample(x, y, planes == 1 ? c : plane));
+                        TIFFWriteTile(t, block.data(), x0, y0, 0, static_cast<uint16_t>(plane));
+                    }
+        } else {
+            TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
+            std::vector<unsigned char> row(std::size_t(p.width) * perPixel * bytes);
+            for (int plane = 0; plane < planes; ++plane)
+                for (int y = 0; y < p.height; ++y) {
+                    for (int x = 0; x < p.width; ++x)
+                        for (int c = 0; c < perPixel; ++c)
+                            put(&row[(std::size_t(x) * perPixel + c) * bytes], sample(x, y, planes == 1 ? c : plane));
+                    TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane));
+                }
+        }
+        TIFFWriteDirectory(t);
+    }
+    TIFFClose(t);
+    std::ifstream in(name, std::ios::binary);
+    Bytes out((std::istreambuf_iterator<char>(in)), {});
+    std::remove(name);
+    return out;
+}
+
+// A binary or plain PGM (channels 1) or PPM (channels 3).
+inline Bytes pnmFile(int w, int h, int channels, int maxval, bool plain, const std::vector<int>& samples)
+{
+    const char kind = channels == 1 ? (plain ? '2' : '5') : (plain ? '3' : '6');
+    Bytes out = std::string("P") + kind + "\n# made for the tests\n" + std::to_string(w) + " " + std::to_string(h) +
+                "\n" + std::to_string(maxval) + "\n";
+    for (int v : samples) {
+        if (plain) out += std::to_string(v) + " ";
+        else if (maxval > 255) {
+            out += static_cast<char>(v >> 8);
+            out += static_cast<char>(v & 0xff);
+        } else
+            out += static_cast<char>(v);
+    }
+    return out;
+}
+
+// One small valid file of every kind, by name, to seed the fuzzers.
+inline std::vector<std::pair<std::string, Bytes>> seeds()
+{
+    std::vector<std::pair<std::string, Bytes>> out;
+    auto ramp = [](int n, int channels, double scale) {
+        std::vector<double> v(static_cast<std::size_t>(n * channels));
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<double>(i % 251) * scale;
+        return v;
+    };
+    out.push_back({"grey16.png", grey16Png(9, 7, [](int x, int y) { return x * 7000 + y; })});
+    QImage rgb(6, 5, QImage::Format_RGB32);
+    rgb.fill(qRgb(10, 200, 60));
+    out.push_back({"rgb.png", pngFile(rgb)});
+    TiffPage g8;
+    g8.samples = ramp(12, 1, 1);
+    TiffPage g16 = g8;
+    g16.bits = 16;
+    g16.samples = ramp(12, 1, 200);
+    g16.compression = COMPRESSION_LZW;
+    TiffPage f32 = g8;
+    f32.bits = 32;
+    f32.format = SAMPLEFORMAT_IEEEFP;
+    f32.samples = ramp(12, 1, -0.125);
+    TiffPage rgbTiled;
+    rgbTiled.width = 20;
+    rgbTiled.height = 18;
+    rgbTiled.channels = 3;
+    rgbTiled.photometric = PHOTOMETRIC_RGB;
+    rgbTiled.tile = 16;
+    rgbTiled.samples = ramp(20 * 18, 3, 1);
+    out.push_back({"grey8.tif", tiffFile({g8})});
+    out.push_back({"stack.tif", tiffFile({g16, f32})});
+    out.push_back({"rgb_tiled.tif", tiffFile({rgbTiled})});
+    out.push_back({"grey16.pgm", pnmFile(3, 2, 1, 65535, false, {0, 1, 256, 65535, 40000, 7})});
+    out.push_back({"plain.ppm", pnmFile(2, 2, 3, 255, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})});
+    return out;
+}
+
+}  // namespace pictures

@@ -1,0 +1,246 @@
+// TIFF files through libtiff, read from memory: 8- and 16-bit unsigned and
+// 32-bit floating-point samples, grey, RGB or palette, in strips or tiles,
+// interleaved or in planes, with any compression the library reads.  Its
+// warnings and errors are caught into the refusal's message.
+#include "toolkit/picture_formats.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+struct Source {
+    const std::string& bytes;
+    toff_t at = 0;
+    std::string messages;
+};
+
+tsize_t readBytes(thandle_t h, tdata_t into, tsize_t size)
+{
+    Source& s = *static_cast<Source*>(h);
+    if (size < 0 || s.at >= s.bytes.size()) return 0;
+    const tsize_t n = std::min<tsize_t>(size, static_cast<tsize_t>(s.bytes.size() - s.at));
+    std::memcpy(into, s.bytes.data() + s.at, static_cast<std::size_t>(n));
+    s.at += static_cast<toff_t>(n);
+    return n;
+}
+tsize_t writeBytes(thandle_t, tdata_t, tsize_t) { return -1; }
+toff_t seek(thandle_t h, toff_t offset, int whence)
+{
+    Source& s = *static_cast<Source*>(h);
+    const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s.at : s.bytes.size();
+    s.at = base + offset;
+    return s.at;
+}
+int closeSource(thandle_t) { return 0; }
+toff_t sizeOf(thandle_t h) { return static_cast<Source*>(h)->bytes.size(); }
+int noMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+void noUnmap(thandle_t, tdata_t, toff_t) {}
+
+int collect(TIFF*, void* user, const char* module, const char* format, va_list args)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::string& m = static_cast<Source*>(user)->messages;
+    if (m.size() < 2000) m += (m.empty() ? "" : "; ") + std::string(module ? module : "") + ": " + text;
+    return 1;  // handled: nothing reaches the terminal
+}
+
+struct Closer {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+
+template <class T>
+T field(TIFF* tif, ttag_t tag, T fallback)
+{
+    T value = fallback;
+    if (!TIFFGetFieldDefaulted(tif, tag, &value)) value = fallback;
+    return value;
+}
+
+// A TIFF file opened on its bytes, its messages collected in `source`.
+struct OpenedTiff {
+    explicit OpenedTiff(Source& source) : options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree)
+    {
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), collect, &source);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), collect, &source);
+        // No single allocation past the largest strip or tile worth reading.
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t{1} << 30);
+        tif.reset(TIFFClientOpenExt("picture", "rm", &source, readBytes, writeBytes, seek, closeSource, sizeOf, noMap,
+                                    noUnmap, options.get()));
+    }
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options;
+    std::unique_ptr<TIFF, Closer> tif;
+};
+
+std::runtime_error failure(const Source& source, const std::string& what)
+{
+    return std::runtime_error(what + (source.messages.empty() ? "" : " (" + source.messages + ")"));
+}
+
+}  // namespace
+
+int tiffPages(const std::string& bytes)
+{
+    Source source{bytes, 0, {}};
+    OpenedTiff opened(source);
+    if (!opened.tif) throw failure(source, "the TIFF file cannot be opened");
+    return TIFFNumberOfDirectories(opened.tif.get());
+}
+
+GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
+{
+    Source source{bytes, 0, {}};
+    auto fail = [&](const std::string& what) { return failure(source, what); };
+    OpenedTiff opened(source);
+    std::unique_ptr<TIFF, Closer>& tif = opened.tif;
+    if (!tif) throw fail("the TIFF file cannot be opened");
+    const int count = TIFFNumberOfDirectories(tif.get());
+    if (pages) *pages = count;
+    if (page < 0 || page >= count)
+        throw fail("the file holds " + std::to_string(count) + " pages, not page " + std::to_string(page + 1));
+    if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page)))
+        throw fail("page " + std::to_string(page + 1) + " cannot be read");
+
+    TIFF* t = tif.get();
+    const auto width = field<uint32_t>(t, TIFFTAG_IMAGEWIDTH, 0);
+    const auto height = field<uint32_t>(t, TIFFTAG_IMAGELENGTH, 0);
+    checkPictureSize(width, height);
+    const auto bits = field<uint16_t>(t, TIFFTAG_BITSPERSAMPLE, 1);
+    const auto channels = field<uint16_t>(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    const auto format = field<uint16_t>(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+    const auto photometric = field<uint16_t>(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    const auto planar = field<uint16_t>(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+
+    GreyRaster raster;
+    if (format == SAMPLEFORMAT_UINT && bits == 8) raster.type = SampleType::uint8;
+    else if (format == SAMPLEFORMAT_UINT && bits == 16) raster.type = SampleType::uint16;
+    else if (format == SAMPLEFORMAT_IEEEFP && bits == 32) raster.type = SampleType::float32;
+    else
+        throw fail(std::to_string(bits) + "-bit " + (format == SAMPLEFORMAT_IEEEFP ? "floating-point" :
+                                                      format == SAMPLEFORMAT_INT ? "signed" : "unsigned") +
+                   " samples are not read; 8- and 16-bit unsigned and 32-bit floating point are");
+    const bool rgb = photometric == PHOTOMETRIC_RGB;
+    const bool palette = photometric == PHOTOMETRIC_PALETTE;
+    if (!rgb && !palette && photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE)
+        throw fail("photometric interpretation " + std::to_string(photometric) +
+                   " is not read; grey, RGB and palette pictures are");
+    if (channels < (rgb ? 3 : 1) || channels > 8) throw fail(std::to_string(channels) + " samples a pixel");
+    uint16_t* map[3] = {nullptr, nullptr, nullptr};
+    if (palette && (raster.type == SampleType::float32 ||
+                    !TIFFGetField(t, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2])))
+        throw fail("the palette picture has no colour map");
+
+    // Before anything is allocated for the pixels: every strip or tile lies
+    // inside the file, and they hold enough bytes for what the header
+    // claims, even at the highest ratio a compression reaches.
+    const auto compression = field<uint16_t>(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    const uint32_t blocks = TIFFIsTiled(t) ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    unsigned long long stored = 0;
+    for (uint32_t b = 0; b < blocks; ++b) {
+        const uint64_t offset = TIFFGetStrileOffset(t, b), count = TIFFGetStrileByteCount(t, b);
+        if (offset > bytes.size() || count > bytes.size() - offset)
+            throw fail("picture data " + std::to_string(b + 1) + " lies outside the file");
+        stored += count;
+    }
+    const unsigned long long claimed = std::size_t{width} * height * channels * (bits / 8);
+    const unsigned long long ratio = compression == COMPRESSION_NONE ? 1 : 2000;
+    if (stored * ratio < claimed)
+        throw fail("the file holds " + std::to_string(stored) + " bytes of picture data for " +
+                   std::to_string(width) + " x " + std::to_string(height) + " pixels");
+
+    raster.width = static_cast<int>(width);
+    raster.height = static_cast<int>(height);
+    // The channels that make the grey, each as a plane of its own.
+    const int used = rgb ? 3 : 1;
+    const std::size_t pixels = std::size_t{width} * height;
+    std::vector<float> planes(pixels * static_cast<std::size_t>(used));
+    const std::size_t sampleBytes = bits / 8;
+    auto sampleAt = [&](const unsigned char* p) -> float {
+        if (raster.type == SampleType::uint8) return p[0];
+        if (raster.type == SampleType::uint16) {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        float v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    // Copies a decoded block (strip or tile) whose top-left pixel is
+    // (x0, y0), w x h pixels laid out `blockWidth` wide, of plane `plane`
+    // (or every channel interleaved when plane < 0).
+    auto place = [&](const std::vector<unsigned char>& block, uint32_t x0, uint32_t y0, uint32_t blockWidth,
+                     uint32_t rows, int plane) {
+        const std::size_t step = plane < 0 ? channels : 1;
+        for (uint32_t y = 0; y < rows && y0 + y < height; ++y)
+            for (uint32_t x = 0; x < blockWidth && x0 + x < width; ++x) {
+                const unsigned char* p = block.data() + ((std::size_t{y} * blockWidth + x) * step) * sampleBytes;
+                const std::size_t at = std::size_t{y0 + y} * width + x0 + x;
+                for (int c = 0; c < used; ++c) {
+                    if (plane >= 0 && plane != c) continue;
+                    planes[static_cast<std::size_t>(c) * pixels + at] =
+                        sampleAt(p + (plane < 0 ? static_cast<std::size_t>(c) * sampleBytes : 0));
+                }
+            }
+    };
+    const int planeCount = planar == PLANARCONFIG_SEPARATE ? used : 1;
+    if (TIFFIsTiled(t)) {
+        const auto tw = field<uint32_t>(t, TIFFTAG_TILEWIDTH, 0), th = field<uint32_t>(t, TIFFTAG_TILELENGTH, 0);
+        const tmsize_t size = TIFFTileSize(t);
+        if (tw == 0 || th == 0 || size <= 0) throw fail("the tiles have no size");
+        const std::size_t needed = std::size_t{tw} * th * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
+        if (static_cast<std::size_t>(size) < needed) throw fail("the tiles are smaller than they say");
+        std::vector<unsigned char> block(static_cast<std::size_t>(size));
+        for (int plane = 0; plane < planeCount; ++plane)
+            for (uint32_t y = 0; y < height; y += th)
+                for (uint32_t x = 0; x < width; x += tw) {
+                    if (TIFFReadTile(t, block.data(), x, y, 0, static_cast<uint16_t>(plane)) < 0)
+                        throw fail("a tile cannot be decoded");
+                    place(block, x, y, tw, th, planar == PLANARCONFIG_SEPARATE ? plane : -1);
+                }
+    } else {
+        const auto rowsPerStrip = std::min(field<uint32_t>(t, TIFFTAG_ROWSPERSTRIP, height), height);
+        const tmsize_t size = TIFFStripSize(t);
+        if (rowsPerStrip == 0 || size <= 0) throw fail("the strips have no size");
+        const std::size_t needed =
+            std::size_t{width} * rowsPerStrip * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
+        if (static_cast<std::size_t>(size) < needed) throw fail("the strips are smaller than they say");
+        std::vector<unsigned char> block(static_cast<std::size_t>(size));
+        const uint32_t stripsPerPlane = (height + rowsPerStrip - 1) / rowsPerStrip;
+        for (int plane = 0; plane < planeCount; ++plane)
+            for (uint32_t s = 0; s < stripsPerPlane; ++s) {
+                std::fill(block.begin(), block.end(), 0);
+                if (TIFFReadEncodedStrip(t, static_cast<uint32_t>(plane) * stripsPerPlane + s, block.data(), size) < 0)
+                    throw fail("a strip cannot be decoded");
+                place(block, 0, s * rowsPerStrip, width, rowsPerStrip, planar == PLANARCONFIG_SEPARATE ? plane : -1);
+            }
+    }
+
+    raster.samples.resize(pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        float v = planes[i];
+        if (rgb) {
+            v = greyOf(planes[i], planes[pixels + i], planes[2 * pixels + i], raster.type);
+        } else if (palette) {
+            const std::size_t entries = std::size_t{1} << bits;
+            const std::size_t index = static_cast<std::size_t>(v);
+            if (index >= entries) throw fail("a pixel points past the colour map");
+            // The map's 16-bit colours, made grey, at the samples' depth.
+            const float grey = greyOf(map[0][index], map[1][index], map[2][index], SampleType::uint16);
+            v = raster.type == SampleType::uint8 ? std::floor(grey / 257 + 0.5f) : grey;
+        } else if (photometric == PHOTOMETRIC_MINISWHITE) {
+            v = raster.type == SampleType::float32 ? -v : (raster.type == SampleType::uint8 ? 255 : 65535) - v;
+        }
+        raster.samples[i] = v;
+    }
+    return raster;
+}
