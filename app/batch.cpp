@@ -3,7 +3,7 @@
 #include "app/memory.h"
 #include "app/ordered_run.h"
 #include "app/output_names.h"
-#include "imaging/convert.h"
+#include "imaging/file_analysis.h"
 #include "imaging/road.h"
 #include "toolkit/files.h"
 #include "toolkit/numbertext.h"
@@ -31,7 +31,6 @@ struct Result {
     std::string points;      // the file's lines of the points block
     std::string errors;      // lines for standard error
     bool failed = false;      // the exit status tells
-    bool outOfMemory = false;
 };
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
@@ -46,122 +45,50 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
-// What --psd adds to a file's row, points and errors.
-struct PsdText {
-    std::string columns = ",,,,,,";  // empty fields when the estimate failed
-    std::string points;
-    std::string error;
-};
-
-PsdText psdText(const GreyRaster& picture, const std::string& file, const PsdOptions& options)
+std::string fitPointLines(const std::string& name, int method, const FitPoints& fit, const std::string& tail)
 {
-    PsdText text;
-    try {
-        const PsdResult psd = psdDimension(picture, options);
-        text.columns = "," + FloatToStr(psd.dimension) + "," + FloatToStr(psd.dimensionLow) + "," +
-                       FloatToStr(psd.dimensionHigh) + "," + FloatToStr(psd.beta) + "," + FloatToStr(psd.r2) + "," +
-                       std::to_string(psd.binsFitted);
-        for (std::size_t i = 0; i < psd.bins.size(); ++i)
-            text.points += csvField(file) + ",psd," + std::to_string(i) + "," + FloatToStr(psd.bins[i].lnQ) + "," +
-                           FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
-                           (psd.bins[i].fitted ? "1" : "0") + "\n";
-    } catch (const std::invalid_argument& e) {
-        text.error = "orvane-batch: " + file + ": the spectral estimate failed: " + e.what() + "\n";
-    }
-    return text;
+    std::string lines;
+    for (int i = fit.first; i < fit.first + fit.count; ++i)
+        lines += csvField(name) + "," + std::to_string(method) + "," + std::to_string(i) + "," + FloatToStr(fit.x[i]) +
+                 "," + FloatToStr(fit.y[i]) + tail;
+    return lines;
 }
 
-// One page of a file (`name` is its row's name): its row, points and
-// errors are added to `result`.  `spectrumFile`: where the spectrum picture
-// goes, empty for none.
-void analysePage(const std::string& bytes, int page, const std::string& file, const std::string& name,
-                 const std::string& spectrumFile, const BatchOptions& options, Result& result)
-{
-    std::string row, points, errors;
-    TBitmap bitmap;
-    loadGreyBitmap(bitmap, bytes, file, page, nullptr);
-    const int width = bitmap.GetWidth();
-    const int height = bitmap.GetHeight();
-    // Before the spectrum, so that the two never take memory at once.
-    PsdText psd;
-    if (options.psd) {
-        psd = psdText(decodePicture(bytes, page), name, options.psdOptions);
-        errors += psd.error;
-    } else {
-        psd.columns.clear();
-    }
-    const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
-
-    std::string d[2];
-    FitPoints fit[2];
-    for (int k = 0; k < 2; ++k) {
-        const Method method = k == 0 ? Method::one : Method::two;
-        const Notifier notify = [&, k](const std::string& message) {
-            errors += "orvane-batch: " + name + ": " + message + " (the Metoda " + std::to_string(k + 1) +
-                      " estimate failed)\n";
-        };
-        d[k] = FloatToStr(fractalDimension(*spectrum, method, notify, &fit[k]));
-    }
-    std::ostringstream line;
-    line << csvField(name) << ',' << width << ',' << height << ',' << spectrum->getCols() / 2 << ','
-         << spectrum->getRows() << ',' << d[0] << ',' << d[1] << psd.columns << '\n';
-    row = line.str();
-    // With --psd the points block has two more columns, empty here.
-    const std::string tail = options.psd ? ",,\n" : "\n";
-    for (int k = 0; k < 2; ++k)
-        for (int i = fit[k].first; i < fit[k].first + fit[k].count; ++i)
-            points += csvField(name) + "," + std::to_string(k + 1) + "," + std::to_string(i) + "," +
-                      FloatToStr(fit[k].x[i]) + "," + FloatToStr(fit[k].y[i]) + tail;
-    points += psd.points;
-
-    if (!spectrumFile.empty()) {
-        TBitmap shown;
-        renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
-        shown.SaveToFile(spectrumFile);
-    }
-    // Only now, so that a page counts whole or not at all: no row for a page
-    // whose picture could not be written.
-    result.row += row;
-    result.points += points;
-    result.errors += errors;
-    result.failed = result.failed || !psd.error.empty();
-}
-
-// Every page of a file.  `spectrumStem`: DIR/stem for the spectrum pictures,
-// empty for none.
-Result analyse(const std::string& file, const std::string& spectrumStem, const BatchOptions& options)
+// A file's rows, points and messages as text.
+Result format(const FileAnalysis& file, const std::string& path, const BatchOptions& options)
 {
     Result result;
     auto fail = [&](const std::string& name, const std::string& reason) {
         result.errors += "orvane-batch: " + name + ": " + reason + "\n";
         result.failed = true;
     };
-    std::string bytes;
-    try {
-        bytes = readPictureFile(file);
-    } catch (const std::exception& e) {
-        fail(file, e.what());
-        return result;
-    }
-    int pages = 1;
-    try {
-        pages = picturePages(bytes);
-    } catch (const std::exception& e) {
-        fail(file, "Nie można wczytać pliku \"" + displayFileName(file) + "\": " + e.what());
-        return result;
-    }
-    for (int page = 0; page < pages; ++page) {
-        // Pages of a stack are rows of their own, named file#page from 1.
-        const std::string suffix = pages > 1 ? "#" + std::to_string(page + 1) : "";
-        try {
-            analysePage(bytes, page, file, file + suffix,
-                        spectrumStem.empty() ? "" : spectrumStem + suffix + "-spectrum.bmp", options, result);
-        } catch (const std::bad_alloc&) {
-            fail(file + suffix, "not enough memory");
-            result.outOfMemory = true;
-        } catch (const std::exception& e) {
-            fail(file + suffix, e.what());
+    if (!file.error.empty()) fail(path, file.error);
+    for (const PageAnalysis& page : file.pages) {
+        if (!page.error.empty()) {
+            fail(page.name, page.error);
+            continue;
         }
+        for (const std::string& message : page.estimateFailures)
+            result.errors += "orvane-batch: " + page.name + ": " + message + "\n";
+        std::ostringstream row;
+        row << csvField(page.name) << ',' << page.width << ',' << page.height << ',' << page.paddedWidth << ','
+            << page.paddedHeight << ',' << FloatToStr(page.d1) << ',' << FloatToStr(page.d2);
+        const PsdResult& psd = page.psd;
+        if (options.psd && page.psdDone)
+            row << ',' << FloatToStr(psd.dimension) << ',' << FloatToStr(psd.dimensionLow) << ','
+                << FloatToStr(psd.dimensionHigh) << ',' << FloatToStr(psd.beta) << ',' << FloatToStr(psd.r2) << ','
+                << psd.binsFitted;
+        else if (options.psd)
+            row << ",,,,,,";  // the estimate failed: empty fields
+        result.row += row.str() + "\n";
+        // With --psd the points block has two more columns, empty for the methods.
+        const std::string tail = options.psd ? ",,\n" : "\n";
+        result.points += fitPointLines(page.name, 1, page.points1, tail) + fitPointLines(page.name, 2, page.points2, tail);
+        for (std::size_t i = 0; page.psdDone && i < psd.bins.size(); ++i)
+            result.points += csvField(page.name) + ",psd," + std::to_string(i) + "," + FloatToStr(psd.bins[i].lnQ) +
+                             "," + FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
+                             (psd.bins[i].fitted ? "1" : "0") + "\n";
+        if (!page.psdError.empty()) fail(page.name, "the spectral estimate failed: " + page.psdError);
     }
     return result;
 }
@@ -287,9 +214,14 @@ int main(int argc, char** argv)
     run.threads = jobs;
     run.run = [&](std::size_t i, bool alone) {
         if (alone && jobs > 1) setTransformThreads(0);
-        results[i] = analyse(files[i], spectrumFiles[i], options);
+        FileAnalysisOptions analysis;
+        analysis.psd = options.psd;
+        analysis.psdOptions = options.psdOptions;
+        analysis.spectrumStem = spectrumFiles[i];
+        const FileAnalysis file = analyseFile(files[i], analysis);
+        results[i] = format(file, files[i], options);
         if (alone && jobs > 1) setTransformThreads(1);
-        return results[i].outOfMemory && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
+        return file.outOfMemory() && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
     };
     run.emit = [&](std::size_t i) {
         Result& r = results[i];

@@ -2,11 +2,12 @@
 // dimension, beside the plain estimate a user writes first; and its time on
 // a 4096 x 4096 image beside the transform's.
 //
-//   orvane_bench_psd [SURFACES_PER_CELL [FIT_CYCLES FIT_MAX]]
+//   orvane_bench_psd [SURFACES_PER_CELL [FIT_CYCLES FIT_MAX [D]]]
 //
 // 20 surfaces per cell by default; the fit range is the estimator's default
-// unless FIT_CYCLES / (the shorter side) and FIT_MAX are given, which is how
-// the default was chosen.
+// unless FIT_CYCLES / (the shorter side) and FIT_MAX are given (0 0 for the
+// default), which is how the default was chosen; D alone runs only the cells
+// of that dimension.
 // Surfaces are made on a grid four times larger than the picture and a
 // window is cut out of it, so that their edges do not wrap, as in a real
 // measurement; each is quantised to 8 bits (as a BMP holds it) and to 16.
@@ -90,6 +91,7 @@ double plainDimension(const std::vector<double>& z, int W, int H)
 struct Cell {
     std::vector<double> errors;
     int covered = 0;
+    double halfWidth = 0;  // summed over the surfaces
     std::vector<double> plainErrors;
 
     void print(const char* label) const
@@ -106,8 +108,8 @@ struct Cell {
         double b, r, w, pb, pr, pw;
         stats(errors, b, r, w);
         stats(plainErrors, pb, pr, pw);
-        std::printf("%-24s %+8.4f %8.4f %8.4f %7.1f %%   | %+8.4f %8.4f %8.4f\n", label, b, r, w,
-                    100.0 * covered / errors.size(), pb, pr, pw);
+        std::printf("%-24s %+8.4f %8.4f %8.4f %7.1f %% %8.4f   | %+8.4f %8.4f %8.4f\n", label, b, r, w,
+                    100.0 * covered / errors.size(), halfWidth / errors.size(), pb, pr, pw);
     }
 };
 
@@ -123,20 +125,22 @@ int main(int argc, char** argv)
     const int perCell = argc > 1 ? std::max(2, std::atoi(argv[1])) : 20;
     const double fitCycles = argc > 3 ? std::atof(argv[2]) : 0.0;
     PsdOptions options;
-    if (argc > 3) options.fitMax = std::atof(argv[3]);
+    if (argc > 3) options.fitMax = std::atof(argv[3]);  // 0: the default
     const double dimensions[] = {2.1, 2.3, 2.5, 2.7, 2.9};
     const int sizes[][2] = {{256, 256}, {512, 512}, {300, 200}};
     std::printf("Spectral dimension on %d surfaces per cell: error = estimate - true D\n", perCell);
     if (fitCycles > 0) std::printf("fit range %g / (shorter side) to %g cycles per pixel\n", fitCycles, options.fitMax);
     std::printf("\n");
-    std::printf("%-24s %8s %8s %8s %9s   | %8s %8s %8s\n", "size, depth, true D", "bias", "RMSE", "worst",
-                "in 95 %", "plain:bias", "RMSE", "worst");
-    std::mt19937_64 random(20261209);
+    std::printf("%-24s %8s %8s %8s %9s %8s   | %8s %8s %8s\n", "size, depth, true D", "bias", "RMSE", "worst",
+                "in 95 %", "+-", "plain:bias", "RMSE", "worst");
+    const double only = argc > 4 ? std::atof(argv[4]) : 0.0;
     for (const auto& size : sizes) {
         for (int bits : {8, 16}) {
             for (double D : dimensions) {
+                if (only > 0 && std::fabs(D - only) > 1e-9) continue;
                 // The same surfaces at both depths.
-                std::mt19937_64 cellRandom(random() ^ static_cast<std::uint64_t>(D * 1000 + size[0]));
+                std::mt19937_64 cellRandom(20261209u + static_cast<std::uint64_t>(std::lround(D * 10)) * 1000003u +
+                                           static_cast<std::uint64_t>(size[0]) * 7919u + static_cast<std::uint64_t>(size[1]));
                 Cell cell;
                 for (int k = 0; k < perCell; ++k) {
                     const std::vector<double> z =
@@ -145,6 +149,7 @@ int main(int argc, char** argv)
                     const PsdResult r = estimatePsdDimension(z.data(), size[0], size[1], options);
                     cell.errors.push_back(r.dimension - D);
                     cell.covered += r.dimensionLow <= D && D <= r.dimensionHigh;
+                    cell.halfWidth += (r.dimensionHigh - r.dimensionLow) / 2;
                     cell.plainErrors.push_back(plainDimension(z, size[0], size[1]) - D);
                 }
                 char label[64];

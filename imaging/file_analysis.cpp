@@ -1,0 +1,98 @@
+// The file analysis: read, pages, the road on each, and the pictures.
+#include "imaging/file_analysis.h"
+
+#include "imaging/convert.h"
+#include "imaging/road.h"
+#include "toolkit/files.h"
+#include "toolkit/picture.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+void analysePage(const std::string& bytes, int page, const std::string& file, const std::string& spectrumFile,
+                 const FileAnalysisOptions& options, PageAnalysis& out)
+{
+    TBitmap bitmap;
+    loadGreyBitmap(bitmap, bytes, file, page, nullptr);
+    out.width = bitmap.GetWidth();
+    out.height = bitmap.GetHeight();
+    // Before the spectrum, so that the two never take memory at once.
+    if (options.psd) {
+        try {
+            out.psd = psdDimension(decodePicture(bytes, page), options.psdOptions);
+            out.psdDone = true;
+        } catch (const std::invalid_argument& e) {
+            out.psdError = e.what();
+        }
+    }
+    const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
+    out.paddedWidth = spectrum->getCols() / 2;
+    out.paddedHeight = spectrum->getRows();
+    for (int k = 1; k <= 2; ++k) {
+        const Notifier notify = [&, k](const std::string& message) {
+            out.estimateFailures.push_back(message + " (the Metoda " + std::to_string(k) + " estimate failed)");
+        };
+        const double d = fractalDimension(*spectrum, k == 1 ? Method::one : Method::two, notify,
+                                          k == 1 ? &out.points1 : &out.points2);
+        (k == 1 ? out.d1 : out.d2) = d;
+    }
+    if (!spectrumFile.empty()) {
+        TBitmap shown;
+        renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
+        shown.SaveToFile(spectrumFile);
+    }
+}
+
+}  // namespace
+
+bool FileAnalysis::outOfMemory() const
+{
+    for (const PageAnalysis& p : pages)
+        if (p.outOfMemory) return true;
+    return false;
+}
+
+FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& options)
+{
+    FileAnalysis result;
+    std::string bytes;
+    int pages = 1;
+    try {
+        bytes = readPictureFile(path);  // its message names the file
+        try {
+            pages = picturePages(bytes);
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        }
+    } catch (const std::bad_alloc&) {
+        result.error = "not enough memory";
+        return result;
+    } catch (const std::exception& e) {
+        result.error = e.what();
+        return result;
+    }
+    for (int page = 0; page < pages; ++page) {
+        // Pages of a stack are named file#page from 1.
+        const std::string suffix = pages > 1 ? "#" + std::to_string(page + 1) : "";
+        PageAnalysis out;
+        out.name = path + suffix;
+        try {
+            analysePage(bytes, page, path,
+                        options.spectrumStem.empty() ? "" : options.spectrumStem + suffix + "-spectrum.bmp", options,
+                        out);
+        } catch (const std::bad_alloc&) {
+            out = PageAnalysis{};
+            out.name = path + suffix;
+            out.error = "not enough memory";
+            out.outOfMemory = true;
+        } catch (const std::exception& e) {
+            out = PageAnalysis{};
+            out.name = path + suffix;
+            out.error = e.what();
+        }
+        result.pages.push_back(std::move(out));
+    }
+    return result;
+}

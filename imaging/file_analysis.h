@@ -1,0 +1,41 @@
+// One picture file through the whole road, page by page: what orvane-batch
+// writes as rows and the Python package returns, computed in one place.
+#pragma once
+
+#include "analysis/matrix.h"
+
+#include <string>
+#include <vector>
+
+struct FileAnalysisOptions {
+    bool psd = false;
+    PsdOptions psdOptions;
+    // DIR/stem for the spectrum pictures (DIR/stem-spectrum.bmp, or
+    // DIR/stem#page-spectrum.bmp for a stack); empty for none.
+    std::string spectrumStem;
+};
+
+struct PageAnalysis {
+    std::string name;    // the file's path, or path#page (from 1) for a page of a stack
+    std::string error;   // non-empty: the page could not be read, analysed or written, and nothing below is set
+    bool outOfMemory = false;
+    int width = 0, height = 0;
+    int paddedWidth = 0, paddedHeight = 0;
+    double d1 = 0, d2 = 0;        // Metoda 1 and 2: D = -2 / slope
+    FitPoints points1, points2;
+    std::vector<std::string> estimateFailures;  // the methods' failure messages, with the method named
+    bool psdDone = false;
+    std::string psdError;         // why the spectral estimate failed, when it was asked for
+    PsdResult psd;
+};
+
+struct FileAnalysis {
+    std::string error;  // non-empty: the file could not be read; pages is empty
+    std::vector<PageAnalysis> pages;
+    bool outOfMemory() const;
+};
+
+// Reads the file once and analyses each of its pages as the window does
+// (Metoda 1 and 2 on the 8-bit view), with the spectral estimate on the full
+// depth when asked.  Never throws: every failure is in the result.
+FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& options);
