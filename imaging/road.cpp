@@ -42,12 +42,14 @@ std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap)
     return spectrum;
 }
 
-double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify, FitPoints* points)
+double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify, FitPoints* points,
+                        double* slopeOut)
 {
     const std::unique_ptr<matrix> power = powerSpectrum(spectrum);
     const double slope = method == Method::one
                              ? estimateMethod1(*power, power->getCols(), power->getRows(), notify, points)
                              : estimateMethod2(*power, power->getCols(), power->getRows(), notify, points);
+    if (slopeOut) *slopeOut = slope;
     return -2.0 / slope;
 }
 

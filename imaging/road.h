@@ -28,9 +28,10 @@ std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap);
 enum class Method { one = 1, two = 2 };
 
 // D = -2 / slope of the method's fit over the power spectrum of a centred
-// spectrum.  `points`, when given, receives the fit's points.
+// spectrum.  `points` and `slope`, when given, receive the fit's points and
+// its slope.
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
-                        FitPoints* points = nullptr);
+                        FitPoints* points = nullptr, double* slope = nullptr);
 
 // The spectral dimension of a picture at its full depth.  Throws
 // std::invalid_argument with the reason when it cannot be estimated.

@@ -2,7 +2,9 @@
 
 ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                  libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
-                 libcli11-dev libtiff-dev libpng-dev)
+                 libcli11-dev libtiff-dev libpng-dev
+                 pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+                 python3-pytest)
 
 # Installs whatever of the given Debian packages is missing (as root), or
 # says what to install and stops.
@@ -23,12 +25,11 @@ ensure_packages() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# build DIR [cmake options...]: configures once, then builds what changed.
+# build DIR [cmake options...]: configures with the options given (quick when
+# nothing changed), then builds what changed.
 build() {
     local dir=$1
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S . -B "$dir" "$@"
-    fi
+    cmake -S . -B "$dir" "$@" > /dev/null
     cmake --build "$dir" -j "$(nproc)"
 }

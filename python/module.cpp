@@ -1,0 +1,250 @@
+// The Python extension _orvane: numpy arrays in and out of the same road
+// that the window and orvane-batch run.  Work is done with the GIL released.
+#include "imaging/file_analysis.h"
+#include "imaging/road.h"
+#include "toolkit/files.h"
+#include "toolkit/numbertext.h"
+#include "toolkit/picture.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <complex>
+#include <cstring>
+#include <stdexcept>
+
+namespace py = pybind11;
+
+namespace {
+
+// An image's samples as the road takes them, whatever numpy type it has.
+GreyRaster rasterOf(const py::array& image)
+{
+    if (image.ndim() != 2) throw py::value_error("the image must be a 2-D array (rows, columns)");
+    GreyRaster raster;
+    raster.height = static_cast<int>(image.shape(0));
+    raster.width = static_cast<int>(image.shape(1));
+    if (image.dtype().is(py::dtype::of<std::uint8_t>())) raster.type = SampleType::uint8;
+    else if (image.dtype().is(py::dtype::of<std::uint16_t>())) raster.type = SampleType::uint16;
+    else raster.type = SampleType::float32;
+    const auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(image);
+    if (!values) throw py::value_error("the image must hold numbers");
+    raster.samples.assign(values.data(), values.data() + values.size());
+    return raster;
+}
+
+// The window's picture of an image: its 8-bit view with the grey palette.
+void eightBitBitmap(const GreyRaster& raster, TBitmap& bitmap)
+{
+    const std::vector<std::uint8_t> levels = eightBitView(raster);
+    if (raster.width < 1 || raster.height < 1) throw py::value_error("the image has no pixels");
+    bitmap.LoadLevels(raster.width, raster.height, levels.data());
+}
+
+py::array samplesArray(const GreyRaster& r)
+{
+    const std::vector<py::ssize_t> shape{r.height, r.width};
+    auto fill = [&](auto tag) {
+        using T = decltype(tag);
+        py::array_t<T> out(shape);
+        T* p = out.mutable_data();
+        for (std::size_t i = 0; i < r.samples.size(); ++i) p[i] = static_cast<T>(r.samples[i]);
+        return py::array(out);
+    };
+    if (r.type == SampleType::uint8) return fill(std::uint8_t{});
+    if (r.type == SampleType::uint16) return fill(std::uint16_t{});
+    return fill(float{});
+}
+
+py::array readImage(const std::string& path, py::object page)
+{
+    const int wanted = page.is_none() ? -1 : page.cast<int>();
+    GreyRaster one;
+    std::vector<GreyRaster> all;
+    {
+        py::gil_scoped_release free;
+        const std::string bytes = readPictureFile(path);
+        try {
+            if (wanted >= 0) {
+                one = decodePicture(bytes, wanted);
+            } else {
+                const int pages = picturePages(bytes);
+                for (int p = 0; p < pages; ++p) all.push_back(decodePicture(bytes, p));
+            }
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        }
+    }
+    if (all.empty()) return samplesArray(one);
+    if (all.size() == 1) return samplesArray(all[0]);
+    for (const GreyRaster& r : all)
+        if (r.width != all[0].width || r.height != all[0].height || r.type != all[0].type)
+            throw py::value_error("the pages of \"" + path +
+                                  "\" differ in size or depth; read them one at a time with page=");
+    py::list pages;
+    for (const GreyRaster& r : all) pages.append(samplesArray(r));
+    return py::module_::import("numpy").attr("stack")(pages);
+}
+
+py::array spectrum(const py::array& image)
+{
+    const GreyRaster raster = rasterOf(image);
+    std::unique_ptr<matrix> m;
+    {
+        py::gil_scoped_release free;
+        TBitmap bitmap;
+        eightBitBitmap(raster, bitmap);
+        m = centredSpectrum(bitmap);
+    }
+    py::array_t<std::complex<double>> out({m->getRows(), m->getCols() / 2});
+    std::memcpy(static_cast<void*>(out.mutable_data()), m->getData(), sizeof(double) * m->getRows() * m->getCols());
+    return out;
+}
+
+py::dict method(const py::array& image, Method which)
+{
+    const GreyRaster raster = rasterOf(image);
+    FitPoints points;
+    double slope = 0, d = 0;
+    std::vector<std::string> failures;
+    {
+        py::gil_scoped_release free;
+        TBitmap bitmap;
+        eightBitBitmap(raster, bitmap);
+        const std::unique_ptr<matrix> m = centredSpectrum(bitmap);
+        d = fractalDimension(*m, which, [&](const std::string& message) { failures.push_back(message); }, &points,
+                             &slope);
+    }
+    py::array_t<double> x(points.count), y(points.count);
+    std::memcpy(x.mutable_data(), points.x + points.first, sizeof(double) * points.count);
+    std::memcpy(y.mutable_data(), points.y + points.first, sizeof(double) * points.count);
+    py::dict r;
+    r["d"] = d;
+    r["slope"] = slope;
+    r["ln_threshold"] = x;
+    r["ln_count"] = y;
+    r["first"] = points.first;
+    r["failed"] = !failures.empty();
+    return r;
+}
+
+PsdOptions psdOptions(const std::string& window, py::object fitRange)
+{
+    PsdOptions options;
+    if (window == "none") options.window = PsdOptions::Window::none;
+    else if (window != "hann") throw py::value_error("window must be \"hann\" or \"none\", not \"" + window + "\"");
+    if (!fitRange.is_none()) {
+        const auto range = fitRange.cast<std::pair<double, double>>();
+        options.fitMin = range.first;
+        options.fitMax = range.second;
+    }
+    return options;
+}
+
+py::dict psdDict(const PsdResult& p)
+{
+    py::dict r;
+    r["d"] = p.dimension;
+    r["d_low"] = p.dimensionLow;
+    r["d_high"] = p.dimensionHigh;
+    r["beta"] = p.beta;
+    r["hurst"] = p.hurst;
+    r["slope_std_error"] = p.slopeStdError;
+    r["r2"] = p.r2;
+    r["bins_fitted"] = p.binsFitted;
+    r["fit_range"] = py::make_tuple(p.fitMin, p.fitMax);
+    const auto n = static_cast<py::ssize_t>(p.bins.size());
+    py::array_t<double> lnQ(n), lnPsd(n);
+    py::array_t<long long> count(n);
+    py::array_t<bool> fitted(n);
+    for (py::ssize_t i = 0; i < n; ++i) {
+        lnQ.mutable_data()[i] = p.bins[static_cast<std::size_t>(i)].lnQ;
+        lnPsd.mutable_data()[i] = p.bins[static_cast<std::size_t>(i)].lnPsd;
+        count.mutable_data()[i] = p.bins[static_cast<std::size_t>(i)].count;
+        fitted.mutable_data()[i] = p.bins[static_cast<std::size_t>(i)].fitted;
+    }
+    r["ln_q"] = lnQ;
+    r["ln_psd"] = lnPsd;
+    r["count"] = count;
+    r["fitted"] = fitted;
+    return r;
+}
+
+py::dict psdDimensionOf(const py::array& image, const std::string& window, py::object fitRange)
+{
+    const PsdOptions options = psdOptions(window, fitRange);
+    const GreyRaster raster = rasterOf(image);
+    PsdResult result;
+    {
+        py::gil_scoped_release free;
+        result = psdDimension(raster, options);
+    }
+    return psdDict(result);
+}
+
+// One file as the rows orvane-batch writes, one dict per page.
+py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange)
+{
+    FileAnalysisOptions options;
+    options.psd = psd;
+    options.psdOptions = psdOptions(window, fitRange);
+    FileAnalysis file;
+    {
+        py::gil_scoped_release free;
+        file = analyseFile(path, options);
+    }
+    py::list rows;
+    if (!file.error.empty()) {
+        py::dict row;
+        row["file"] = path;
+        row["error"] = file.error;
+        rows.append(row);
+    }
+    for (const PageAnalysis& page : file.pages) {
+        py::dict row;
+        row["file"] = page.name;
+        if (!page.error.empty()) {
+            row["error"] = page.error;
+            rows.append(row);
+            continue;
+        }
+        row["width"] = page.width;
+        row["height"] = page.height;
+        row["padded_width"] = page.paddedWidth;
+        row["padded_height"] = page.paddedHeight;
+        row["d1"] = page.d1;
+        row["d2"] = page.d2;
+        if (psd && page.psdDone) {
+            row["psd_d"] = page.psd.dimension;
+            row["psd_d_low"] = page.psd.dimensionLow;
+            row["psd_d_high"] = page.psd.dimensionHigh;
+            row["psd_beta"] = page.psd.beta;
+            row["psd_r2"] = page.psd.r2;
+            row["psd_bins"] = page.psd.binsFitted;
+        }
+        std::string notes;
+        for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;
+        if (!page.psdError.empty()) notes += (notes.empty() ? "" : "; ") + ("the spectral estimate failed: " + page.psdError);
+        if (!notes.empty()) row["error"] = notes;
+        rows.append(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_orvane, m)
+{
+    m.doc() = "The C++ core of the orvane package; use the functions of orvane itself.";
+    m.def("read_image", &readImage, py::arg("path"), py::arg("page") = py::none());
+    m.def("spectrum", &spectrum, py::arg("image"));
+    m.def("method1", [](const py::array& image) { return method(image, Method::one); }, py::arg("image"));
+    m.def("method2", [](const py::array& image) { return method(image, Method::two); }, py::arg("image"));
+    m.def("psd_dimension", &psdDimensionOf, py::arg("image"), py::arg("window") = "hann",
+          py::arg("fit_range") = py::none());
+    m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
+          py::arg("psd_range") = py::none());
+    m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
+    m.def("available_cores", &availableCores);
+}

@@ -1,0 +1,133 @@
+"""Orvane: the fractal dimension of grey-level images from their Fourier power spectrum.
+
+The functions run the same C++ code as the Orvane window and ``orvane-batch``,
+so every number equals the program's to the last digit (``format_number``
+prints it as the program does).  The C++ work releases the GIL.
+
+Images are 2-D numpy arrays of uint8, uint16 or float32, as ``read_image``
+gives them.  ``method1``, ``method2`` and ``spectrum`` see an image as the
+window does: 8-bit as it is, 16-bit and floating point with its own smallest
+and largest value mapped to 0 and 255.  ``psd_dimension`` sees the full depth.
+"""
+
+from concurrent.futures import ThreadPoolExecutor
+
+from . import _orvane
+from ._orvane import available_cores, format_number
+
+__all__ = [
+    "read_image",
+    "spectrum",
+    "method1",
+    "method2",
+    "psd_dimension",
+    "analyse_files",
+    "format_number",
+    "MethodResult",
+    "PsdResult",
+]
+
+COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
+PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins"]
+
+
+class MethodResult:
+    """A Metoda 1 or Metoda 2 estimate: ``d`` = -2 / ``slope`` of the least-squares
+    line through the fit points (``ln_threshold``, ``ln_count``); ``failed`` when
+    the estimate failed (the window's "PALANT!!!"), ``d`` then being NaN."""
+
+    def __init__(self, fields):
+        self.d = fields["d"]
+        self.slope = fields["slope"]
+        self.ln_threshold = fields["ln_threshold"]
+        self.ln_count = fields["ln_count"]
+        self.failed = fields["failed"]
+
+    def __repr__(self):
+        return f"MethodResult(d={format_number(self.d)}, slope={format_number(self.slope)})"
+
+
+class PsdResult:
+    """The spectral estimate: PSD ~ q**-beta over the fit range (cycles per pixel),
+    hurst = (beta - 2) / 2, d = (8 - beta) / 2 with its 95 % interval
+    (d_low, d_high), the slope's standard error, the weighted fit's r2, and the
+    binned spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
+    (inside the fit range)."""
+
+    def __init__(self, fields):
+        self.__dict__.update(fields)
+
+    def __repr__(self):
+        return (f"PsdResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
+                f"{format_number(self.d_high)}), beta={format_number(self.beta)}, bins_fitted={self.bins_fitted})")
+
+
+def _path(path):
+    import os
+    path = os.fspath(path)
+    return os.fsdecode(path) if isinstance(path, bytes) else path
+
+
+def read_image(path, page=None):
+    """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth: a 2-D
+    array of uint8, uint16 or float32 (rows, columns).  A TIFF stack gives a 3-D
+    array (page, rows, columns), or with ``page`` (from 0) one page.  A file that
+    cannot be read raises RuntimeError with the programs' message."""
+    return _orvane.read_image(_path(path), page)
+
+
+def spectrum(image):
+    """The centred complex spectrum the window computes (PoliczFFT): the image's
+    8-bit view padded to powers of two, transformed and scaled by 1 / (rows * cols),
+    the zero frequency at (rows / 2, cols / 2); complex128."""
+    return _orvane.spectrum(image)
+
+
+def method1(image):
+    """Metoda 1: ten thresholds evenly spaced on a log scale.  Returns a MethodResult."""
+    return MethodResult(_orvane.method1(image))
+
+
+def method2(image):
+    """Metoda 2: eight thresholds 0.1 M .. 0.8 M.  Returns a MethodResult."""
+    return MethodResult(_orvane.method2(image))
+
+
+def psd_dimension(image, window="hann", fit_range=None):
+    """The calibrated dimension from the radially averaged power spectrum of the
+    image at its full depth.  ``window``: "hann" or "none"; ``fit_range``:
+    (q_min, q_max) in cycles per pixel, by default 12 / the shorter side to 0.4.
+    Raises ValueError, saying why, for an image it cannot estimate."""
+    return PsdResult(_orvane.psd_dimension(image, window, fit_range))
+
+
+def _analyse_one(path, psd, psd_window, psd_range):
+    return _orvane.analyse_file(path, psd, psd_window, psd_range)
+
+
+def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None):
+    """Analyses picture files as ``orvane-batch`` does and returns a pandas
+    DataFrame with its CSV columns (``psd_*`` with ``psd``) and an ``error``
+    column, one row per file (per page of a TIFF stack, named file#page), in the
+    order given.  A file that fails gets a row with its error and the others go on.
+
+    Without ``client`` the files run on local threads, one per core.  With a
+    ``dask.distributed.Client`` each file is a task on that cluster, whose
+    workers read the files themselves (so the paths must be valid there and
+    the workers need orvane installed)."""
+    import pandas
+
+    paths = [_path(p) for p in paths]
+    arguments = (psd, psd_window, psd_range)
+    if client is None:
+        with ThreadPoolExecutor(max_workers=max(1, min(available_cores(), len(paths) or 1))) as pool:
+            per_file = list(pool.map(lambda p: _analyse_one(p, *arguments), paths))
+    else:
+        futures = client.map(_analyse_one, paths, *[[a] * len(paths) for a in arguments], pure=False)
+        per_file = client.gather(futures)
+    columns = COLUMNS + (PSD_COLUMNS if psd else []) + ["error"]
+    rows = [row for rows in per_file for row in rows]
+    frame = pandas.DataFrame.from_records(rows, columns=columns)
+    for name in ("width", "height", "padded_width", "padded_height") + (("psd_bins",) if psd else ()):
+        frame[name] = frame[name].astype("Int64")
+    return frame
