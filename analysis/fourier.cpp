@@ -648,7 +648,8 @@ void swapDoubles(double* a, double* b, std::size_t count)
     }
 }
 
-int configuredThreads = 0;  // 0: as many as the machine has
+// 0: as many as the machine has.  Front ends may set it from any thread.
+std::atomic<int> configuredThreads{0};
 
 // Helper threads kept for all the passes of one transform: starting a
 // thread costs about 50 us, a pass over a 1024 x 1024 array about 1 ms.

@@ -391,6 +391,7 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
     result.slopeStdError = widen / std::sqrt(sxx);
     const double t = reduced > 1 ? tQuantile975(m - 2) : 1.959963984540054;
     result.beta = -slope;
+    result.intercept = my - slope * mx;
     result.hurst = (result.beta - 2) / 2;
     result.dimension = (8 - result.beta) / 2;
     result.dimensionLow = result.dimension - t * result.slopeStdError / 2;

@@ -39,6 +39,7 @@ struct PsdResult {
     double hurst;           // (beta - 2) / 2
     double dimension;       // (8 - beta) / 2
     double slopeStdError;   // of the fitted slope, -beta
+    double intercept;       // the fitted line: ln PSD = intercept - beta ln q
     double dimensionLow;    // the 95 % confidence interval of the dimension
     double dimensionHigh;
     double r2;              // of the weighted fit

@@ -151,6 +151,7 @@ py::dict psdDict(const PsdResult& p)
     r["beta"] = p.beta;
     r["hurst"] = p.hurst;
     r["slope_std_error"] = p.slopeStdError;
+    r["intercept"] = p.intercept;
     r["r2"] = p.r2;
     r["bins_fitted"] = p.binsFitted;
     r["fit_range"] = py::make_tuple(p.fitMin, p.fitMax);
@@ -247,4 +248,5 @@ PYBIND11_MODULE(_orvane, m)
           py::arg("psd_range") = py::none());
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);
+    m.def("set_transform_threads", &setTransformThreads, py::arg("threads"));
 }

@@ -50,8 +50,9 @@ class MethodResult:
 class PsdResult:
     """The spectral estimate: PSD ~ q**-beta over the fit range (cycles per pixel),
     hurst = (beta - 2) / 2, d = (8 - beta) / 2 with its 95 % interval
-    (d_low, d_high), the slope's standard error, the weighted fit's r2, and the
-    binned spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
+    (d_low, d_high), the slope's standard error, the fitted line's intercept
+    (ln PSD = intercept - beta ln q), the weighted fit's r2, and the binned
+    spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
     (inside the fit range)."""
 
     def __init__(self, fields):
@@ -102,6 +103,8 @@ def psd_dimension(image, window="hann", fit_range=None):
 
 
 def _analyse_one(path, psd, psd_window, psd_range):
+    # Files run side by side, so each transform keeps to one thread.
+    _orvane.set_transform_threads(1)
     return _orvane.analyse_file(path, psd, psd_window, psd_range)
 
 
@@ -114,14 +117,22 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     Without ``client`` the files run on local threads, one per core.  With a
     ``dask.distributed.Client`` each file is a task on that cluster, whose
     workers read the files themselves (so the paths must be valid there and
-    the workers need orvane installed)."""
+    the workers need orvane installed).  Files side by side keep each
+    transform to one thread."""
     import pandas
 
     paths = [_path(p) for p in paths]
     arguments = (psd, psd_window, psd_range)
     if client is None:
-        with ThreadPoolExecutor(max_workers=max(1, min(available_cores(), len(paths) or 1))) as pool:
-            per_file = list(pool.map(lambda p: _analyse_one(p, *arguments), paths))
+        workers = max(1, min(available_cores(), len(paths)))
+        if workers == 1:
+            per_file = [_orvane.analyse_file(p, *arguments) for p in paths]
+        else:
+            try:
+                with ThreadPoolExecutor(max_workers=workers) as pool:
+                    per_file = list(pool.map(lambda p: _analyse_one(p, *arguments), paths))
+            finally:
+                _orvane.set_transform_threads(0)
     else:
         futures = client.map(_analyse_one, paths, *[[a] * len(paths) for a in arguments], pure=False)
         per_file = client.gather(futures)

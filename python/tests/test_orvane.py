@@ -85,6 +85,8 @@ def test_images_methods_and_the_spectral_estimate(files):
     assert orvane.format_number(psd.d) == rows[files[1]]["psd_d"]
     assert psd.d_low < psd.d < psd.d_high
     assert len(psd.ln_q) == len(psd.ln_psd) == len(psd.count) and psd.fitted.sum() == psd.bins_fitted
+    line = psd.intercept - psd.beta * psd.ln_q[psd.fitted]
+    assert np.abs(line - psd.ln_psd[psd.fitted]).mean() < 0.3
 
     # The window's spectrum: the inverse-sign transform scaled by 1 / (rows * cols), centred.
     padded = np.zeros((128, 128))
