@@ -14,6 +14,15 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
 // columns (the matrix's cols/2).  Direction +1 also divides by rows*cols.
 void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
 
+// The smallest power of two at least n (1 for n <= 1): the length a side is
+// padded to for the transform.
+inline std::uint32_t powerOfTwoAtLeast(long long n)
+{
+    std::uint32_t p = 1;
+    while (p < n) p *= 2;
+    return p;
+}
+
 // How many threads the transform may use (0, the default: one per core this
 // process may run on).  The result does not depend on it.
 void setTransformThreads(int threads);

@@ -17,13 +17,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-std::uint32_t nextPowerOfTwo(int n)
-{
-    std::uint32_t p = 1;
-    while (p < static_cast<std::uint32_t>(n)) p *= 2;
-    return p;
-}
-
 std::string number(double v)
 {
     char text[32];
@@ -102,7 +95,7 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
     if (!(fitMin < fitMax) || fitMax > 0.5)
         throw std::invalid_argument("the fit range " + number(fitMin) + " to " + number(fitMax) +
                                     " cycles per pixel is not a range of frequencies up to 0.5");
-    const std::uint32_t PW = nextPowerOfTwo(W), PH = nextPowerOfTwo(H);
+    const std::uint32_t PW = powerOfTwoAtLeast(W), PH = powerOfTwoAtLeast(H);
     if (2.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the spectral estimate");

@@ -27,13 +27,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-std::uint32_t powerOfTwoAtLeast(int n)
-{
-    std::uint32_t p = 1;
-    while (p < static_cast<std::uint32_t>(n)) p *= 2;
-    return p;
-}
-
 // The surface's range mapped to 0 .. levels - 1 and rounded.
 std::vector<double> quantised(const std::vector<double>& z, int levels)
 {

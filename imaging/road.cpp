@@ -61,9 +61,7 @@ PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
 
 std::uint64_t analysisBytes(long long width, long long height)
 {
-    std::uint64_t padded = 1;
-    for (long long w = 1; w < width; w *= 2) padded *= 2;
-    for (long long h = 1; h < height; h *= 2) padded *= 2;
+    const std::uint64_t padded = std::uint64_t{powerOfTwoAtLeast(width)} * powerOfTwoAtLeast(height);
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     return padded * (sizeof(double) * 3 + 1) + pixels * 8;
 }

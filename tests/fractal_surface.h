@@ -15,9 +15,7 @@
 // edges do not wrap, as in a real measurement), cut at a random place.
 inline std::vector<double> fractalSurface(double D, int W, int H, std::mt19937_64& random)
 {
-    std::uint32_t G = 1;
-    while (G < static_cast<std::uint32_t>(std::max(W, H))) G *= 2;
-    G *= 4;
+    const std::uint32_t G = 4 * powerOfTwoAtLeast(std::max(W, H));
     const double beta = 8 - 2 * D;
     matrix grid(static_cast<int>(G), static_cast<int>(2 * G), nullptr);
     std::normal_distribution<double> normal;
