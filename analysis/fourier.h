@@ -15,11 +15,11 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
 void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
 
 // The smallest power of two at least n (1 for n <= 1): the length a side is
-// padded to for the transform.
+// padded to for the transform (at most 2^31).
 inline std::uint32_t powerOfTwoAtLeast(long long n)
 {
     std::uint32_t p = 1;
-    while (p < n) p *= 2;
+    while (p < n && p < (1u << 31)) p *= 2;
     return p;
 }
 
