@@ -169,8 +169,8 @@ int defaultJobs(const std::vector<std::string>& files)
 {
     std::uint64_t largest = 0;
     for (const std::string& file : files) {
-        TPictureSize size{};
-        if (ReadPictureSize(file, size)) largest = std::max(largest, analysisBytes(size.width, size.height));
+        long long width = 0, height = 0;
+        if (readPictureSize(file, width, height)) largest = std::max(largest, analysisBytes(width, height));
     }
     // Each job also has its thread's stack and allocator arena.
     constexpr std::uint64_t perJob = 64u << 20;

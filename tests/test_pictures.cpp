@@ -161,3 +161,17 @@ TEST(Pictures, DamagedAndHostileFilesAreRefusedWithAReason)
     EXPECT_NE(refusal(pnmFile(4, 4, 1, 255, false, {1, 2})).find("cut short"), std::string::npos);
     EXPECT_NE(refusal("GIF89a").find("not a picture file"), std::string::npos);
 }
+
+TEST(Pictures, SizesAreReadFromTheHeadersAlone)
+{
+    const std::string path = "/tmp/orvane-size-" + std::to_string(getpid());
+    for (const auto& [name, bytes] : seeds()) {
+        std::ofstream(path, std::ios::binary) << bytes;
+        long long width = 0, height = 0;
+        ASSERT_TRUE(readPictureSize(path, width, height)) << name;
+        const GreyRaster r = decodePicture(bytes);
+        EXPECT_EQ(width, r.width) << name;
+        EXPECT_EQ(height, r.height) << name;
+    }
+    std::remove(path.c_str());
+}

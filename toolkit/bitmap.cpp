@@ -250,18 +250,6 @@ QImage toNearestIndices(const QImage& source, const TPalette* palette)
 
 }  // namespace
 
-bool ReadPictureSize(const std::string& path, TPictureSize& size)
-{
-    const std::string start = readFileStart(path, 26);
-    const QByteArray b = QByteArray::fromRawData(start.data(), static_cast<qsizetype>(start.size()));
-    if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return false;
-    const bool core = u32(b, 14) == 12;
-    const long long height = core ? u16(b, 20) : static_cast<std::int32_t>(u32(b, 22));
-    size.width = core ? u16(b, 18) : static_cast<std::int32_t>(u32(b, 18));
-    size.height = height < 0 ? -height : height;
-    return size.width > 0 && size.height > 0;
-}
-
 struct TBitmap::Impl {
     QImage image;  // null while either side is 0
     int width = 0;

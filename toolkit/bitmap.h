@@ -23,14 +23,6 @@ struct TPalette {
 };
 using HPALETTE = std::unique_ptr<TPalette>;
 
-// A picture's size as its file's header gives it, read without decoding;
-// false when the file is not a BMP file that says so.
-struct TPictureSize {
-    long long width;
-    long long height;
-};
-bool ReadPictureSize(const std::string& path, TPictureSize& size);
-
 class TBitmap {
 public:
     TBitmap();

@@ -101,7 +101,7 @@ std::string readWholeFile(const std::string& path, std::size_t limit, const std:
     return bytes;
 }
 
-std::string readFileStart(const std::string& path, std::size_t count)
+std::string readFilePart(const std::string& path, unsigned long long offset, std::size_t count)
 {
     Descriptor file;
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -110,7 +110,7 @@ std::string readFileStart(const std::string& path, std::size_t count)
     std::string bytes(count, '\0');
     std::size_t have = 0;
     while (have < count) {
-        const ssize_t got = ::read(file.fd, &bytes[have], count - have);
+        const ssize_t got = ::pread(file.fd, &bytes[have], count - have, static_cast<off_t>(offset + have));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         have += static_cast<std::size_t>(got);

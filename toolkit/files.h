@@ -12,9 +12,9 @@
 // "the file is larger than <limitText>".
 std::string readWholeFile(const std::string& path, std::size_t limit, const std::string& limitText);
 
-// The first `count` bytes of a file, fewer if it is shorter; empty when it
-// cannot be read.
-std::string readFileStart(const std::string& path, std::size_t count);
+// `count` bytes of a regular file from `offset`, fewer where it ends; empty
+// when it cannot be read.
+std::string readFilePart(const std::string& path, unsigned long long offset, std::size_t count);
 
 // Replaces (or creates) the file `path` with `bytes`: they go to a new file
 // beside it, every write and the final flush to disk are checked, and only

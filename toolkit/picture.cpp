@@ -6,6 +6,7 @@
 #include "toolkit/files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <stdexcept>
 
@@ -18,6 +19,80 @@ void checkPictureSize(long long width, long long height)
         throw std::runtime_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels, more than can be analysed (fewer than " +
                                  std::to_string(maxPicturePixels + 1) + ")");
+}
+
+namespace {
+
+std::uint64_t little(const std::string& b, std::size_t at, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+std::uint64_t big(const std::string& b, std::size_t at, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+}  // namespace
+
+bool readPictureSize(const std::string& path, long long& width, long long& height)
+{
+    const std::string start = readFilePart(path, 0, 64);
+    try {
+        switch (pictureFormat(start)) {
+        case PictureFormat::bmp: {
+            if (start.size() < 26) return false;
+            const bool core = little(start, 14, 4) == 12;
+            width = core ? static_cast<long long>(little(start, 18, 2)) : static_cast<std::int32_t>(little(start, 18, 4));
+            height = core ? static_cast<long long>(little(start, 20, 2)) : static_cast<std::int32_t>(little(start, 22, 4));
+            height = height < 0 ? -height : height;
+            break;
+        }
+        case PictureFormat::png:
+            if (start.size() < 24) return false;
+            width = static_cast<long long>(big(start, 16, 4));
+            height = static_cast<long long>(big(start, 20, 4));
+            break;
+        case PictureFormat::pnm: {
+            std::size_t at = 2;
+            long long* fields[] = {&width, &height};
+            for (long long* field : fields) {
+                while (at < start.size() && (std::isspace(static_cast<unsigned char>(start[at])) || start[at] == '#'))
+                    at = start[at] == '#' ? start.find('\n', at) : at + 1;
+                if (at >= start.size() || !std::isdigit(static_cast<unsigned char>(start[at]))) return false;
+                *field = 0;
+                while (at < start.size() && std::isdigit(static_cast<unsigned char>(start[at])) && *field < (1LL << 40))
+                    *field = *field * 10 + (start[at++] - '0');
+            }
+            break;
+        }
+        case PictureFormat::tiff: {
+            // The first directory's width (256) and length (257) entries.
+            const bool le = start[0] == 'I';
+            auto get = [&](const std::string& b, std::size_t at, int n) { return le ? little(b, at, n) : big(b, at, n); };
+            if (start.size() < 8) return false;
+            const std::uint64_t ifd = get(start, 4, 4);
+            const std::string count = readFilePart(path, ifd, 2);
+            if (count.size() < 2) return false;
+            const std::string entries = readFilePart(path, ifd + 2, 12 * get(count, 0, 2));
+            width = height = 0;
+            for (std::size_t e = 0; e + 12 <= entries.size(); e += 12) {
+                const std::uint64_t tag = get(entries, e, 2), type = get(entries, e + 2, 2);
+                const long long value = static_cast<long long>(type == 3 ? get(entries, e + 8, 2) : get(entries, e + 8, 4));
+                if (tag == 256) width = value;
+                if (tag == 257) height = value;
+            }
+            break;
+        }
+        }
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    return width > 0 && height > 0;
 }
 
 std::string readPictureFile(const std::string& path)

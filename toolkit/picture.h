@@ -45,6 +45,10 @@ int picturePages(const std::string& bytes);
 // equal; values that are not finite show as 0).
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster);
 
+// A picture's size as its file's header gives it, read without decoding
+// (the first page of a TIFF stack); false when the header cannot tell.
+bool readPictureSize(const std::string& path, long long& width, long long& height);
+
 // The bytes of a picture file (at most 1 GiB); throws std::runtime_error
 // "Nie można wczytać pliku ...: <reason>".
 std::string readPictureFile(const std::string& path);
