@@ -206,6 +206,7 @@ int main(int argc, char** argv)
 
     const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins\n" : "\n";
     if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
+    PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());
     bool anyFailed = false;
     bool written = true;

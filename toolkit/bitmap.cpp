@@ -250,6 +250,15 @@ QImage toNearestIndices(const QImage& source, const TPalette* palette)
 
 }  // namespace
 
+void PrepareBitmapsForThreads()
+{
+    QImageReader::supportedImageFormats();
+    QImageReader::setAllocationLimit(qtAllocationLimitMiB);
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader(&buffer, "bmp").canRead();
+}
+
 struct TBitmap::Impl {
     QImage image;  // null while either side is 0
     int width = 0;
