@@ -1,9 +1,12 @@
 #include "Polaczone.h"
 
 #include "imaging/convert.h"
+#include "imaging/plots.h"
 #include "imaging/road.h"
 #include "toolkit/files.h"
 #include "toolkit/numbertext.h"
+
+#include <stdexcept>
 
 TForm1* Form1 = nullptr;
 
@@ -32,7 +35,10 @@ TForm1::TForm1()
       OpenDialog1(*this, "OpenDialog1",
                   "Bitmapy|*.BMP|Wszystkie obrazy|*.bmp;*.png;*.tif;*.tiff;*.pgm;*.ppm;*.pnm|PNG|*.png|"
                   "TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm"),
-      SaveDialog1(*this, "SaveDialog1")
+      SaveDialog1(*this, "SaveDialog1"),
+      Wykres(*this, "Wykres", {528, 48, 180, 186}, -1),
+      MetodaPSD(*this, "MetodaPSD", "Metoda PSD", {416, 390, 97, 25}, 9),
+      Edit3(*this, "Edit3", "Edit3", {528, 392, 177, 21}, 10)
 {
     ApplyTabOrder();
     Wczytaj.OnClick(this, &TForm1::WczytajClick);
@@ -40,6 +46,7 @@ TForm1::TForm1()
     Zamknij.OnClick(this, &TForm1::ZamknijClick);
     Metoda1.OnClick(this, &TForm1::Metoda1Click);
     Metoda2.OnClick(this, &TForm1::Metoda2Click);
+    MetodaPSD.OnClick(this, &TForm1::MetodaPSDClick);
 }
 
 void TForm1::WczytajClick(TObject*)
@@ -49,14 +56,18 @@ void TForm1::WczytajClick(TObject*)
     // load leaves the picture loaded before, and sourceBitmap, as they were.
     TBitmap& bitmap = Image1.GetBitmap();
     int pages = 1;
-    loadGreyBitmap(bitmap, OpenDialog1.FileName(), 0, &pages);
+    GreyRaster full;
+    loadGreyBitmap(bitmap, OpenDialog1.FileName(), 0, &pages, &full);
     sourceBitmap = &bitmap;
+    sourcePicture = std::move(full);
     // The spectrum and the dimensions belong to the picture before: a method
     // must not report them for this one.
     currentSpectrum.reset();
     Image2.Clear();
     Edit1.SetText("");
     Edit2.SetText("");
+    Edit3.SetText("");
+    Wykres.Clear();
     const std::string shown = displayFileName(OpenDialog1.FileName());
     // A stack of pages opens at its first; the status bar says there are more.
     StatusBar1.SetSimpleText(pages > 1 ? shown + "  (strona 1 z " + std::to_string(pages) + ")" : shown);
@@ -91,12 +102,33 @@ void TForm1::showDimension(Method method, TEdit& edit)
         return;
     }
     double D;
+    FitPoints points;
     {
         TBusyCursor busy;
-        D = fractalDimension(*currentSpectrum, method, ShowMessage);
+        D = fractalDimension(*currentSpectrum, method, ShowMessage, &points);
     }
     edit.SetText(FloatToStr(D));
     Memo1.Lines.Append(FloatToStr(D));
+    Wykres.SetPlot(methodPlot(method == Method::one ? 1 : 2, points, D));
+}
+
+void TForm1::MetodaPSDClick(TObject*)
+{
+    if (!sourceBitmap) {
+        ShowMessage("Najpierw wczytaj obraz.");
+        return;
+    }
+    PsdResult psd;
+    try {
+        TBusyCursor busy;
+        psd = psdDimension(sourcePicture, PsdOptions{});
+    } catch (const std::invalid_argument& e) {
+        ShowMessage(std::string("Nie można oszacować wymiaru z widma mocy: ") + e.what());
+        return;
+    }
+    Edit3.SetText(psdText(psd));
+    Memo1.Lines.Append(psdText(psd));
+    Wykres.SetPlot(psdPlot(psd));
 }
 
 void TForm1::ZamknijClick(TObject*)

@@ -7,6 +7,8 @@
 #include "toolkit/bitmap.h"
 #include "toolkit/controls.h"
 #include "toolkit/dialogs.h"
+#include "toolkit/picture.h"
+#include "toolkit/plot_view.h"
 
 #include <memory>
 
@@ -29,17 +31,24 @@ public:
     TLabel Label2;
     TOpenDialog OpenDialog1;
     TSaveDialog SaveDialog1;
+    // The last estimate's fit; a click opens it large.
+    TPlot Wykres;
+    TButton MetodaPSD;
+    TEdit Edit3;
 
     void WczytajClick(TObject* Sender);
     void PoliczFFTClick(TObject* Sender);
     void ZamknijClick(TObject* Sender);
     void Metoda1Click(TObject* Sender);
     void Metoda2Click(TObject* Sender);
+    void MetodaPSDClick(TObject* Sender);
 
     // The bitmap of Image1 once a file has loaded; null before.
     TBitmap* sourceBitmap = nullptr;
     // The centred spectrum of the last PoliczFFT; null before.
     std::unique_ptr<matrix> currentSpectrum;
+    // The loaded picture at its full depth, for the spectral estimate.
+    GreyRaster sourcePicture;
     // How the spectrum is drawn: 2, the modulus.
     const int displayMode = spectrumDisplayMode;
 

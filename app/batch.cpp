@@ -8,6 +8,7 @@
 #include "toolkit/files.h"
 #include "toolkit/numbertext.h"
 #include "toolkit/picture.h"
+#include "toolkit/plot.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -150,16 +151,16 @@ void keepStandardStreamsTaken()
     }
 }
 
-// Makes the spectrum folder (with its parents) if need be and checks that
-// pictures can be written there; false after saying why.
-bool prepareFolder(const std::string& dir)
+// Makes an output folder (with its parents) if need be and checks that
+// files can be written there; false after saying why.
+bool prepareFolder(const std::string& dir, const std::string& what)
 {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (!error && !std::filesystem::is_directory(dir, error)) error = std::make_error_code(std::errc::not_a_directory);
     if (!error && ::access(dir.c_str(), W_OK | X_OK) != 0) error = std::error_code(errno, std::system_category());
     if (!error) return true;
-    std::cerr << "orvane-batch: cannot write spectrum pictures to '" << dir << "': " << error.message() << "\n";
+    std::cerr << "orvane-batch: cannot write " << what << " to '" << dir << "': " << error.message() << "\n";
     return false;
 }
 
@@ -190,15 +191,15 @@ int main(int argc, char** argv)
     }
     Output out;
     if (options.help) return out.write(batchUsage) ? 0 : 1;
-    if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir)) return 2;
+    if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir, "spectrum pictures")) return 2;
+    if (!options.plotDir.empty() && !prepareFolder(options.plotDir, "plots")) return 2;
+    std::unique_ptr<THeadlessGraphics> graphics;
+    if (!options.plotDir.empty()) graphics = std::make_unique<THeadlessGraphics>(argc, argv);
 
     const std::vector<std::string>& files = options.files;
-    std::vector<std::string> spectrumFiles(files.size());
-    if (!options.spectrumDir.empty()) {
-        const std::vector<std::string> stems = distinctStems(files);
-        for (std::size_t i = 0; i < files.size(); ++i)
-            spectrumFiles[i] = options.spectrumDir + "/" + stems[i];
-    }
+    // Per-file outputs share one set of distinct names.
+    const std::vector<std::string> stems = distinctStems(files);
+    auto stem = [&](const std::string& dir, std::size_t i) { return dir.empty() ? dir : dir + "/" + stems[i]; };
 
     const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : defaultJobs(files), static_cast<int>(files.size()));
     // Files share the cores; a lone file gets them all inside the transform.
@@ -218,7 +219,8 @@ int main(int argc, char** argv)
         FileAnalysisOptions analysis;
         analysis.psd = options.psd;
         analysis.psdOptions = options.psdOptions;
-        analysis.spectrumStem = spectrumFiles[i];
+        analysis.spectrumStem = stem(options.spectrumDir, i);
+        analysis.plotStem = stem(options.plotDir, i);
         const FileAnalysis file = analyseFile(files[i], analysis);
         results[i] = format(file, files[i], options);
         if (alone && jobs > 1) setTransformThreads(1);

@@ -6,8 +6,8 @@
 #include <iostream>
 
 const char* const batchUsage =
-    "Usage: orvane-batch [--points] [--spectrum DIR] [--jobs N] [--psd [--psd-window hann|none]\n"
-    "                    [--psd-range QMIN:QMAX]] FILE...\n"
+    "Usage: orvane-batch [--points] [--spectrum DIR] [--plot DIR] [--jobs N]\n"
+    "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]] FILE...\n"
     "\n"
     "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
     "PPM) exactly as the Orvane window does (PoliczFFT, then Metoda 1 and Metoda 2)\n"
@@ -29,6 +29,9 @@ const char* const batchUsage =
     "                  made if need be.  Files that share a name get the folders\n"
     "                  that tell them apart in front (DIR/d1_x-spectrum.bmp), and\n"
     "                  one file named twice a number (DIR/x-2-spectrum.bmp).\n"
+    "  --plot DIR      also write the log-log plots of the fits, Metoda 1, Metoda 2\n"
+    "                  and with --psd the spectral estimate, as one SVG a file:\n"
+    "                  DIR/<name>-plot.svg, named as the spectrum pictures are\n"
     "  --jobs N        analyse N files at once (default: the number of cores, fewer\n"
     "                  when the memory available would not hold that many of the\n"
     "                  largest picture given; a file that runs out of memory beside\n"
@@ -63,6 +66,9 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     app.add_flag("-h,--help", options.help);
     app.add_flag("--points", options.points);
     app.add_option("--spectrum", options.spectrumDir)->check([](const std::string& dir) {
+        return dir.empty() ? std::string("needs a folder name") : std::string();
+    });
+    app.add_option("--plot", options.plotDir)->check([](const std::string& dir) {
         return dir.empty() ? std::string("needs a folder name") : std::string();
     });
     app.add_option("--jobs", options.jobs)->check(CLI::Range(1, 1024));

@@ -9,6 +9,7 @@
 struct BatchOptions {
     bool points = false;
     std::string spectrumDir;
+    std::string plotDir;
     int jobs = 0;  // 0: as many as suit the cores and the memory
     bool psd = false;
     PsdOptions psdOptions;

@@ -2,6 +2,7 @@
 #include "imaging/file_analysis.h"
 
 #include "imaging/convert.h"
+#include "imaging/plots.h"
 #include "imaging/road.h"
 #include "toolkit/files.h"
 #include "toolkit/picture.h"
@@ -12,7 +13,7 @@
 namespace {
 
 void analysePage(const std::string& bytes, int page, const std::string& file, const std::string& spectrumFile,
-                 const FileAnalysisOptions& options, PageAnalysis& out)
+                 const std::string& plotFile, const FileAnalysisOptions& options, PageAnalysis& out)
 {
     TBitmap bitmap;
     loadGreyBitmap(bitmap, bytes, file, page, nullptr);
@@ -42,6 +43,11 @@ void analysePage(const std::string& bytes, int page, const std::string& file, co
         TBitmap shown;
         renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
         shown.SaveToFile(spectrumFile);
+    }
+    if (!plotFile.empty()) {
+        std::vector<PlotData> plots{methodPlot(1, out.points1, out.d1), methodPlot(2, out.points2, out.d2)};
+        if (out.psdDone) plots.push_back(psdPlot(out.psd));
+        savePlotsSvg(plots, 480, 320, plotFile);
     }
 }
 
@@ -80,8 +86,8 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
         out.name = path + suffix;
         try {
             analysePage(bytes, page, path,
-                        options.spectrumStem.empty() ? "" : options.spectrumStem + suffix + "-spectrum.bmp", options,
-                        out);
+                        options.spectrumStem.empty() ? "" : options.spectrumStem + suffix + "-spectrum.bmp",
+                        options.plotStem.empty() ? "" : options.plotStem + suffix + "-plot.svg", options, out);
         } catch (const std::bad_alloc&) {
             out = PageAnalysis{};
             out.name = path + suffix;

@@ -13,6 +13,9 @@ struct FileAnalysisOptions {
     // DIR/stem for the spectrum pictures (DIR/stem-spectrum.bmp, or
     // DIR/stem#page-spectrum.bmp for a stack); empty for none.
     std::string spectrumStem;
+    // DIR/stem for the plots of the fits, one SVG a page (DIR/stem-plot.svg);
+    // empty for none.
+    std::string plotStem;
 };
 
 struct PageAnalysis {

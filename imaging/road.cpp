@@ -8,21 +8,26 @@
 #include <stdexcept>
 #include <vector>
 
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pages)
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pages, GreyRaster* full)
 {
-    loadGreyBitmap(bitmap, readPictureFile(path), path, page, pages);
+    loadGreyBitmap(bitmap, readPictureFile(path), path, page, pages, full);
 }
 
-void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages)
+void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages,
+                    GreyRaster* full)
 {
     try {
         if (pictureFormat(bytes) == PictureFormat::bmp && page == 0) {
+            GreyRaster picture;
+            if (full) picture = decodePicture(bytes);
             bitmap.LoadFromMemory(bytes.data(), bytes.size());
             if (pages) *pages = 1;
+            if (full) *full = std::move(picture);
         } else {
-            const GreyRaster picture = decodePicture(bytes, page, pages);
+            GreyRaster picture = decodePicture(bytes, page, pages);
             const std::vector<std::uint8_t> levels = eightBitView(picture);
             bitmap.LoadLevels(picture.width, picture.height, levels.data());
+            if (full) *full = std::move(picture);
         }
     } catch (const std::runtime_error& e) {
         throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());

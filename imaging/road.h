@@ -14,11 +14,13 @@
 // into the bitmap and gives it the grey palette.  A BMP loads as it always
 // has, so that a palette image's indices are its grey levels; the others load
 // as their 8-bit view (see toolkit/picture.h).  `pages` receives how many the
-// file holds.  On failure the bitmap is as it was and std::runtime_error says
-// why.
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr);
+// file holds, and `full` the page at its full depth.  On failure the bitmap
+// is as it was and std::runtime_error says why.
+void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr,
+                    GreyRaster* full = nullptr);
 // The same from the file's bytes; `path` names it in messages.
-void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages);
+void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages,
+                    GreyRaster* full = nullptr);
 
 // The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
 // scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)

@@ -1,6 +1,6 @@
 # Shared by scripts/run and scripts/test: Debian packages and the CMake builds.
 
-ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev libgmock-dev
                  libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
                  libcli11-dev libtiff-dev libpng-dev
                  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed

@@ -73,6 +73,19 @@ public:
         return *this;
     }
 
+    // Runs `inspect` on the open dialog named `name`, then closes it.
+    ModalScript& closeDialog(const char* name, std::function<void(QDialog*)> inspect = {})
+    {
+        answers.push_back([name, inspect](QWidget* w) {
+            auto* dialog = qobject_cast<QDialog*>(w);
+            if (!dialog || dialog->objectName() != name) return false;
+            if (inspect) inspect(dialog);
+            dialog->reject();
+            return true;
+        });
+        return *this;
+    }
+
     bool finished() const { return answers.empty() && unexpected.empty(); }
     std::vector<std::string> messages;
     std::vector<std::string> unexpected;

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -357,4 +358,20 @@ TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)
     std::vector<double> values(full.samples.begin(), full.samples.end());
     EXPECT_EQ(fields(out[1])[7], FloatToStr(estimatePsdDimension(values.data(), 96, 80).dimension));
     EXPECT_EQ(readFile(path("out/stack#2-spectrum.bmp")).substr(0, 2), "BM");
+}
+
+TEST_F(Batch, PlotsAreSvgFilesOfTheirOwnForEachInput)
+{
+    QDir(dir.path()).mkpath("d1");
+    QDir(dir.path()).mkpath("d2");
+    writeGreyBmp(path("d1/a.bmp"), 16, 16, [](int x, int y) { return x * y; });
+    writeGreyBmp(path("d2/a.bmp"), 16, 16, [](int x, int y) { return x + y; });
+    const BatchRun run = batch(QStringList{"--plot", dir.path() + "/plots"} + files({"d1/a.bmp", "d2/a.bmp"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const char* name : {"plots/d1_a-plot.svg", "plots/d2_a-plot.svg"}) {
+        QSvgRenderer svg(QString::fromStdString(path(name)));
+        EXPECT_TRUE(svg.isValid()) << name;
+        EXPECT_EQ(svg.viewBox().height(), 2 * 320) << name;  // Metoda 1 and Metoda 2
+    }
+    EXPECT_EQ(batch(QStringList{"--plot", dir.path() + "/a.bmp"} + files({"a.bmp"})).exitCode, 2);
 }

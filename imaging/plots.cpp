@@ -1,0 +1,55 @@
+// Plot data from the estimators' records.
+#include "imaging/plots.h"
+
+#include "toolkit/numbertext.h"
+
+#include <cmath>
+#include <cstdio>
+
+PlotData methodPlot(int method, const FitPoints& points, double d)
+{
+    PlotData plot;
+    plot.title = "Metoda " + std::to_string(method);
+    plot.result = "D = " + FloatToStr(d);
+    plot.xLabel = "ln progu";
+    plot.yLabel = "ln liczby";
+    double sx = 0, sy = 0;
+    for (int i = points.first; i < points.first + points.count; ++i) {
+        plot.x.push_back(points.x[i]);
+        plot.y.push_back(points.y[i]);
+        sx += points.x[i];
+        sy += points.y[i];
+    }
+    const double slope = -2.0 / d;
+    if (points.count > 1 && std::isfinite(slope) && std::isfinite(sx + sy)) {
+        plot.line = true;
+        plot.slope = slope;
+        plot.intercept = (sy - slope * sx) / points.count;
+    }
+    return plot;
+}
+
+std::string psdText(const PsdResult& psd)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%.4f [%.4f; %.4f]", psd.dimension, psd.dimensionLow, psd.dimensionHigh);
+    return text;
+}
+
+PlotData psdPlot(const PsdResult& psd)
+{
+    PlotData plot;
+    plot.title = "Widmo mocy";
+    plot.result = "D = " + psdText(psd);
+    plot.xLabel = "ln q (cykle na piksel)";
+    plot.yLabel = "ln PSD";
+    for (const PsdBin& bin : psd.bins) {
+        plot.x.push_back(bin.lnQ);
+        plot.y.push_back(bin.lnPsd);
+        plot.fitted.push_back(bin.fitted);
+    }
+    plot.line = true;
+    plot.slope = -psd.beta;
+    plot.intercept = psd.intercept;
+    return plot;
+}

@@ -1,0 +1,14 @@
+// The plots of the estimates: each fit as the toolkit's plot draws it.
+#pragma once
+
+#include "analysis/matrix.h"
+#include "toolkit/plot.h"
+
+// Metoda 1 or 2: ln threshold against ln count, every point fitted, and the
+// least-squares line of slope -2 / D through their centre.
+PlotData methodPlot(int method, const FitPoints& points, double d);
+// The spectral estimate: ln q against ln PSD of every bin, the fitted bins
+// filled, the fitted line, and D with its interval.
+PlotData psdPlot(const PsdResult& psd);
+// "2.5123 [2.4901; 2.5345]": the spectral D and its interval as the window shows them.
+std::string psdText(const PsdResult& psd);

@@ -1,0 +1,195 @@
+// The plot drawing routine, on any QPainter device: the screen, an image or SVG.
+#include "toolkit/plot_qt.h"
+
+#include "toolkit/files.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QSvgGenerator>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+constexpr int marginLeft = 46, marginRight = 10, marginTop = 30, marginBottom = 32;
+
+std::vector<std::pair<double, double>> finitePoints(const PlotData& plot, std::vector<bool>* fitted = nullptr)
+{
+    std::vector<std::pair<double, double>> points;
+    for (std::size_t i = 0; i < plot.x.size() && i < plot.y.size(); ++i) {
+        if (!std::isfinite(plot.x[i]) || !std::isfinite(plot.y[i])) continue;
+        points.emplace_back(plot.x[i], plot.y[i]);
+        if (fitted) fitted->push_back(plot.fitted.empty() || (i < plot.fitted.size() && plot.fitted[i]));
+    }
+    return points;
+}
+
+// Tick values: a step of 1, 2 or 5 times a power of ten giving 3 to 7 ticks.
+std::vector<double> ticks(double low, double high)
+{
+    const double span = high - low;
+    if (!(span > 0)) return {low};
+    const double raw = span / 5, power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = power;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (raw <= m * power) {
+            step = m * power;
+            break;
+        }
+    std::vector<double> out;
+    for (double t = std::ceil(low / step) * step; t <= high + step * 1e-9; t += step) out.push_back(std::fabs(t) < step * 1e-9 ? 0 : t);
+    return out;
+}
+
+}  // namespace
+
+struct THeadlessGraphics::Impl {
+    std::unique_ptr<QGuiApplication> application;
+};
+
+THeadlessGraphics::THeadlessGraphics(int& argc, char** argv) : d(std::make_unique<Impl>())
+{
+    if (QGuiApplication::instance()) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    d->application = std::make_unique<QGuiApplication>(argc, argv);
+}
+
+THeadlessGraphics::~THeadlessGraphics() = default;
+
+PlotLayout plotLayout(const PlotData& plot, int width, int height)
+{
+    PlotLayout l{marginLeft, marginTop, width - marginRight, height - marginBottom, 0, 1, 0, 1, true};
+    const auto points = finitePoints(plot);
+    if (points.size() < 2) return l;
+    l.empty = false;
+    l.xMin = l.xMax = points[0].first;
+    l.yMin = l.yMax = points[0].second;
+    for (const auto& [x, y] : points) {
+        l.xMin = std::min(l.xMin, x);
+        l.xMax = std::max(l.xMax, x);
+        l.yMin = std::min(l.yMin, y);
+        l.yMax = std::max(l.yMax, y);
+    }
+    // A twentieth of each range as room around the points.
+    const double dx = l.xMax > l.xMin ? (l.xMax - l.xMin) / 20 : 1, dy = l.yMax > l.yMin ? (l.yMax - l.yMin) / 20 : 1;
+    l.xMin -= dx;
+    l.xMax += dx;
+    l.yMin -= dy;
+    l.yMax += dy;
+    return l;
+}
+
+void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
+{
+    p.save();
+    p.translate(area.topLeft());
+    p.setClipRect(QRect(QPoint(0, 0), area.size()));
+    p.fillRect(QRect(QPoint(0, 0), area.size()), Qt::white);
+    const PlotLayout l = plotLayout(plot, area.width(), area.height());
+    QFont font = p.font();
+    font.setPixelSize(10);
+    p.setFont(font);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::black);
+    const QRect frame(QPoint(l.left, l.top), QPoint(l.right, l.bottom));
+    p.drawRect(frame);
+    p.drawText(QRect(4, 2, area.width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               QString::fromStdString(plot.title + (plot.result.empty() ? "" : ":  " + plot.result)));
+    if (l.empty) {
+        p.drawText(frame, Qt::AlignCenter, QStringLiteral("Za mało punktów do wykresu"));
+        p.restore();
+        return;
+    }
+    auto X = [&](double x) { return l.left + (x - l.xMin) / (l.xMax - l.xMin) * (l.right - l.left); };
+    auto Y = [&](double y) { return l.bottom - (y - l.yMin) / (l.yMax - l.yMin) * (l.bottom - l.top); };
+    for (double t : ticks(l.xMin, l.xMax)) {
+        p.drawLine(QPointF(X(t), l.bottom), QPointF(X(t), l.bottom + 4));
+        p.drawText(QRectF(X(t) - 30, l.bottom + 5, 60, 12), Qt::AlignHCenter | Qt::AlignTop, QString::number(t, 'g', 4));
+    }
+    for (double t : ticks(l.yMin, l.yMax)) {
+        p.drawLine(QPointF(l.left - 4, Y(t)), QPointF(l.left, Y(t)));
+        p.drawText(QRectF(0, Y(t) - 6, l.left - 6, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(t, 'g', 4));
+    }
+    p.drawText(QRect(l.left, area.height() - 13, l.right - l.left, 12), Qt::AlignHCenter, QString::fromStdString(plot.xLabel));
+    p.drawText(QRect(4, 16, area.width() - 8, 12), Qt::AlignLeft, QString::fromStdString(plot.yLabel));
+
+    std::vector<bool> fitted;
+    const auto points = finitePoints(plot, &fitted);
+    p.setClipRect(frame.adjusted(1, 1, 0, 0));
+    if (plot.line) {
+        double from = INFINITY, to = -INFINITY;
+        for (std::size_t i = 0; i < points.size(); ++i)
+            if (fitted[i]) {
+                from = std::min(from, points[i].first);
+                to = std::max(to, points[i].first);
+            }
+        if (from < to) {
+            p.setPen(QPen(QColor(200, 30, 30), 1.5));
+            p.drawLine(QPointF(X(from), Y(plot.intercept + plot.slope * from)),
+                       QPointF(X(to), Y(plot.intercept + plot.slope * to)));
+        }
+    }
+    const QColor ink(20, 60, 160);
+    p.setPen(QPen(ink, 1.2));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        p.setBrush(fitted[i] ? QBrush(ink) : QBrush(Qt::NoBrush));
+        p.drawEllipse(QPointF(X(points[i].first), Y(points[i].second)), 3, 3);
+    }
+    p.restore();
+}
+
+QImage plotImage(const PlotData& plot, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) throw std::bad_alloc();
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    paintPlot(painter, image.rect(), plot);
+    return image;
+}
+
+void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
+{
+    QByteArray svg;
+    QBuffer buffer(&svg);
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    const int total = height * static_cast<int>(std::max<std::size_t>(plots.size(), 1));
+    generator.setSize(QSize(width, total));
+    generator.setViewBox(QRect(0, 0, width, total));
+    generator.setTitle(QStringLiteral("Orvane"));
+    {
+        QPainter painter(&generator);
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            paintPlot(painter, QRect(0, static_cast<int>(i) * height, width, height), plots[i]);
+    }
+    try {
+        writeFileAtomically(path, svg.toStdString());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
+    }
+}
+
+void savePlotsPng(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
+{
+    QImage image(width, height * static_cast<int>(std::max<std::size_t>(plots.size(), 1)), QImage::Format_RGB32);
+    if (image.isNull()) throw std::bad_alloc();
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            paintPlot(painter, QRect(0, static_cast<int>(i) * height, width, height), plots[i]);
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    try {
+        writeFileAtomically(path, png.toStdString());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
+    }
+}
