@@ -142,3 +142,4 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
             }
     }
 }
+

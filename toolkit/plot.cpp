@@ -95,8 +95,8 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     p.setPen(Qt::black);
     const QRect frame(QPoint(l.left, l.top), QPoint(l.right, l.bottom));
     p.drawRect(frame);
-    p.drawText(QRect(4, 2, area.width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::fromStdString(plot.title + (plot.result.empty() ? "" : ":  " + plot.result)));
+    p.drawText(QRect(4, 1, area.width() - 8, 13), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(plot.title));
+    p.drawText(QRect(4, 14, area.width() - 8, 13), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(plot.result));
     if (l.empty) {
         p.drawText(frame, Qt::AlignCenter, QStringLiteral("Za mało punktów do wykresu"));
         p.restore();
@@ -110,10 +110,16 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     }
     for (double t : ticks(l.yMin, l.yMax)) {
         p.drawLine(QPointF(l.left - 4, Y(t)), QPointF(l.left, Y(t)));
-        p.drawText(QRectF(0, Y(t) - 6, l.left - 6, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(t, 'g', 4));
+        p.drawText(QRectF(12, Y(t) - 6, l.left - 18, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(t, 'g', 4));
     }
     p.drawText(QRect(l.left, area.height() - 13, l.right - l.left, 12), Qt::AlignHCenter, QString::fromStdString(plot.xLabel));
-    p.drawText(QRect(4, 16, area.width() - 8, 12), Qt::AlignLeft, QString::fromStdString(plot.yLabel));
+    // The y label along the axis, read from the bottom up.
+    p.save();
+    p.translate(1, (l.top + l.bottom) / 2.0);
+    p.rotate(-90);
+    p.drawText(QRectF(-(l.bottom - l.top) / 2.0, 0, l.bottom - l.top, 12), Qt::AlignHCenter | Qt::AlignTop,
+               QString::fromStdString(plot.yLabel));
+    p.restore();
 
     std::vector<bool> fitted;
     const auto points = finitePoints(plot, &fitted);
