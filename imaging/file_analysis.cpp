@@ -16,18 +16,22 @@ void analysePage(const std::string& bytes, int page, const std::string& file, co
                  const std::string& plotFile, const FileAnalysisOptions& options, PageAnalysis& out)
 {
     TBitmap bitmap;
-    loadGreyBitmap(bitmap, bytes, file, page, nullptr);
-    out.width = bitmap.GetWidth();
-    out.height = bitmap.GetHeight();
-    // Before the spectrum, so that the two never take memory at once.
-    if (options.psd) {
-        try {
-            out.psd = psdDimension(decodePicture(bytes, page), options.psdOptions);
-            out.psdDone = true;
-        } catch (const std::invalid_argument& e) {
-            out.psdError = e.what();
+    {
+        // The full depth only for the spectral estimate, and before the
+        // spectrum, so that the two never take memory at once.
+        GreyRaster full;
+        loadGreyBitmap(bitmap, bytes, file, page, nullptr, options.psd ? &full : nullptr);
+        if (options.psd) {
+            try {
+                out.psd = psdDimension(full, options.psdOptions);
+                out.psdDone = true;
+            } catch (const std::invalid_argument& e) {
+                out.psdError = e.what();
+            }
         }
     }
+    out.width = bitmap.GetWidth();
+    out.height = bitmap.GetHeight();
     const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
     out.paddedWidth = spectrum->getCols() / 2;
     out.paddedHeight = spectrum->getRows();
