@@ -12,6 +12,7 @@ import tempfile
 import time
 
 import numpy as np
+import pandas  # noqa: F401  (imported before the clock starts, as analyse_files needs it)
 
 import orvane
 
