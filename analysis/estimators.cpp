@@ -1,6 +1,10 @@
 #include "analysis/matrix.h"
 
+#include "analysis/extended.h"
+
+#if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -10,13 +14,16 @@
 #include <string>
 
 // The arithmetic here is pinned to the last bit: intermediate values are
-// long double (x87, 64-bit mantissa), one tenth is the long double nearest to
-// 0.1, and every stored point, every sum after each addition and the slope
-// are rounded to double.  The logarithms and exponentials are the double ones.
+// extended (a 64-bit significand, as the x87's, the same on every
+// processor), one tenth is the extended value nearest to 0.1, and every
+// stored point, every sum after each addition and the slope are rounded to
+// double.  The logarithms and exponentials are the double ones.
 
 namespace {
 
-const long double tenth = 0.1L;
+const Extended tenth = Extended(1LL) / Extended(10LL);
+
+Extended ext(double v) { return Extended(v); }
 
 double checkedLog(double v)
 {
@@ -37,7 +44,7 @@ double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, con
     const bool logarithmic = kind == Thresholds::logarithmic;
     const int first = logarithmic ? 0 : 1;
     const int last = logarithmic ? 9 : 8;
-    const long double w = logarithmic ? tenth : 0.125L;
+    const Extended w = logarithmic ? tenth : ext(0.125);
 
     const double M = lastRowMaximum(spectrum);
     double x[10];
@@ -48,10 +55,9 @@ double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, con
     try {
         for (int i = first; i <= last; ++i) {
             if (logarithmic)
-                x[i] = static_cast<double>((static_cast<long double>(checkedLog(M)) - 0.35) -
-                                           static_cast<long double>(2 * i) * tenth);
+                x[i] = ((ext(checkedLog(M)) - ext(0.35)) - Extended(2LL * i) * tenth).toDouble();
             else
-                x[i] = checkedLog(static_cast<double>((static_cast<long double>(i) * M) * tenth));
+                x[i] = checkedLog(((Extended(static_cast<long long>(i)) * ext(M)) * tenth).toDouble());
             const double t = std::exp(x[i]);
             const double n = countAbove(spectrum.getData(), cols, rows, t);
             y[i] = checkedLog(n);
@@ -61,12 +67,12 @@ double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, con
     }
 
     for (int j = first; j <= last; ++j) {
-        const long double xj = x[j];
-        const long double yj = y[j];
-        Sx = static_cast<double>(w * xj + Sx);
-        Sxx = static_cast<double>((xj * xj) * w + Sxx);
-        Sy = static_cast<double>(w * yj + Sy);
-        Sxy = static_cast<double>((xj * yj) * w + Sxy);
+        const Extended xj = ext(x[j]);
+        const Extended yj = ext(y[j]);
+        Sx = (w * xj + ext(Sx)).toDouble();
+        Sxx = ((xj * xj) * w + ext(Sxx)).toDouble();
+        Sy = (w * yj + ext(Sy)).toDouble();
+        Sxy = ((xj * yj) * w + ext(Sxy)).toDouble();
     }
     if (points) {
         points->first = first;
@@ -76,8 +82,8 @@ double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, con
             points->y[i] = y[i];
         }
     }
-    const long double sx = Sx;
-    return static_cast<double>((Sxy - sx * Sy) / (Sxx - sx * Sx));
+    const Extended sx = ext(Sx);
+    return ((ext(Sxy) - sx * ext(Sy)) / (ext(Sxx) - sx * ext(Sx))).toDouble();
 }
 
 }  // namespace
@@ -88,11 +94,13 @@ double countAbove(const double* values, int cols, int rows, double threshold)
 {
     const long long n = static_cast<long long>(cols) * rows;
     if (n <= 0) return 0.0;
+    long long i = 0;
+    std::int64_t count = 0;
+#if defined(__x86_64__) || defined(__i386__)
     // A compare gives all ones (-1) per value above the threshold; subtracting
     // the masks counts them, eight values per round in four 64-bit pairs.
     const __m128d t = _mm_set1_pd(threshold);
     __m128i c0 = _mm_setzero_si128(), c1 = c0, c2 = c0, c3 = c0;
-    long long i = 0;
     for (; i + 8 <= n; i += 8) {
         c0 = _mm_sub_epi64(c0, _mm_castpd_si128(_mm_cmpgt_pd(_mm_loadu_pd(values + i), t)));
         c1 = _mm_sub_epi64(c1, _mm_castpd_si128(_mm_cmpgt_pd(_mm_loadu_pd(values + i + 2), t)));
@@ -102,7 +110,8 @@ double countAbove(const double* values, int cols, int rows, double threshold)
     std::int64_t lanes[2];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes),
                      _mm_add_epi64(_mm_add_epi64(c0, c1), _mm_add_epi64(c2, c3)));
-    std::int64_t count = lanes[0] + lanes[1];
+    count = lanes[0] + lanes[1];
+#endif
     for (; i < n; ++i) count += values[i] > threshold ? 1 : 0;
     return static_cast<double>(count);
 }
