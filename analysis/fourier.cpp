@@ -1,6 +1,10 @@
 #include "analysis/fourier.h"
 
+#include "analysis/pair.h"
+
+#if ORVANE_X86
 #include <immintrin.h>
+#endif
 
 #ifdef __linux__
 #include <sched.h>
@@ -44,18 +48,18 @@ Rotation stageRotation(int direction, std::uint32_t h)
 
 // A twiddle factor as the vector butterfly wants it: (wr, wr) and (-wi, wi).
 struct TwiddleVec {
-    __m128d wr;
-    __m128d wiSign;
+    Pair wr;
+    Pair wiSign;
 };
 
 // One butterfly on two complex values in registers.  (-wi)*ci added equals
 // wi*ci subtracted exactly, so this is the scalar formula bit for bit.
-inline void butterfly(__m128d& a, __m128d& c, const TwiddleVec& w)
+inline void butterfly(Pair& a, Pair& c, const TwiddleVec& w)
 {
-    const __m128d swapped = _mm_shuffle_pd(c, c, 1);
-    const __m128d t = _mm_add_pd(_mm_mul_pd(w.wr, c), _mm_mul_pd(w.wiSign, swapped));
-    c = _mm_sub_pd(a, t);
-    a = _mm_add_pd(a, t);
+    const Pair swapped = pairSwap(c);
+    const Pair t = pairAdd(pairMul(w.wr, c), pairMul(w.wiSign, swapped));
+    c = pairSub(a, t);
+    a = pairAdd(a, t);
 }
 
 // Three-bit numbers with their bits in reverse order.
@@ -76,7 +80,7 @@ constexpr std::size_t pointRow(int k)
 // 4h at m, m + h, m + 2h, m + 3h.  With `scale`, every result is multiplied
 // by *scale after its last butterfly, as the separate scaling pass would.
 template <int S>
-inline void stagesInRegisters(__m128d (&x)[1 << S], const TwiddleVec* tw)
+inline void stagesInRegisters(Pair (&x)[1 << S], const TwiddleVec* tw)
 {
     constexpr int points = 1 << S;
     for (int k = 0; k < points; k += 2) butterfly(x[k], x[k + 1], tw[0]);
@@ -92,15 +96,15 @@ inline void stagesInRegisters(__m128d (&x)[1 << S], const TwiddleVec* tw)
 }
 
 template <int S, bool Reversed = false>
-inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const __m128d* scale)
+inline void fusedStages(double* p, std::size_t stride, const TwiddleVec* tw, const Pair* scale)
 {
     constexpr int points = 1 << S;
-    __m128d x[points];
-    for (int k = 0; k < points; ++k) x[k] = _mm_loadu_pd(p + pointRow<Reversed>(k) * stride);
+    Pair x[points];
+    for (int k = 0; k < points; ++k) x[k] = pairLoad(p + pointRow<Reversed>(k) * stride);
     stagesInRegisters<S>(x, tw);
     if (scale)
-        for (int k = 0; k < points; ++k) x[k] = _mm_mul_pd(*scale, x[k]);
-    for (int k = 0; k < points; ++k) _mm_storeu_pd(p + pointRow<Reversed>(k) * stride, x[k]);
+        for (int k = 0; k < points; ++k) x[k] = pairMul(*scale, x[k]);
+    for (int k = 0; k < points; ++k) pairStore(p + pointRow<Reversed>(k) * stride, x[k]);
 }
 
 // The twiddle factors of S fused stages starting at h, for m = 0, 1, ...:
@@ -116,10 +120,10 @@ public:
         int index = 0;
         for (int j = 0; j < S; ++j) {
             const Rotation r = stageRotation(direction, h << j);
-            alpha[j] = _mm_set1_pd(r.alpha);
-            betaSign[j] = _mm_set_pd(r.beta, -r.beta);
+            alpha[j] = pairSplat(r.alpha);
+            betaSign[j] = pairSet(r.beta, -r.beta);
             for (std::uint32_t copy = 0; copy < (1u << j); ++copy, ++index) {
-                w[index] = _mm_set_pd(0.0, 1.0);
+                w[index] = pairSet(0.0, 1.0);
                 for (std::uint32_t step = 0; step < copy * h; ++step) w[index] = next(w[index], j);
             }
         }
@@ -127,17 +131,17 @@ public:
 
     void load(TwiddleVec* out) const
     {
-        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {_mm_unpacklo_pd(w[i], w[i]), wiSign(w[i])};
+        for (int i = 0; i < (1 << stages) - 1; ++i) out[i] = {pairLows(w[i], w[i]), wiSign(w[i])};
     }
 
     // How many values there are, and (wr, wi) of each.
     int count() const { return (1 << stages) - 1; }
-    const __m128d* values() const { return w; }
+    const Pair* values() const { return w; }
 
     // The stage of value i, and that stage's alpha and (-beta, beta).
     static int stageOf(int i) { return i == 0 ? 0 : i < 3 ? 1 : 2; }
-    __m128d alphaOf(int stage) const { return alpha[stage]; }
-    __m128d betaSignOf(int stage) const { return betaSign[stage]; }
+    Pair alphaOf(int stage) const { return alpha[stage]; }
+    Pair betaSignOf(int stage) const { return betaSign[stage]; }
 
     void advance()
     {
@@ -147,19 +151,19 @@ public:
     }
 
     // (-wi, wi) of a value.
-    static __m128d wiSign(__m128d v) { return _mm_mul_pd(_mm_unpackhi_pd(v, v), _mm_set_pd(1.0, -1.0)); }
+    static Pair wiSign(Pair v) { return pairMul(pairHighs(v, v), pairSet(1.0, -1.0)); }
 
 private:
-    __m128d next(__m128d v, int stage) const
+    Pair next(Pair v, int stage) const
     {
-        const __m128d swapped = _mm_shuffle_pd(v, v, 1);
-        return _mm_add_pd(_mm_add_pd(_mm_mul_pd(v, alpha[stage]), _mm_mul_pd(swapped, betaSign[stage])), v);
+        const Pair swapped = pairSwap(v);
+        return pairAdd(pairAdd(pairMul(v, alpha[stage]), pairMul(swapped, betaSign[stage])), v);
     }
 
     int stages = 0;
-    __m128d alpha[3];
-    __m128d betaSign[3];
-    __m128d w[7];
+    Pair alpha[3];
+    Pair betaSign[3];
+    Pair w[7];
 };
 
 // The stages of a dimension of length n, grouped: the first three (fewer
@@ -217,28 +221,28 @@ void forEachTilePair(std::uint32_t n, Pair pair)
 void sse2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw)
 {
     const std::size_t rowStride = 2ull * (n / 8);
-    auto load = [&](std::uint32_t X, __m128d (&r)[8][8]) {
+    auto load = [&](std::uint32_t X, Pair (&r)[8][8]) {
         const double* tile = seq + 16ull * X;
         for (std::size_t a = 0; a < 8; ++a)
-            for (std::size_t b = 0; b < 8; ++b) r[a][b] = _mm_loadu_pd(tile + a * rowStride + 2 * b);
+            for (std::size_t b = 0; b < 8; ++b) r[a][b] = pairLoad(tile + a * rowStride + 2 * b);
     };
-    auto stages = [&](const __m128d (&r)[8][8], std::uint32_t destTile) {
+    auto stages = [&](const Pair (&r)[8][8], std::uint32_t destTile) {
         for (int b = 0; b < 8; ++b) {
-            __m128d x[8];
+            Pair x[8];
             for (int k = 0; k < 8; ++k) x[k] = r[rev3[k]][b];
             stagesInRegisters<3>(x, tw);
             double* row = seq + 16ull * destTile + static_cast<std::size_t>(rev3[b]) * rowStride;
-            for (int k = 0; k < 8; ++k) _mm_storeu_pd(row + 2 * k, x[k]);
+            for (int k = 0; k < 8; ++k) pairStore(row + 2 * k, x[k]);
         }
     };
     forEachTilePair(n, [&](std::uint32_t X, std::uint32_t revX) {
-        __m128d r[8][8];
+        Pair r[8][8];
         load(X, r);
         if (revX == X) {
             stages(r, X);
             return;
         }
-        __m128d other[8][8];
+        Pair other[8][8];
         load(revX, other);
         stages(r, revX);
         stages(other, X);
@@ -247,11 +251,11 @@ void sse2ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw)
 
 // A strip of the strided pass: the group of points at base + t + k*stride
 // for every t in [t0, t1) (doubles, even).
-using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale,
+using StripKernel = void (*)(double* base, std::size_t stride, const TwiddleVec* tw, const Pair* scale,
                              std::size_t t0, std::size_t t1);
 
 template <int S, bool Reversed = false>
-void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const __m128d* scale, std::size_t t0,
+void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const Pair* scale, std::size_t t0,
                std::size_t t1)
 {
     for (std::size_t t = t0; t < t1; t += 2) fusedStages<S, Reversed>(base + t, stride, tw, scale);
@@ -259,6 +263,7 @@ void sse2Strip(double* base, std::size_t stride, const TwiddleVec* tw, const __m
 
 // The same arithmetic on two complex values per 256-bit register, for
 // processors with AVX2 (checked at run time; the program runs on any x86-64).
+#if ORVANE_X86
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
@@ -594,13 +599,18 @@ void avx512ReverseFirstStages(double* seq, std::uint32_t n, const TwiddleVec* tw
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
+#endif  // ORVANE_X86
 
 // The widest vectors this processor has, up to `bits`.
 int supportedVectorBits(int bits)
 {
+#if ORVANE_X86
     __builtin_cpu_init();
     if (bits >= 512 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return 512;
     if (bits >= 256 && __builtin_cpu_supports("avx2")) return 256;
+#else
+    (void)bits;
+#endif
     return 128;
 }
 
@@ -611,15 +621,19 @@ StripKernel sse2StripFor(int S) { return S == 1 ? sse2Strip<1> : S == 2 ? sse2St
 // Three stages with the points in bit-reversed rows, as the fused reversal wants.
 StripKernel reversedStripKernel()
 {
+#if ORVANE_X86
     if (vectorBits >= 512) return avx512Strip<3, true>;
     if (vectorBits >= 256) return avx2Strip<3, true>;
+#endif
     return sse2Strip<3, true>;
 }
 
 StripKernel stripKernelFor(int S)
 {
+#if ORVANE_X86
     if (vectorBits >= 512) return S == 1 ? avx512Strip<1> : S == 2 ? avx512Strip<2> : avx512Strip<3>;
     if (vectorBits >= 256) return S == 1 ? avx2Strip<1> : S == 2 ? avx2Strip<2> : avx2Strip<3>;
+#endif
     return sse2StripFor(S);
 }
 
@@ -703,7 +717,7 @@ private:
     {
         for (int spins = 0; !done(); ++spins) {
             if (spins < 20000)
-                _mm_pause();
+                cpuRelax();
             else
                 std::this_thread::yield();
         }
@@ -796,7 +810,7 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
 {
     if (n < 2) return;
     const int parts = std::min<int>(team.size(), static_cast<int>(count));
-    const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    const Pair scaleVec = pairSplat(scale ? *scale : 1.0);
     FusedTwiddles starts[10];
     stageGroupStarts(n, direction, starts);
     const bool fusedFirst = reversalFused(n);
@@ -811,11 +825,13 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
                 starts[0].load(tw);
                 for (std::uint32_t g = g0; g < g1; ++g) {
                     double* seq = data + 2ull * n * g;
+#if ORVANE_X86
                     if (vectorBits >= 512)
                         avx512ReverseFirstStages(seq, n, tw);
                     else if (vectorBits >= 256)
                         avx2ReverseFirstStages(seq, n, tw);
                     else
+#endif
                         sse2ReverseFirstStages(seq, n, tw);
                 }
             } else {
@@ -830,7 +846,8 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
                 if (h == 1 && fusedFirst) return;
                 const std::uint32_t span = h << S;
                 const bool lastGroup = span == n;
-                const __m128d* s = lastGroup && scale ? &scaleVec : nullptr;
+                const Pair* s = lastGroup && scale ? &scaleVec : nullptr;
+#if ORVANE_X86
                 if (vectorBits >= 512 && h >= 4) {
                     if (S == 1) avx512ContiguousGroup<1>(data, n, g0, g1, h, twiddles, s);
                     if (S == 2) avx512ContiguousGroup<2>(data, n, g0, g1, h, twiddles, s);
@@ -843,6 +860,7 @@ void contiguousPass(Team& team, double* data, std::uint32_t n, std::uint32_t cou
                     if (S == 3) avx2ContiguousGroup<3>(data, n, g0, g1, h, twiddles, s);
                     return;
                 }
+#endif
                 // One complex value per point: a strip of width one.
                 const StripKernel strip = sse2StripFor(S);
                 TwiddleVec tw[7];
@@ -870,7 +888,7 @@ void stridedPass(Team& team, double* data, std::uint32_t n, std::uint32_t s, std
     if (n < 2) return;
     const std::size_t line = 2ull * s;  // doubles per line
     const int parts = std::min<int>(team.size(), static_cast<int>(s));
-    const __m128d scaleVec = _mm_set1_pd(scale ? *scale : 1.0);
+    const Pair scaleVec = pairSplat(scale ? *scale : 1.0);
     FusedTwiddles starts[10];
     stageGroupStarts(n, direction, starts);
     const bool fused = reversalFused(n);
@@ -893,7 +911,7 @@ void stridedPass(Team& team, double* data, std::uint32_t n, std::uint32_t s, std
                 FusedTwiddles twiddles = starts[group++];
                 if (h == 1 && fused) return;
                 const std::uint32_t span = h << S;
-                const __m128d* sv = span == n && scale ? &scaleVec : nullptr;
+                const Pair* sv = span == n && scale ? &scaleVec : nullptr;
                 const StripKernel strip = stripKernelFor(S);
                 TwiddleVec tw[7];
                 for (std::uint32_t m = 0; m < h; ++m) {
