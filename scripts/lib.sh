@@ -4,7 +4,7 @@ ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev li
                  libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
                  libcli11-dev libtiff-dev libpng-dev
                  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
-                 python3-pytest)
+                 python3-pytest g++-aarch64-linux-gnu qemu-user-static)
 
 # Installs whatever of the given Debian packages is missing (as root), or
 # says what to install and stops.
