@@ -59,36 +59,45 @@ const char* const batchUsage =
     "any failed or the results could not be written, 2 for a usage error or a\n"
     "spectrum folder that cannot be used.\n";
 
+namespace {
+
+// "QMIN:QMAX" with 0 < QMIN < QMAX <= 0.5; false for anything else.
+bool parseRange(const std::string& text, double& low, double& high)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    try {
+        std::size_t used = 0;
+        low = std::stod(text.substr(0, colon), &used);
+        if (used != colon) return false;
+        high = std::stod(text.substr(colon + 1), &used);
+        return used == text.size() - colon - 1 && 0 < low && low < high && high <= 0.5;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string folderName(const std::string& dir) { return dir.empty() ? "needs a folder name" : ""; }
+
+}  // namespace
+
 bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
 {
     CLI::App app("orvane-batch");
     app.set_help_flag();
     app.add_flag("-h,--help", options.help);
     app.add_flag("--points", options.points);
-    app.add_option("--spectrum", options.spectrumDir)->check([](const std::string& dir) {
-        return dir.empty() ? std::string("needs a folder name") : std::string();
-    });
-    app.add_option("--plot", options.plotDir)->check([](const std::string& dir) {
-        return dir.empty() ? std::string("needs a folder name") : std::string();
-    });
+    app.add_option("--spectrum", options.spectrumDir)->check(folderName);
+    app.add_option("--plot", options.plotDir)->check(folderName);
     app.add_option("--jobs", options.jobs)->check(CLI::Range(1, 1024));
     app.add_flag("--psd", options.psd);
     std::string window, range;
     app.add_option("--psd-window", window)->check(CLI::IsMember({"hann", "none"}));
     app.add_option("--psd-range", range)->check([](const std::string& text) {
-        const auto colon = text.find(':');
-        try {
-            std::size_t used = 0;
-            if (colon != std::string::npos) {
-                const double low = std::stod(text.substr(0, colon), &used);
-                if (used == colon) {
-                    const double high = std::stod(text.substr(colon + 1), &used);
-                    if (used == text.size() - colon - 1 && 0 < low && low < high && high <= 0.5) return std::string();
-                }
-            }
-        } catch (const std::exception&) {
-        }
-        return "needs QMIN:QMAX with 0 < QMIN < QMAX <= 0.5 cycles per pixel, not '" + text + "'";
+        double low, high;
+        return parseRange(text, low, high)
+                   ? std::string()
+                   : "needs QMIN:QMAX with 0 < QMIN < QMAX <= 0.5 cycles per pixel, not '" + text + "'";
     });
     app.add_option("files", options.files);
     try {
@@ -99,11 +108,7 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     }
     if (!window.empty() || !range.empty()) options.psd = true;
     if (window == "none") options.psdOptions.window = PsdOptions::Window::none;
-    if (!range.empty()) {
-        const auto colon = range.find(':');
-        options.psdOptions.fitMin = std::stod(range.substr(0, colon));
-        options.psdOptions.fitMax = std::stod(range.substr(colon + 1));
-    }
+    if (!range.empty()) parseRange(range, options.psdOptions.fitMin, options.psdOptions.fitMax);
     if (!options.help && options.files.empty()) {
         std::cerr << "orvane-batch: no files given\n";
         return false;

@@ -217,12 +217,11 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
         row["d1"] = page.d1;
         row["d2"] = page.d2;
         if (psd && page.psdDone) {
-            row["psd_d"] = page.psd.dimension;
-            row["psd_d_low"] = page.psd.dimensionLow;
-            row["psd_d_high"] = page.psd.dimensionHigh;
-            row["psd_beta"] = page.psd.beta;
-            row["psd_r2"] = page.psd.r2;
-            row["psd_bins"] = page.psd.binsFitted;
+            // The CSV's psd columns, from the same record psd_dimension returns.
+            const py::dict fields = psdDict(page.psd);
+            for (const auto& [column, key] : {std::pair{"psd_d", "d"}, {"psd_d_low", "d_low"}, {"psd_d_high", "d_high"},
+                                              {"psd_beta", "beta"}, {"psd_r2", "r2"}, {"psd_bins", "bins_fitted"}})
+                row[column] = fields[key];
         }
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;

@@ -2,6 +2,7 @@
 
 #include "toolkit/files.h"
 #include "toolkit/picture_formats.h"
+#include "toolkit/picture.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -18,8 +19,6 @@ namespace {
 // (its padded size would pass the analysis limit).  Checked against the
 // header before anything is allocated for the pixels.
 constexpr long long maxPixels = maxPicturePixels;
-// Larger files are not read into memory at all.
-constexpr qint64 maxFileBytes = 1LL << 30;
 
 std::uint32_t u32(const QByteArray& b, qsizetype at)
 {
@@ -301,13 +300,7 @@ TBitmap::~TBitmap() = default;
 
 void TBitmap::LoadFromFile(const std::string& path)
 {
-    const std::string bytes = [&] {
-        try {
-            return readWholeFile(path, static_cast<std::size_t>(maxFileBytes), "1 GiB");
-        } catch (const std::runtime_error& e) {
-            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
-        }
-    }();
+    const std::string bytes = readPictureFile(path);  // its message names the file
     try {
         LoadFromMemory(bytes.data(), bytes.size());
     } catch (const std::runtime_error& e) {
@@ -317,7 +310,7 @@ void TBitmap::LoadFromFile(const std::string& path)
 
 void TBitmap::LoadFromMemory(const void* data, std::size_t size)
 {
-    if (size > static_cast<std::size_t>(maxFileBytes)) throw std::runtime_error("the file is larger than 1 GiB");
+    if (size > maxPictureFileBytes) throw std::runtime_error("the file is larger than 1 GiB");
     const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(data), static_cast<qsizetype>(size));
     const BmpLayout layout = checkBmp(bytes);
 

@@ -98,7 +98,7 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
 std::string readPictureFile(const std::string& path)
 {
     try {
-        return readWholeFile(path, std::size_t{1} << 30, "1 GiB");
+        return readWholeFile(path, maxPictureFileBytes, "1 GiB");
     } catch (const std::runtime_error& e) {
         throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
     }

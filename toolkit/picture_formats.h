@@ -4,6 +4,8 @@
 
 #include "toolkit/picture.h"
 
+// The largest file read at all.
+constexpr std::size_t maxPictureFileBytes = std::size_t{1} << 30;
 // The largest picture any decoder accepts, as for BMP files.
 constexpr long long maxPicturePixels = (1LL << 27) - 1;
 

@@ -146,15 +146,36 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     p.restore();
 }
 
+namespace {
+
+// The plots one above the other, each `height` high, on any paint device.
+void paintPlots(QPaintDevice& device, const std::vector<PlotData>& plots, int width, int height)
+{
+    QPainter painter(&device);
+    for (std::size_t i = 0; i < plots.size(); ++i)
+        paintPlot(painter, QRect(0, static_cast<int>(i) * height, width, height), plots[i]);
+}
+
+void writePlotFile(const std::string& path, const QByteArray& bytes)
+{
+    try {
+        writeFileAtomically(path, bytes.toStdString());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
+    }
+}
+
+}  // namespace
+
 QImage plotImage(const PlotData& plot, int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) throw std::bad_alloc();
     image.fill(Qt::white);
-    QPainter painter(&image);
-    paintPlot(painter, image.rect(), plot);
+    paintPlots(image, {plot}, width, height);
     return image;
 }
+
 
 void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
 {
@@ -167,16 +188,8 @@ void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, con
     generator.setSize(QSize(width, total));
     generator.setViewBox(QRect(0, 0, width, total));
     generator.setTitle(QStringLiteral("Orvane"));
-    {
-        QPainter painter(&generator);
-        for (std::size_t i = 0; i < plots.size(); ++i)
-            paintPlot(painter, QRect(0, static_cast<int>(i) * height, width, height), plots[i]);
-    }
-    try {
-        writeFileAtomically(path, svg.toStdString());
-    } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
-    }
+    paintPlots(generator, plots, width, height);
+    writePlotFile(path, svg);
 }
 
 void savePlotsPng(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
@@ -184,18 +197,10 @@ void savePlotsPng(const std::vector<PlotData>& plots, int width, int height, con
     QImage image(width, height * static_cast<int>(std::max<std::size_t>(plots.size(), 1)), QImage::Format_RGB32);
     if (image.isNull()) throw std::bad_alloc();
     image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        for (std::size_t i = 0; i < plots.size(); ++i)
-            paintPlot(painter, QRect(0, static_cast<int>(i) * height, width, height), plots[i]);
-    }
+    paintPlots(image, plots, width, height);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    try {
-        writeFileAtomically(path, png.toStdString());
-    } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
-    }
+    writePlotFile(path, png);
 }
