@@ -5,7 +5,8 @@
 # linker might pick in place of the same function built for the baseline, no
 # other global symbol, and no code run at start-up.  The one weak symbol a
 # unit with exception tables may hold, a pointer to the C++ personality
-# routine, is data, not code, and is allowed.
+# routine, is data, not code, and is allowed.  Nor may they hold a fused
+# multiply-add: the promised bits rest on separate multiplies and adds.
 #   wide_kernels_linkage.sh ARCHIVE MEMBER...
 set -eu
 archive=$(realpath "$1")
@@ -22,6 +23,10 @@ for member in "$@"; do
     if [ -n "$exported" ]; then
         echo "$member defines symbols other units could use:"
         echo "$exported" | c++filt
+        status=1
+    fi
+    if objdump -d "$member" | grep -Eq 'vfn?m(add|sub)'; then
+        echo "$member uses fused multiply-adds"
         status=1
     fi
     if objdump -h "$member" | grep -Eq '\.(init_array|ctors)'; then
