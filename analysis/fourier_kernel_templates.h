@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace {
 
@@ -200,13 +201,23 @@ void stridedGroupOf(double* block, std::uint32_t n, std::size_t line, std::uint3
     }
 }
 
+// Calls f(std::integral_constant<int, S>) for S = stages (1, 2 or 3), so
+// that each kernel is compiled for its group's number of stages.
+template <class F>
+void withStages(int stages, F f)
+{
+    if (stages == 1) f(std::integral_constant<int, 1>{});
+    if (stages == 2) f(std::integral_constant<int, 2>{});
+    if (stages == 3) f(std::integral_constant<int, 3>{});
+}
+
 template <class V>
 void stridedGroup(double* block, std::uint32_t n, std::size_t line, std::uint32_t h, const TwiddleStart& start,
                   const double* scale, std::size_t t0, std::size_t t1)
 {
-    if (start.stages == 1) stridedGroupOf<V, 1>(block, n, line, h, start, scale, t0, t1);
-    if (start.stages == 2) stridedGroupOf<V, 2>(block, n, line, h, start, scale, t0, t1);
-    if (start.stages == 3) stridedGroupOf<V, 3>(block, n, line, h, start, scale, t0, t1);
+    withStages(start.stages, [&](auto S) {
+        stridedGroupOf<V, decltype(S)::value>(block, n, line, h, start, scale, t0, t1);
+    });
 }
 
 template <class V>
@@ -244,23 +255,17 @@ void contiguousGroupOf(double* data, std::uint32_t n, std::uint32_t g0, std::uin
     }
 }
 
-template <class V, int S>
-void contiguousGroupOf(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
-                       const TwiddleStart& start, const double* scale)
-{
-    if (h >= 4)
-        contiguousGroupOf<V, S, 4 / V::lanes>(data, n, g0, g1, h, start, scale);
-    else
-        contiguousGroupOf<V, S, 1>(data, n, g0, g1, h, start, scale);
-}
-
 template <class V>
 void contiguousGroup(double* data, std::uint32_t n, std::uint32_t g0, std::uint32_t g1, std::uint32_t h,
                      const TwiddleStart& start, const double* scale)
 {
-    if (start.stages == 1) contiguousGroupOf<V, 1>(data, n, g0, g1, h, start, scale);
-    if (start.stages == 2) contiguousGroupOf<V, 2>(data, n, g0, g1, h, start, scale);
-    if (start.stages == 3) contiguousGroupOf<V, 3>(data, n, g0, g1, h, start, scale);
+    withStages(start.stages, [&](auto S) {
+        constexpr int stages = decltype(S)::value;
+        if (h >= 4)
+            contiguousGroupOf<V, stages, 4 / V::lanes>(data, n, g0, g1, h, start, scale);
+        else
+            contiguousGroupOf<V, stages, 1>(data, n, g0, g1, h, start, scale);
+    });
 }
 
 // The fused bit reversal and first three stages of one contiguous sequence

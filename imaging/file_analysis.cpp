@@ -4,7 +4,6 @@
 #include "imaging/convert.h"
 #include "imaging/plots.h"
 #include "imaging/road.h"
-#include "toolkit/files.h"
 #include "toolkit/picture.h"
 
 #include <new>
@@ -74,7 +73,7 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
         try {
             pages = picturePages(bytes);
         } catch (const std::runtime_error& e) {
-            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+            throw unreadableFile(path, e.what());
         }
     } catch (const std::bad_alloc&) {
         result.error = "not enough memory";

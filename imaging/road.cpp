@@ -2,7 +2,6 @@
 
 #include "imaging/convert.h"
 #include "imaging/palette.h"
-#include "toolkit/files.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -30,7 +29,7 @@ void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string
             if (full) *full = std::move(picture);
         }
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        throw unreadableFile(path, e.what());
     }
     bitmap.SetPalette(makeGreyPalette());
 }

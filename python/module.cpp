@@ -2,7 +2,6 @@
 // that the window and orvane-batch run.  Work is done with the GIL released.
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
-#include "toolkit/files.h"
 #include "toolkit/numbertext.h"
 #include "toolkit/picture.h"
 
@@ -37,8 +36,8 @@ GreyRaster rasterOf(const py::array& image)
 // The window's picture of an image: its 8-bit view with the grey palette.
 void eightBitBitmap(const GreyRaster& raster, TBitmap& bitmap)
 {
-    const std::vector<std::uint8_t> levels = eightBitView(raster);
     if (raster.width < 1 || raster.height < 1) throw py::value_error("the image has no pixels");
+    const std::vector<std::uint8_t> levels = eightBitView(raster);
     bitmap.LoadLevels(raster.width, raster.height, levels.data());
 }
 
@@ -73,7 +72,7 @@ py::array readImage(const std::string& path, py::object page)
                 for (int p = 0; p < pages; ++p) all.push_back(decodePicture(bytes, p));
             }
         } catch (const std::runtime_error& e) {
-            throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+            throw unreadableFile(path, e.what());
         }
     }
     if (all.empty()) return samplesArray(one);

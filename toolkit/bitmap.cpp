@@ -304,7 +304,7 @@ void TBitmap::LoadFromFile(const std::string& path)
     try {
         LoadFromMemory(bytes.data(), bytes.size());
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        throw unreadableFile(path, e.what());
     }
 }
 

@@ -25,6 +25,12 @@ std::string systemReason(int error) { return std::system_category().message(erro
 // Closes a descriptor when it goes out of scope, unless released first.
 struct Descriptor {
     int fd = -1;
+    int release()
+    {
+        const int kept = fd;
+        fd = -1;
+        return kept;
+    }
     ~Descriptor()
     {
         if (fd >= 0) ::close(fd);
@@ -158,9 +164,7 @@ void writeFileAtomically(const std::string& requested, const std::string& bytes)
     }
     // Delayed allocation may report a full disk only here.
     if (!error && ::fsync(file.fd) != 0) error = errno;
-    const int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0 && !error) error = errno;
+    if (::close(file.release()) != 0 && !error) error = errno;
     if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error) {
         ::unlink(temporary.c_str());

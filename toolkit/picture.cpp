@@ -100,8 +100,13 @@ std::string readPictureFile(const std::string& path)
     try {
         return readWholeFile(path, maxPictureFileBytes, "1 GiB");
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + e.what());
+        throw unreadableFile(path, e.what());
     }
+}
+
+std::runtime_error unreadableFile(const std::string& path, const std::string& reason)
+{
+    return std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + reason);
 }
 
 PictureFormat pictureFormat(const std::string& b)

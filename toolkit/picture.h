@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,13 @@ std::vector<std::uint8_t> eightBitView(const GreyRaster& raster);
 // (the first page of a TIFF stack); false when the header cannot tell.
 bool readPictureSize(const std::string& path, long long& width, long long& height);
 
-// The bytes of a picture file (at most 1 GiB); throws std::runtime_error
-// "Nie można wczytać pliku ...: <reason>".
+// The bytes of a picture file (at most 1 GiB); throws unreadableFile().
 std::string readPictureFile(const std::string& path);
+
+// The error every front end reports for a picture file it cannot read or
+// decode: "Nie można wczytać pliku \"<name>\": <reason>", the name shown
+// byte for byte.
+std::runtime_error unreadableFile(const std::string& path, const std::string& reason);
 
 // Joins a colour's three channels into grey by the rule above.
 inline float greyOf(float r, float g, float b, SampleType type)
