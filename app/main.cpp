@@ -13,5 +13,6 @@ int main(int argc, char* argv[])
     } catch (...) {
         Application->ShowException(std::runtime_error(""));
     }
+    Application->Terminate();
     return 0;
 }

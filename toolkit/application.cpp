@@ -28,7 +28,9 @@ struct TApplication::Impl {
     std::unique_ptr<QApplication> app;
 };
 
-TApplication::~TApplication()
+TApplication::~TApplication() { Terminate(); }
+
+void TApplication::Terminate()
 {
     // The window's widgets go before the application object they belong to.
     mainForm.reset();

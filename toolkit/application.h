@@ -29,6 +29,10 @@ public:
     void ShowException(const std::exception& failure);
     // Runs a handler; whatever it throws is shown with ShowException.
     void RunGuarded(const std::function<void()>& handler);
+    // Destroys the main window and then the toolkit's application, while
+    // the process can still tear them down (before main returns: after it,
+    // the toolkit's per-thread state is gone and its destructors crash).
+    void Terminate();
     ~TApplication();
 
     std::unique_ptr<TForm> mainForm;
