@@ -1,10 +1,13 @@
 # Shared by scripts/run and scripts/test: Debian packages and the CMake builds.
 
-ORVANE_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libgtest-dev libgmock-dev
-                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
-                 libcli11-dev libtiff-dev libpng-dev
+# What the window program needs to be built (scripts/run).
+ORVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libtiff-dev libpng-dev)
+# Everything else the tests, benchmarks, fuzzers, the batch tool, the Python
+# package and the ARM build need (scripts/test).
+ORVANE_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libgtest-dev libgmock-dev
+                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev libcli11-dev
                  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
-                 python3-pytest g++-aarch64-linux-gnu qemu-user-static)
+                 python3-pytest g++-aarch64-linux-gnu qemu-user-static xvfb xauth xdotool)
 
 # Installs whatever of the given Debian packages is missing (as root), or
 # says what to install and stops.
@@ -16,7 +19,8 @@ ensure_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "Missing Debian packages: ${missing[*]}" >&2
-        echo "Install them with: sudo apt-get install -y ${missing[*]}" >&2
+        echo "Run this command as root (it installs them itself), or have them installed:" >&2
+        echo "    apt-get install -y --no-install-recommends ${missing[*]}" >&2
         exit 1
     fi
     echo "Installing ${missing[*]} ..."
