@@ -37,9 +37,10 @@ PaddedSize paddedSize(int width, int height)
     while (height > ph) ph *= 2;
     while (width > pw) pw *= 2;
     if (pw * ph * 2 >= matrixSizeLimit)
-        throw std::length_error("Obraz " + std::to_string(width) + " x " + std::to_string(height) +
-                                " pikseli, uzupełniony do " + std::to_string(pw) + " x " + std::to_string(ph) +
-                                ", przekracza granicę analizy: mniej niż 2^27 (134217728) pikseli po uzupełnieniu.");
+        throw std::length_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+                                " pixels, padded to " + std::to_string(pw) + " x " + std::to_string(ph) +
+                                " for the transform: more than can be analysed (fewer than 134217728 pixels once "
+                                "padded)");
     return {static_cast<int>(pw), static_cast<int>(ph)};
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-void analysePage(const std::string& bytes, int page, const std::string& file, const std::string& spectrumFile,
+void analysePage(PictureReader& reader, int page, const std::string& file, const std::string& spectrumFile,
                  const std::string& plotFile, const FileAnalysisOptions& options, PageAnalysis& out)
 {
     TBitmap bitmap;
@@ -19,7 +19,7 @@ void analysePage(const std::string& bytes, int page, const std::string& file, co
         // The full depth only for the spectral estimate, and before the
         // spectrum, so that the two never take memory at once.
         GreyRaster full;
-        loadGreyBitmap(bitmap, bytes, file, page, nullptr, options.psd ? &full : nullptr);
+        loadGreyBitmap(bitmap, reader, file, page, options.psd ? &full : nullptr);
         if (options.psd) {
             try {
                 out.psd = psdDimension(full, options.psdOptions);
@@ -67,11 +67,11 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
 {
     FileAnalysis result;
     std::string bytes;
-    int pages = 1;
+    std::unique_ptr<PictureReader> reader;
     try {
         bytes = readPictureFile(path);  // its message names the file
         try {
-            pages = picturePages(bytes);
+            reader = std::make_unique<PictureReader>(bytes);
         } catch (const std::runtime_error& e) {
             throw unreadableFile(path, e.what());
         }
@@ -82,13 +82,14 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
         result.error = e.what();
         return result;
     }
+    const int pages = reader->pages();
     for (int page = 0; page < pages; ++page) {
         // Pages of a stack are named file#page from 1.
         const std::string suffix = pages > 1 ? "#" + std::to_string(page + 1) : "";
         PageAnalysis out;
         out.name = path + suffix;
         try {
-            analysePage(bytes, page, path,
+            analysePage(*reader, page, path,
                         options.spectrumStem.empty() ? "" : options.spectrumStem + suffix + "-spectrum.bmp",
                         options.plotStem.empty() ? "" : options.plotStem + suffix + "-plot.svg", options, out);
         } catch (const std::bad_alloc&) {

@@ -4,26 +4,33 @@
 #include "imaging/palette.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
 void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pages, GreyRaster* full)
 {
-    loadGreyBitmap(bitmap, readPictureFile(path), path, page, pages, full);
+    const std::string bytes = readPictureFile(path);
+    std::unique_ptr<PictureReader> reader;
+    try {
+        reader = std::make_unique<PictureReader>(bytes);
+    } catch (const std::runtime_error& e) {
+        throw unreadableFile(path, e.what());
+    }
+    if (pages) *pages = reader->pages();
+    loadGreyBitmap(bitmap, *reader, path, page, full);
 }
 
-void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages,
-                    GreyRaster* full)
+void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page, GreyRaster* full)
 {
     try {
-        if (pictureFormat(bytes) == PictureFormat::bmp && page == 0) {
+        if (reader.format() == PictureFormat::bmp && page == 0) {
             GreyRaster picture;
-            if (full) picture = decodePicture(bytes);
-            bitmap.LoadFromMemory(bytes.data(), bytes.size());
-            if (pages) *pages = 1;
+            if (full) picture = reader.decode(0);
+            bitmap.LoadFromMemory(reader.bytes().data(), reader.bytes().size());
             if (full) *full = std::move(picture);
         } else {
-            GreyRaster picture = decodePicture(bytes, page, pages);
+            GreyRaster picture = reader.decode(page);
             const std::vector<std::uint8_t> levels = eightBitView(picture);
             bitmap.LoadLevels(picture.width, picture.height, levels.data());
             if (full) *full = std::move(picture);
@@ -59,8 +66,20 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
 
 PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
 {
-    const std::vector<double> values(picture.samples.begin(), picture.samples.end());
-    return estimatePsdDimension(values.data(), picture.width, picture.height, options);
+    // Values so large (or so small) that their sums and squares leave the
+    // range of a double are scaled by a power of two first: the dimension
+    // does not depend on the scale.  Every other picture goes as it is.
+    double largest = 0;
+    for (double v : picture.samples)
+        if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
+    if (largest > 0x1p+400 || (largest > 0 && largest < 0x1p-400)) {
+        const int shift = -std::ilogb(largest);
+        std::vector<double> scaled(picture.samples.size());
+        std::transform(picture.samples.begin(), picture.samples.end(), scaled.begin(),
+                       [shift](double v) { return std::ldexp(v, shift); });
+        return estimatePsdDimension(scaled.data(), picture.width, picture.height, options);
+    }
+    return estimatePsdDimension(picture.samples.data(), picture.width, picture.height, options);
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

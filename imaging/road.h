@@ -18,8 +18,9 @@
 // is as it was and std::runtime_error says why.
 void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr,
                     GreyRaster* full = nullptr);
-// The same from the file's bytes; `path` names it in messages.
-void loadGreyBitmap(TBitmap& bitmap, const std::string& bytes, const std::string& path, int page, int* pages,
+// The same from a file opened once, whose pages are loaded in turn; `path`
+// names it in messages.
+void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page,
                     GreyRaster* full = nullptr);
 
 // The centred spectrum of a bitmap: bitmapToMatrix, the forward transform

@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <png.h>
 #include <tiffio.h>
 
 #include <cstdint>
@@ -39,6 +40,46 @@ inline Bytes grey16Png(int w, int h, const std::function<int(int, int)>& value)
     return pngFile(image);
 }
 
+// A PNG written by libpng at its highest compression, without row filters:
+// `depth` bits a sample (1, 2, 4 or 8) of `colourType` (PNG_COLOR_TYPE_GRAY
+// or PNG_COLOR_TYPE_PALETTE, then with a grey ramp of 2^depth entries);
+// `levels` holds one value a pixel, row after row.
+inline Bytes packedPng(int w, int h, int depth, int colourType, const std::vector<std::uint8_t>& levels)
+{
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out, [](png_structp p, png_bytep data, png_size_t n) {
+            static_cast<Bytes*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette(std::size_t{1} << depth);
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const auto g = static_cast<png_byte>(i * 255 / (palette.size() - 1));
+        palette[i] = {g, g, g};
+    }
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    png_set_compression_level(png, 9);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+    png_write_info(png, info);
+    std::vector<png_byte> row(static_cast<std::size_t>(w * depth + 7) / 8);
+    for (int y = 0; y < h; ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            const int bit = x * depth;
+            row[static_cast<std::size_t>(bit / 8)] |= static_cast<png_byte>(
+                levels[std::size_t(y) * w + x] << (8 - depth - bit % 8));
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 struct TiffPage {
     int width = 4, height = 3;
     int bits = 8;                          // 8, 16 or 32
@@ -53,13 +94,14 @@ struct TiffPage {
     std::vector<std::uint16_t> colourMap;  // 3 * 2^bits for a palette picture
 };
 
-// Writes the pages with libtiff (through a temporary file) and returns the bytes.
-inline Bytes tiffFile(const std::vector<TiffPage>& pages)
+// Writes the pages with libtiff (through a temporary file) and returns the
+// bytes; `mode` "w8" writes BigTIFF, "w8b" BigTIFF big-endian.
+inline Bytes tiffFile(const std::vector<TiffPage>& pages, const char* mode = "w")
 {
     char name[] = "/tmp/orvane-tiff-XXXXXX";
     const int fd = mkstemp(name);
     close(fd);
-    TIFF* t = TIFFOpen(name, "w");
+    TIFF* t = TIFFOpen(name, mode);
     for (const TiffPage& p : pages) {
         TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
         TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);

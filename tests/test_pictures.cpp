@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,7 +14,27 @@ using namespace pictures;
 
 namespace {
 
-std::vector<float> asFloats(const std::vector<double>& v) { return std::vector<float>(v.begin(), v.end()); }
+// The values as a file of 32-bit samples holds them.
+std::vector<double> throughFloats(const std::vector<double>& v)
+{
+    std::vector<double> out;
+    for (double x : v) out.push_back(static_cast<float>(x));
+    return out;
+}
+
+// The file with the first directory's entry for `tag` set to a 32-bit value.
+Bytes withTiffTag(Bytes bytes, int tag, std::uint32_t value)
+{
+    const std::size_t ifd = static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8;
+    for (std::size_t e = ifd + 2; e + 12 <= bytes.size(); e += 12)
+        if (static_cast<unsigned char>(bytes[e]) == (tag & 255) && static_cast<unsigned char>(bytes[e + 1]) == tag >> 8) {
+            bytes[e + 2] = 4;  // LONG
+            bytes[e + 3] = 0;
+            for (int k = 0; k < 4; ++k) bytes[e + 8 + k] = static_cast<char>(value >> (8 * k));
+            return bytes;
+        }
+    throw std::logic_error("no such tag in the test file");
+}
 
 std::string refusal(const Bytes& bytes, int page = 0)
 {
@@ -32,7 +53,7 @@ TEST(Pictures, SixteenBitPngKeepsEveryValue)
     const GreyRaster r = decodePicture(grey16Png(256, 256, [](int x, int y) { return y * 256 + x; }));
     ASSERT_EQ(r.type, SampleType::uint16);
     ASSERT_EQ(r.samples.size(), 65536u);
-    for (std::size_t i = 0; i < r.samples.size(); ++i) ASSERT_EQ(r.samples[i], static_cast<float>(i));
+    for (std::size_t i = 0; i < r.samples.size(); ++i) ASSERT_EQ(r.samples[i], static_cast<double>(i));
     // The 8-bit view maps the picture's own range onto 0 .. 255.
     const std::vector<std::uint8_t> view = eightBitView(r);
     EXPECT_EQ(view[0], 0);
@@ -77,8 +98,8 @@ TEST(Pictures, TiffDepthsLayoutsAndPagesArriveExactly)
         EXPECT_EQ(r.type, p.bits == 32 ? SampleType::float32 : SampleType::uint16) << page;
         EXPECT_EQ(r.width, p.width);
         ASSERT_EQ(r.samples.size(), p.samples.size());
-        const std::vector<float> expected = asFloats(p.samples);
-        EXPECT_EQ(0, std::memcmp(r.samples.data(), expected.data(), expected.size() * sizeof(float))) << page;
+        const std::vector<double> expected = throughFloats(p.samples);
+        EXPECT_EQ(0, std::memcmp(r.samples.data(), expected.data(), expected.size() * sizeof(double))) << page;
     }
     EXPECT_NE(refusal(stack, pages).find("holds 5 pages, not page 6"), std::string::npos);
 }
@@ -86,7 +107,7 @@ TEST(Pictures, TiffDepthsLayoutsAndPagesArriveExactly)
 TEST(Pictures, ColourPalettesAndPlanesBecomeGreyByTheMeanOfTheirChannels)
 {
     const std::vector<double> rgb = {10, 20, 31, 200, 100, 0, 255, 255, 254, 1, 1, 0};  // 2 x 2
-    const std::vector<float> grey = {20, 100, 255, 1};  // (r + g + b + 1) / 3, in whole numbers
+    const std::vector<double> grey = {20, 100, 255, 1};  // (r + g + b + 1) / 3, in whole numbers
     TiffPage contig;
     contig.width = contig.height = 2;
     contig.channels = 3;
@@ -111,7 +132,7 @@ TEST(Pictures, ColourPalettesAndPlanesBecomeGreyByTheMeanOfTheirChannels)
     white.colourMap.clear();
     for (const TiffPage& p : {contig, planes, alpha, palette})
         EXPECT_EQ(decodePicture(tiffFile({p})).samples, grey) << p.photometric << " " << p.planar << " " << p.channels;
-    EXPECT_EQ(decodePicture(tiffFile({white})).samples, (std::vector<float>{255, 254, 253, 252}));
+    EXPECT_EQ(decodePicture(tiffFile({white})).samples, (std::vector<double>{255, 254, 253, 252}));
 
     QImage image(2, 2, QImage::Format_RGB32);
     for (int i = 0; i < 4; ++i) image.setPixel(i % 2, i / 2, qRgb(int(rgb[i * 3]), int(rgb[i * 3 + 1]), int(rgb[i * 3 + 2])));
@@ -126,37 +147,43 @@ TEST(Pictures, ColourPalettesAndPlanesBecomeGreyByTheMeanOfTheirChannels)
     EXPECT_EQ(decodePicture(pnmFile(2, 2, 3, 255, true, rgbInts)).samples, grey);
     const GreyRaster pgm = decodePicture(pnmFile(3, 1, 1, 65535, false, {0, 300, 65535}));
     EXPECT_EQ(pgm.type, SampleType::uint16);
-    EXPECT_EQ(pgm.samples, (std::vector<float>{0, 300, 65535}));
+    EXPECT_EQ(pgm.samples, (std::vector<double>{0, 300, 65535}));
 }
 
 TEST(Pictures, DamagedAndHostileFilesAreRefusedWithAReason)
 {
+    // A file cut short is refused for what it lacks: its signature, a
+    // header field, its directory or its pixels.
+    const std::vector<std::string> cutReasons = {
+        "this is not a picture file that can be read", "the header has no width", "the pixel data is cut short",
+        "the PNG file cannot be decoded (the file is cut short)", "the TIFF file cannot be opened (TIFFFetch",
+        "the TIFF file cannot be opened (TIFFReadDirectory: IO error during reading"};
     for (const auto& [name, bytes] : seeds()) {
         ASSERT_EQ(refusal(bytes), "decoded") << name;
         for (std::size_t cut : {std::size_t{3}, bytes.size() / 3, bytes.size() / 2, bytes.size() - 1}) {
             // What is left may still hold a whole first page.
             const std::string why = refusal(bytes.substr(0, cut));
-            EXPECT_TRUE(why == "decoded" || why.size() > 20) << name << " cut at " << cut << ": " << why;
+            const bool known = std::any_of(cutReasons.begin(), cutReasons.end(),
+                                           [&](const std::string& r) { return why.rfind(r, 0) == 0; });
+            EXPECT_TRUE(why == "decoded" || known) << name << " cut at " << cut << ": " << why;
         }
     }
-    // The width field of the first directory, rewritten as a 32-bit value.
     TiffPage small;
     small.samples = std::vector<double>(12, 1.0);
-    auto claimingWidth = [&](std::uint32_t width) {
-        Bytes claims = tiffFile({small});
-        const std::size_t ifd = static_cast<unsigned char>(claims[4]) | static_cast<unsigned char>(claims[5]) << 8;
-        for (std::size_t e = ifd + 2; e + 12 <= claims.size(); e += 12)
-            if (claims[e] == 0 && claims[e + 1] == 1) {
-                claims[e + 2] = 4;
-                claims[e + 3] = 0;
-                for (int k = 0; k < 4; ++k) claims[e + 8 + k] = static_cast<char>(width >> (8 * k));
-                break;
-            }
-        return refusal(claims);
-    };
-    EXPECT_NE(claimingWidth(1u << 26).find("more than can be analysed"), std::string::npos) << claimingWidth(1u << 26);
-    EXPECT_NE(claimingWidth(1u << 20).find("bytes of picture data for 1048576 x 3 pixels"), std::string::npos)
-        << claimingWidth(1u << 20);
+    const Bytes smallTiff = tiffFile({small});
+    EXPECT_EQ(refusal(withTiffTag(smallTiff, 256, 1u << 26)),
+              "the picture is 67108864 x 3 pixels, more than can be analysed (fewer than 134217728)");
+    // Allowed as pixels, but not once padded for the transform.
+    EXPECT_EQ(refusal(withTiffTag(withTiffTag(smallTiff, 256, 11585), 257, 11585)),
+              "the picture is 11585 x 11585 pixels, padded to 16384 x 16384 for the transform: more than can be "
+              "analysed (fewer than 134217728 pixels once padded)");
+    // A tile size no picture of this size needs is refused before anything
+    // is allocated for it (it would ask for 4 GiB).
+    TiffPage tiled = small;
+    tiled.tile = 16;
+    const std::string tiles = refusal(withTiffTag(withTiffTag(tiffFile({tiled}), 322, 65536), 323, 65536));
+    EXPECT_EQ(tiles.rfind("the tiles of 65536 x 65536 pixels are larger than the 4 x 3 picture can need", 0), 0u)
+        << tiles;
     EXPECT_NE(refusal(pnmFile(100000, 100000, 1, 255, false, {})).find("more than can be analysed"), std::string::npos);
     EXPECT_NE(refusal(pnmFile(4, 4, 1, 255, false, {1, 2})).find("cut short"), std::string::npos);
     EXPECT_NE(refusal("GIF89a").find("not a picture file"), std::string::npos);
@@ -174,4 +201,66 @@ TEST(Pictures, SizesAreReadFromTheHeadersAlone)
         EXPECT_EQ(height, r.height) << name;
     }
     std::remove(path.c_str());
+}
+
+TEST(Pictures, ValidFilesOfEveryKindAreRead)
+{
+    // BigTIFF in both byte orders.
+    TiffPage deep;
+    deep.bits = 16;
+    deep.samples = {0, 1, 255, 256, 4095, 65535, 7, 8, 9, 10, 11, 12};
+    for (const char* mode : {"w8", "w8b"}) {
+        const Bytes big = tiffFile({deep, deep}, mode);
+        EXPECT_EQ(pictureFormat(big), PictureFormat::tiff) << mode;
+        EXPECT_EQ(picturePages(big), 2) << mode;
+        EXPECT_EQ(decodePicture(big, 1).samples, deep.samples) << mode;
+    }
+    // One value over a large picture packs thousands to one.
+    TiffPage flat;
+    flat.width = flat.height = 1024;
+    flat.bits = 32;
+    flat.format = SAMPLEFORMAT_IEEEFP;
+    flat.rowsPerStrip = 1024;
+    flat.compression = COMPRESSION_ZSTD;
+    flat.samples.assign(1024 * 1024, 0.75);
+    const Bytes packed = tiffFile({flat});
+    ASSERT_LT(packed.size() * 2000, std::size_t{4} << 20);
+    EXPECT_EQ(decodePicture(packed).samples, flat.samples);
+
+    // A 1-bit picture of a few islands: its packed rows are an eighth of
+    // what they become at 8 bits.
+    // Pictures of 1, 2 and 4 bits a pixel, grey or palette, of a few
+    // islands on flat ground: their packed rows are what bounds the file.
+    std::vector<std::uint8_t> islands(std::size_t{2048} * 2048, 0);
+    for (int y = 0; y < 2048; ++y)
+        for (int x = 0; x < 2048; ++x)
+            if ((x - 500) * (x - 500) + (y - 700) * (y - 700) < 9000 || (x - 1500) * (x - 1500) + (y - 1400) * (y - 1400) < 4000)
+                islands[std::size_t(y) * 2048 + x] = 1;
+    for (int depth : {1, 2, 4})
+        for (int colourType : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_PALETTE}) {
+            const Bytes png = packedPng(2048, 2048, depth, colourType, islands);
+            ASSERT_LT(png.size() * 1032, std::size_t{2048} * 2049) << depth << ": too long to show the fault";
+            const GreyRaster r = decodePicture(png);
+            const double land = 255.0 / ((1 << depth) - 1);  // level 1 expanded to 8 bits
+            EXPECT_EQ(r.samples[std::size_t{700} * 2048 + 500], std::floor(land)) << depth << " " << colourType;
+            EXPECT_EQ(r.samples[0], 0);
+        }
+
+    // A comment may follow the largest value on its line; the raster starts
+    // after the line's end.
+    const GreyRaster noted = decodePicture(Bytes("P5\n2 1\n255# note\n\x07\x0a", 19));
+    EXPECT_EQ(noted.samples, (std::vector<double>{7, 10}));
+}
+
+TEST(Pictures, StackPagesComeInOnePassAndInAnyOrder)
+{
+    std::vector<TiffPage> pages(300);
+    for (std::size_t i = 0; i < pages.size(); ++i) pages[i].samples = std::vector<double>(12, static_cast<double>(i % 256));
+    const Bytes stack = tiffFile(pages);
+    PictureReader reader(stack);
+    ASSERT_EQ(reader.pages(), 300);
+    for (int page = 0; page < 300; ++page) ASSERT_EQ(reader.decode(page).samples[5], page % 256) << page;
+    EXPECT_EQ(reader.decode(7).samples[0], 7);
+    EXPECT_EQ(reader.decode(299).samples[0], 299 % 256);
+    EXPECT_EQ(refusal(stack, 300), "the file holds 300 pages, not page 301");
 }

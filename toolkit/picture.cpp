@@ -2,6 +2,8 @@
 // the 8-bit view.
 #include "toolkit/picture_formats.h"
 
+#include "analysis/fourier.h"
+#include "analysis/matrix.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/files.h"
 
@@ -19,6 +21,13 @@ void checkPictureSize(long long width, long long height)
         throw std::runtime_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels, more than can be analysed (fewer than " +
                                  std::to_string(maxPicturePixels + 1) + ")");
+    // The transform pads each side to a power of two and holds complex values.
+    const long long pw = powerOfTwoAtLeast(width), ph = powerOfTwoAtLeast(height);
+    if (2 * pw * ph >= matrixSizeLimit)
+        throw std::runtime_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+                                 " pixels, padded to " + std::to_string(pw) + " x " + std::to_string(ph) +
+                                 " for the transform: more than can be analysed (fewer than " +
+                                 std::to_string(matrixSizeLimit / 2) + " pixels once padded)");
 }
 
 namespace {
@@ -37,6 +46,46 @@ std::uint64_t big(const std::string& b, std::size_t at, int bytes)
     return v;
 }
 
+// A BMP's size from its first 26 bytes; false when they are fewer.
+bool bmpSize(const std::string& start, long long& width, long long& height)
+{
+    if (start.size() < 26) return false;
+    const bool core = little(start, 14, 4) == 12;
+    width = core ? static_cast<long long>(little(start, 18, 2)) : static_cast<std::int32_t>(little(start, 18, 4));
+    height = core ? static_cast<long long>(little(start, 20, 2)) : static_cast<std::int32_t>(little(start, 22, 4));
+    height = height < 0 ? -height : height;
+    return true;
+}
+
+// The first directory's width (256) and length (257) entries of a TIFF or
+// BigTIFF file; false when the header cannot tell.
+bool tiffSize(const std::string& path, const std::string& start, long long& width, long long& height)
+{
+    if (start.size() < 16) return false;
+    const bool le = start[0] == 'I';
+    auto get = [&](const std::string& b, std::size_t at, int n) { return le ? little(b, at, n) : big(b, at, n); };
+    const bool bigTiff = get(start, 2, 2) == 43;
+    // Classic TIFF: 4-byte offsets, 2-byte counts, 12-byte entries; BigTIFF:
+    // 8-byte offsets and counts, 20-byte entries.
+    const int offsetBytes = bigTiff ? 8 : 4, countBytes = bigTiff ? 8 : 2, entryBytes = bigTiff ? 20 : 12;
+    const std::uint64_t ifd = get(start, bigTiff ? 8 : 4, offsetBytes);
+    const std::string count = readFilePart(path, ifd, static_cast<std::size_t>(countBytes));
+    if (count.size() < static_cast<std::size_t>(countBytes)) return false;
+    const std::uint64_t entryCount = std::min<std::uint64_t>(get(count, 0, countBytes), 4096);
+    const std::string entries = readFilePart(path, ifd + static_cast<std::uint64_t>(countBytes),
+                                             static_cast<std::size_t>(entryCount) * entryBytes);
+    width = height = 0;
+    const std::size_t valueAt = bigTiff ? 12 : 8;
+    for (std::size_t e = 0; e + static_cast<std::size_t>(entryBytes) <= entries.size(); e += entryBytes) {
+        const std::uint64_t tag = get(entries, e, 2), type = get(entries, e + 2, 2);
+        const int size = type == 3 ? 2 : type == 16 ? 8 : 4;
+        const long long value = static_cast<long long>(std::min<std::uint64_t>(get(entries, e + valueAt, size), 1ULL << 40));
+        if (tag == 256) width = value;
+        if (tag == 257) height = value;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool readPictureSize(const std::string& path, long long& width, long long& height)
@@ -44,14 +93,9 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
     const std::string start = readFilePart(path, 0, 64);
     try {
         switch (pictureFormat(start)) {
-        case PictureFormat::bmp: {
-            if (start.size() < 26) return false;
-            const bool core = little(start, 14, 4) == 12;
-            width = core ? static_cast<long long>(little(start, 18, 2)) : static_cast<std::int32_t>(little(start, 18, 4));
-            height = core ? static_cast<long long>(little(start, 20, 2)) : static_cast<std::int32_t>(little(start, 22, 4));
-            height = height < 0 ? -height : height;
+        case PictureFormat::bmp:
+            if (!bmpSize(start, width, height)) return false;
             break;
-        }
         case PictureFormat::png:
             if (start.size() < 24) return false;
             width = static_cast<long long>(big(start, 16, 4));
@@ -70,24 +114,9 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
             }
             break;
         }
-        case PictureFormat::tiff: {
-            // The first directory's width (256) and length (257) entries.
-            const bool le = start[0] == 'I';
-            auto get = [&](const std::string& b, std::size_t at, int n) { return le ? little(b, at, n) : big(b, at, n); };
-            if (start.size() < 8) return false;
-            const std::uint64_t ifd = get(start, 4, 4);
-            const std::string count = readFilePart(path, ifd, 2);
-            if (count.size() < 2) return false;
-            const std::string entries = readFilePart(path, ifd + 2, 12 * get(count, 0, 2));
-            width = height = 0;
-            for (std::size_t e = 0; e + 12 <= entries.size(); e += 12) {
-                const std::uint64_t tag = get(entries, e, 2), type = get(entries, e + 2, 2);
-                const long long value = static_cast<long long>(type == 3 ? get(entries, e + 8, 2) : get(entries, e + 8, 4));
-                if (tag == 256) width = value;
-                if (tag == 257) height = value;
-            }
+        case PictureFormat::tiff:
+            if (!tiffSize(path, start, width, height)) return false;
             break;
-        }
         }
     } catch (const std::runtime_error&) {
         return false;
@@ -106,14 +135,16 @@ std::string readPictureFile(const std::string& path)
 
 std::runtime_error unreadableFile(const std::string& path, const std::string& reason)
 {
-    return std::runtime_error("Nie można wczytać pliku \"" + displayFileName(path) + "\": " + reason);
+    return std::runtime_error("cannot read \"" + displayFileName(path) + "\": " + reason);
 }
 
 PictureFormat pictureFormat(const std::string& b)
 {
     if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return PictureFormat::bmp;
     if (b.size() >= 8 && b.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) return PictureFormat::png;
-    if (b.size() >= 4 && (b.compare(0, 4, "II*\0", 4) == 0 || b.compare(0, 4, "MM\0*", 4) == 0))
+    // TIFF and BigTIFF, either byte order.
+    if (b.size() >= 4 && (b.compare(0, 4, "II*\0", 4) == 0 || b.compare(0, 4, "MM\0*", 4) == 0 ||
+                          b.compare(0, 4, "II+\0", 4) == 0 || b.compare(0, 4, "MM\0+", 4) == 0))
         return PictureFormat::tiff;
     if (b.size() >= 2 && b[0] == 'P' && b[1] >= '2' && b[1] <= '6' && b[1] != '4') return PictureFormat::pnm;
     throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM or PPM)");
@@ -123,6 +154,8 @@ GreyRaster decodeBmp(const std::string& bytes)
 {
     // The bitmap's own 8-bit levels: palette indices, or true colour made
     // grey by the rule above (the nearest grey of the grey palette).
+    long long width = 0, height = 0;
+    if (bmpSize(bytes, width, height)) checkPictureSize(width, height);
     TBitmap bitmap;
     bitmap.LoadFromMemory(bytes.data(), bytes.size());
     bitmap.SetPixelFormat(pf8bit);
@@ -137,42 +170,56 @@ GreyRaster decodeBmp(const std::string& bytes)
     return raster;
 }
 
-GreyRaster decodePicture(const std::string& bytes, int page, int* pages)
+PictureReader::PictureReader(const std::string& bytes) : data(bytes), kind(pictureFormat(bytes))
 {
-    const PictureFormat format = pictureFormat(bytes);
-    if (pages) *pages = 1;
-    if (format == PictureFormat::tiff) return decodeTiff(bytes, page, pages);
-    if (page != 0) throw std::runtime_error("the file holds one page only");
-    switch (format) {
-    case PictureFormat::bmp: return decodeBmp(bytes);
-    case PictureFormat::png: return decodePng(bytes);
-    default: return decodePnm(bytes);
+    if (kind == PictureFormat::tiff) {
+        tiff = std::make_unique<TiffPages>(bytes);
+        count = tiff->count();
     }
 }
 
-int picturePages(const std::string& bytes)
+PictureReader::~PictureReader() = default;
+
+GreyRaster PictureReader::decode(int page)
 {
-    return pictureFormat(bytes) == PictureFormat::tiff ? tiffPages(bytes) : 1;
+    if (page < 0 || page >= count)
+        throw std::runtime_error("the file holds " + std::to_string(count) + (count == 1 ? " page" : " pages") +
+                                 ", not page " + std::to_string(page + 1));
+    switch (kind) {
+    case PictureFormat::tiff: return tiff->decode(page);
+    case PictureFormat::bmp: return decodeBmp(data);
+    case PictureFormat::png: return decodePng(data);
+    default: return decodePnm(data);
+    }
 }
+
+GreyRaster decodePicture(const std::string& bytes, int page, int* pages)
+{
+    PictureReader reader(bytes);
+    if (pages) *pages = reader.pages();
+    return reader.decode(page);
+}
+
+int picturePages(const std::string& bytes) { return PictureReader(bytes).pages(); }
 
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
 {
     std::vector<std::uint8_t> levels(raster.samples.size(), 0);
     if (raster.type == SampleType::uint8) {
         std::transform(raster.samples.begin(), raster.samples.end(), levels.begin(),
-                       [](float v) { return static_cast<std::uint8_t>(v); });
+                       [](double v) { return static_cast<std::uint8_t>(v); });
         return levels;
     }
     double low = INFINITY, high = -INFINITY;
-    for (float v : raster.samples)
+    for (double v : raster.samples)
         if (std::isfinite(v)) {
-            low = std::min<double>(low, v);
-            high = std::max<double>(high, v);
+            low = std::min(low, v);
+            high = std::max(high, v);
         }
     if (!(high > low)) return levels;
     const double scale = 255.0 / (high - low);
     for (std::size_t i = 0; i < levels.size(); ++i) {
-        const float v = raster.samples[i];
+        const double v = raster.samples[i];
         if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(std::floor((v - low) * scale + 0.5));
     }
     return levels;

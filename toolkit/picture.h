@@ -9,18 +9,21 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-enum class SampleType { uint8, uint16, float32 };
+// float64 comes from callers that hold double-precision values (Python's
+// float64 arrays, wide integers); no picture file gives it yet.
+enum class SampleType { uint8, uint16, float32, float64 };
 
 struct GreyRaster {
     int width = 0;
     int height = 0;
     SampleType type = SampleType::uint8;
-    // Row-major, top row first; every value of the three types is exact in a float.
-    std::vector<float> samples;
+    // Row-major, top row first; every value of every type is exact in a double.
+    std::vector<double> samples;
 };
 
 enum class PictureFormat { bmp, png, tiff, pnm };
@@ -31,14 +34,43 @@ PictureFormat pictureFormat(const std::string& bytes);
 
 // Page `page` (from 0) of the picture in `bytes`; `pages`, when given,
 // receives how many the file holds.  Every size and count the file claims is
-// checked against the file and against 2^27 - 1 pixels before memory is
-// allocated for it; a refusal throws std::runtime_error with the reason,
-// the decoding library's own messages included.
+// checked against the file and against what can be analysed (see
+// checkPictureSize) before memory is allocated for it; a refusal throws
+// std::runtime_error with the reason, the decoding library's own messages
+// included.
 GreyRaster decodePicture(const std::string& bytes, int page = 0, int* pages = nullptr);
 
 // How many pages the picture in `bytes` holds (TIFF stacks more than one);
 // throws std::runtime_error as decodePicture does.
 int picturePages(const std::string& bytes);
+
+class TiffPages;
+
+// The pages of one picture file, opened once: pages asked for in increasing
+// order are read in one pass over the file (a stack of n pages in time
+// proportional to n).  `bytes` must outlive the reader.  The constructor
+// throws std::runtime_error for bytes that are no picture file it reads;
+// decode() throws it for a page that cannot be decoded, and the pages after
+// it can still be asked for.
+class PictureReader {
+public:
+    explicit PictureReader(const std::string& bytes);
+    ~PictureReader();
+    PictureReader(const PictureReader&) = delete;
+    PictureReader& operator=(const PictureReader&) = delete;
+
+    PictureFormat format() const { return kind; }
+    int pages() const { return count; }
+    const std::string& bytes() const { return data; }
+    // Page `page`, from 0.
+    GreyRaster decode(int page);
+
+private:
+    const std::string& data;
+    PictureFormat kind;
+    int count = 1;
+    std::unique_ptr<TiffPages> tiff;
+};
 
 // The picture as 8-bit grey levels: 8-bit samples as they are; 16-bit and
 // floating-point samples with the picture's own smallest and largest finite
@@ -54,14 +86,19 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
 std::string readPictureFile(const std::string& path);
 
 // The error every front end reports for a picture file it cannot read or
-// decode: "Nie można wczytać pliku \"<name>\": <reason>", the name shown
-// byte for byte.
+// decode: "cannot read \"<name>\": <reason>", the name shown byte for byte.
 std::runtime_error unreadableFile(const std::string& path, const std::string& reason);
+
+// Throws std::runtime_error when a picture of this size has no pixels, or
+// is larger than the analysis takes: fewer than 2^27 pixels, and fewer than
+// 2^27 once each side is padded to a power of two.  Every decoder calls it
+// with the header's size before it allocates anything for the pixels.
+void checkPictureSize(long long width, long long height);
 
 // Joins a colour's three channels into grey by the rule above.
 inline float greyOf(float r, float g, float b, SampleType type)
 {
-    if (type == SampleType::float32) return (r + g + b) / 3;
+    if (type == SampleType::float32 || type == SampleType::float64) return (r + g + b) / 3;
     return static_cast<float>((static_cast<std::uint32_t>(r) + static_cast<std::uint32_t>(g) +
                                static_cast<std::uint32_t>(b) + 1) / 3);
 }

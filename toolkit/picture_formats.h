@@ -13,11 +13,20 @@ constexpr long long maxPicturePixels = (1LL << 27) - 1;
 // in true colour must pass.
 constexpr int qtAllocationLimitMiB = 520;
 
-// Throws std::runtime_error when a claimed size is empty or too large.
-void checkPictureSize(long long width, long long height);
-
 GreyRaster decodeBmp(const std::string& bytes);
 GreyRaster decodePng(const std::string& bytes);
-GreyRaster decodeTiff(const std::string& bytes, int page, int* pages);
-int tiffPages(const std::string& bytes);
+
+// A TIFF file opened once, its pages (directories) read in increasing order
+// in one pass; going back to an earlier page starts again from the first.
+class TiffPages {
+public:
+    explicit TiffPages(const std::string& bytes);
+    ~TiffPages();
+    int count() const;
+    GreyRaster decode(int page);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 GreyRaster decodePnm(const std::string& bytes);

@@ -69,6 +69,14 @@ GreyRaster decodePng(const std::string& bytes)
     const png_uint_32 width = png_get_image_width(s.png, s.info), height = png_get_image_height(s.png, s.info);
     checkPictureSize(width, height);
     const int depth = png_get_bit_depth(s.png, s.info);
+    // Deflate packs at most about 1032 bytes into one.  The rows as stored
+    // (packed at the file's own depth, with a filter byte each) bound what
+    // the file can hold: a file too short for them is refused before the
+    // pixels are allocated.
+    const unsigned long long storedBytes = (static_cast<unsigned long long>(png_get_rowbytes(s.png, s.info)) + 1) * height;
+    if (static_cast<unsigned long long>(bytes.size()) * 1032 < storedBytes)
+        throw std::runtime_error("the PNG file is too short for a picture of " + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels");
     // Palettes to colours, low bit depths to 8 bits, no alpha, 16-bit
     // samples in this machine's byte order.
     png_set_expand(s.png);
@@ -78,11 +86,6 @@ GreyRaster decodePng(const std::string& bytes)
     png_read_update_info(s.png, s.info);
     const int channels = png_get_channels(s.png, s.info);
     const std::size_t rowBytes = png_get_rowbytes(s.png, s.info);
-    // Deflate packs at most about 1032 bytes into one: a file too short for
-    // the picture it claims is refused before its pixels are allocated.
-    if (static_cast<unsigned long long>(bytes.size()) * 1032 < static_cast<unsigned long long>(rowBytes) * height)
-        throw std::runtime_error("the PNG file is too short for a picture of " + std::to_string(width) + " x " +
-                                 std::to_string(height) + " pixels");
     pixels.resize(rowBytes * height);
     rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.data() + y * rowBytes;
@@ -100,7 +103,7 @@ GreyRaster decodePng(const std::string& bytes)
         std::memcpy(&v, p, 2);
         return v;
     };
-    float* out = raster.samples.data();
+    double* out = raster.samples.data();
     for (png_uint_32 y = 0; y < height; ++y)
         for (png_uint_32 x = 0; x < width; ++x) {
             const unsigned char* p = rows[y] + x * channels * size;

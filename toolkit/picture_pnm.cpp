@@ -11,13 +11,21 @@ class Reader {
 public:
     explicit Reader(const std::string& b) : bytes(b) {}
 
+    // A # comment runs to the end of its line, wherever it starts in the
+    // header; `at` is left on the byte that ends the line.
+    void skipComment()
+    {
+        if (at < bytes.size() && bytes[at] == '#')
+            while (at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\r') ++at;
+    }
+
     // A header number: white space and # comments before it.
     long long number(const char* what)
     {
         for (;;) {
             while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
             if (at < bytes.size() && bytes[at] == '#') {
-                while (at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\r') ++at;
+                skipComment();
                 continue;
             }
             break;
@@ -54,7 +62,9 @@ GreyRaster decodePnm(const std::string& bytes)
     const long long count = width * height * channels;
     const int sampleBytes = maxval > 255 ? 2 : 1;
     if (!plain) {
-        // Exactly one white-space byte ends the header.
+        // Exactly one white-space byte ends the header, after any comment
+        // that follows the largest value on its line ("255# note\n").
+        r.skipComment();
         if (r.at >= bytes.size() || !std::isspace(static_cast<unsigned char>(bytes[r.at])))
             throw std::runtime_error("the header does not end in white space");
         ++r.at;
@@ -82,7 +92,7 @@ GreyRaster decodePnm(const std::string& bytes)
         if (v > maxval) throw std::runtime_error("a sample is larger than the largest value the header gives");
         return static_cast<float>(v);
     };
-    for (float& out : raster.samples) {
+    for (double& out : raster.samples) {
         if (colour) {
             const float red = sample(), green = sample(), blue = sample();
             out = greyOf(red, green, blue, raster.type);

@@ -1,5 +1,5 @@
-// TIFF files through libtiff, read from memory: 8- and 16-bit unsigned and
-// 32-bit floating-point samples, grey, RGB or palette, in strips or tiles,
+// TIFF and BigTIFF files through libtiff, read from memory, page after page
+// in one pass: 8- and 16-bit unsigned and 32-bit floating-point samples, grey, RGB or palette, in strips or tiles,
 // interleaved or in planes, with any compression the library reads.  Its
 // warnings and errors are caught into the refusal's message.
 #include "toolkit/picture_formats.h"
@@ -88,29 +88,54 @@ std::runtime_error failure(const Source& source, const std::string& what)
 
 }  // namespace
 
-int tiffPages(const std::string& bytes)
+struct TiffPages::Impl {
+    explicit Impl(const std::string& bytes) : source{bytes, 0, {}}, opened(source) {}
+    Source source;
+    OpenedTiff opened;
+    int count = 0;
+    int current = 0;  // the directory libtiff has read
+    GreyRaster decodeCurrent();
+};
+
+TiffPages::TiffPages(const std::string& bytes) : d(std::make_unique<Impl>(bytes))
 {
-    Source source{bytes, 0, {}};
-    OpenedTiff opened(source);
-    if (!opened.tif) throw failure(source, "the TIFF file cannot be opened");
-    return TIFFNumberOfDirectories(opened.tif.get());
+    if (!d->opened.tif) throw failure(d->source, "the TIFF file cannot be opened");
+    d->count = TIFFNumberOfDirectories(d->opened.tif.get());
 }
 
-GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
-{
-    Source source{bytes, 0, {}};
-    auto fail = [&](const std::string& what) { return failure(source, what); };
-    OpenedTiff opened(source);
-    std::unique_ptr<TIFF, Closer>& tif = opened.tif;
-    if (!tif) throw fail("the TIFF file cannot be opened");
-    const int count = TIFFNumberOfDirectories(tif.get());
-    if (pages) *pages = count;
-    if (page < 0 || page >= count)
-        throw fail("the file holds " + std::to_string(count) + " pages, not page " + std::to_string(page + 1));
-    if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page)))
-        throw fail("page " + std::to_string(page + 1) + " cannot be read");
+TiffPages::~TiffPages() = default;
 
-    TIFF* t = tif.get();
+int TiffPages::count() const { return d->count; }
+
+GreyRaster TiffPages::decode(int page)
+{
+    TIFF* t = d->opened.tif.get();
+    d->source.messages.clear();
+    if (page < 0 || page >= d->count)
+        throw failure(d->source, "the file holds " + std::to_string(d->count) + " pages, not page " +
+                                     std::to_string(page + 1));
+    // Forward from the directory in hand; back only by starting again.
+    if (page < d->current) {
+        if (!TIFFSetDirectory(t, static_cast<tdir_t>(page)))
+            throw failure(d->source, "page " + std::to_string(page + 1) + " cannot be read");
+        d->current = page;
+    }
+    while (d->current < page) {
+        if (!TIFFReadDirectory(t)) {
+            // Where libtiff stands now is unknown: start again next time.
+            d->current = d->count;
+            throw failure(d->source, "page " + std::to_string(page + 1) + " cannot be read");
+        }
+        ++d->current;
+    }
+    return d->decodeCurrent();
+}
+
+GreyRaster TiffPages::Impl::decodeCurrent()
+{
+    const std::string& bytes = source.bytes;
+    auto fail = [&](const std::string& what) { return failure(source, what); };
+    TIFF* t = opened.tif.get();
     const auto width = field<uint32_t>(t, TIFFTAG_IMAGEWIDTH, 0);
     const auto height = field<uint32_t>(t, TIFFTAG_IMAGELENGTH, 0);
     checkPictureSize(width, height);
@@ -140,22 +165,28 @@ GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
         throw fail("the palette picture has no colour map");
 
     // Before anything is allocated for the pixels: every strip or tile lies
-    // inside the file, and they hold enough bytes for what the header
-    // claims, even at the highest ratio a compression reaches.
-    const auto compression = field<uint16_t>(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    // inside the file.  How much a compression packs is not bounded here: a
+    // picture of one value compresses thousands to one.  What is bounded is
+    // the decoded size, by the picture's size (checked above).
     const uint32_t blocks = TIFFIsTiled(t) ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
-    unsigned long long stored = 0;
     for (uint32_t b = 0; b < blocks; ++b) {
         const uint64_t offset = TIFFGetStrileOffset(t, b), count = TIFFGetStrileByteCount(t, b);
         if (offset > bytes.size() || count > bytes.size() - offset)
             throw fail("picture data " + std::to_string(b + 1) + " lies outside the file");
-        stored += count;
     }
-    const unsigned long long claimed = std::size_t{width} * height * channels * (bits / 8);
-    const unsigned long long ratio = compression == COMPRESSION_NONE ? 1 : 2000;
-    if (stored * ratio < claimed)
-        throw fail("the file holds " + std::to_string(stored) + " bytes of picture data for " +
-                   std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    const std::size_t sampleBytes = bits / 8;
+    // A strip or tile holds at most the whole picture, or a small block
+    // where the picture is smaller than one tile.
+    const std::size_t blockLimit =
+        std::max<std::size_t>(std::size_t{width} * height * channels * sampleBytes, std::size_t{16} << 20);
+    auto checkBlock = [&](const char* what, uint64_t blockWidth, uint64_t blockHeight, tmsize_t size) {
+        const uint64_t needed = blockWidth * blockHeight * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
+        if (needed > blockLimit || static_cast<uint64_t>(size) > blockLimit)
+            throw fail(std::string("the ") + what + " of " + std::to_string(blockWidth) + " x " +
+                       std::to_string(blockHeight) + " pixels are larger than the " + std::to_string(width) + " x " +
+                       std::to_string(height) + " picture can need");
+        if (static_cast<uint64_t>(size) < needed) throw fail(std::string("the ") + what + " are smaller than they say");
+    };
 
     raster.width = static_cast<int>(width);
     raster.height = static_cast<int>(height);
@@ -163,7 +194,6 @@ GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
     const int used = rgb ? 3 : 1;
     const std::size_t pixels = std::size_t{width} * height;
     std::vector<float> planes(pixels * static_cast<std::size_t>(used));
-    const std::size_t sampleBytes = bits / 8;
     auto sampleAt = [&](const unsigned char* p) -> float {
         if (raster.type == SampleType::uint8) return p[0];
         if (raster.type == SampleType::uint16) {
@@ -197,8 +227,7 @@ GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
         const auto tw = field<uint32_t>(t, TIFFTAG_TILEWIDTH, 0), th = field<uint32_t>(t, TIFFTAG_TILELENGTH, 0);
         const tmsize_t size = TIFFTileSize(t);
         if (tw == 0 || th == 0 || size <= 0) throw fail("the tiles have no size");
-        const std::size_t needed = std::size_t{tw} * th * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
-        if (static_cast<std::size_t>(size) < needed) throw fail("the tiles are smaller than they say");
+        checkBlock("tiles", tw, th, size);
         std::vector<unsigned char> block(static_cast<std::size_t>(size));
         for (int plane = 0; plane < planeCount; ++plane)
             for (uint32_t y = 0; y < height; y += th)
@@ -211,9 +240,7 @@ GreyRaster decodeTiff(const std::string& bytes, int page, int* pages)
         const auto rowsPerStrip = std::min(field<uint32_t>(t, TIFFTAG_ROWSPERSTRIP, height), height);
         const tmsize_t size = TIFFStripSize(t);
         if (rowsPerStrip == 0 || size <= 0) throw fail("the strips have no size");
-        const std::size_t needed =
-            std::size_t{width} * rowsPerStrip * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
-        if (static_cast<std::size_t>(size) < needed) throw fail("the strips are smaller than they say");
+        checkBlock("strips", width, rowsPerStrip, size);
         std::vector<unsigned char> block(static_cast<std::size_t>(size));
         const uint32_t stripsPerPlane = (height + rowsPerStrip - 1) / rowsPerStrip;
         for (int plane = 0; plane < planeCount; ++plane)

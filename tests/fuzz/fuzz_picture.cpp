@@ -8,25 +8,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
-GreyRaster decode(const std::string& bytes, int page, int* pages)
-{
-#if defined(FUZZ_PNG)
-    (void)page;
-    *pages = 1;
-    return decodePng(bytes);
-#elif defined(FUZZ_TIFF)
-    return decodeTiff(bytes, page, pages);
-#else
-    (void)page;
-    *pages = 1;
-    return decodePnm(bytes);
+// The one decoder this target exercises, opened once for every page.
+struct Decoder {
+    explicit Decoder(const std::string& b) : bytes(b)
+    {
+#if defined(FUZZ_TIFF)
+        tiff = std::make_unique<TiffPages>(bytes);
+        pages = tiff->count();
 #endif
-}
+    }
+    GreyRaster decode([[maybe_unused]] int page)
+    {
+#if defined(FUZZ_PNG)
+        return decodePng(bytes);
+#elif defined(FUZZ_TIFF)
+        return tiff->decode(page);
+#else
+        return decodePnm(bytes);
+#endif
+    }
+    const std::string& bytes;
+    std::unique_ptr<TiffPages> tiff;
+    int pages = 1;
+};
 
 }  // namespace
 
@@ -36,11 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2 || data[0] != 'P' || data[1] < '2' || data[1] > '6' || data[1] == '4') return 0;
 #endif
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    int pages = 1;
-    for (int page = 0; page < pages && page < 4; ++page) {
+    std::unique_ptr<Decoder> decoder;
+    try {
+        decoder = std::make_unique<Decoder>(bytes);
+    } catch (const std::runtime_error&) {
+        return 0;
+    }
+    for (int page = 0; page < decoder->pages && page < 4; ++page) {
         GreyRaster picture;
         try {
-            picture = decode(bytes, page, &pages);
+            picture = decoder->decode(page);
         } catch (const std::runtime_error&) {
             continue;
         }
@@ -49,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Keep each input quick; the size limits have tests of their own.
         if (picture.samples.size() > (1u << 14)) continue;
         TBitmap bitmap;
-        loadGreyBitmap(bitmap, bytes, "fuzz", page, nullptr);
+        PictureReader reader(bytes);
+        loadGreyBitmap(bitmap, reader, "fuzz", page);
         const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
         fractalDimension(*spectrum, Method::one, [](const std::string&) {});
         try {
