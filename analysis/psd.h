@@ -23,6 +23,10 @@ struct PsdOptions {
     int binsPerOctave = 8;
 };
 
+// Whether a fit range a user gives is one: 0 < low < high <= 0.5 cycles per
+// pixel (NaN fails every comparison).
+inline bool validFitRange(double low, double high) { return 0 < low && low < high && high <= 0.5; }
+
 // The defaults of the fit range, chosen by the accuracy benchmark.
 constexpr double defaultFitCycles = 12.0;
 constexpr double defaultFitMax = 0.4;

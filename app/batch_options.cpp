@@ -71,7 +71,7 @@ bool parseRange(const std::string& text, double& low, double& high)
         low = std::stod(text.substr(0, colon), &used);
         if (used != colon) return false;
         high = std::stod(text.substr(colon + 1), &used);
-        return used == text.size() - colon - 1 && 0 < low && low < high && high <= 0.5;
+        return used == text.size() - colon - 1 && validFitRange(low, high);
     } catch (const std::exception&) {
         return false;
     }

@@ -2,6 +2,7 @@
 // that the window and orvane-batch run.  Work is done with the GIL released.
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
+#include "toolkit/files.h"
 #include "toolkit/numbertext.h"
 #include "toolkit/picture.h"
 
@@ -9,7 +10,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <climits>
 #include <complex>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -17,18 +20,31 @@ namespace py = pybind11;
 
 namespace {
 
-// An image's samples as the road takes them, whatever numpy type it has.
+// An image's samples as the road takes them.  8- and 16-bit unsigned
+// integers keep their type; every value a float32 holds exactly (float16,
+// float32, int8, int16) is taken as float32, as a picture file's would be;
+// float64 and wider integers go on in double precision.
 GreyRaster rasterOf(const py::array& image)
 {
+    const char kind = image.dtype().kind();
+    if (kind == 'c') throw py::type_error("the image must hold real numbers, not complex ones");
+    if (kind != 'u' && kind != 'i' && kind != 'f' && kind != 'b')
+        throw py::type_error("the image must hold numbers, not values of type " +
+                             py::str(image.dtype()).cast<std::string>());
     if (image.ndim() != 2) throw py::value_error("the image must be a 2-D array (rows, columns)");
+    if (image.shape(0) < 1 || image.shape(1) < 1) throw py::value_error("the image has no pixels");
+    if (image.shape(0) > INT32_MAX || image.shape(1) > INT32_MAX)
+        throw py::value_error("the image is larger than can be analysed");
     GreyRaster raster;
     raster.height = static_cast<int>(image.shape(0));
     raster.width = static_cast<int>(image.shape(1));
+    const std::size_t size = image.dtype().itemsize();
     if (image.dtype().is(py::dtype::of<std::uint8_t>())) raster.type = SampleType::uint8;
     else if (image.dtype().is(py::dtype::of<std::uint16_t>())) raster.type = SampleType::uint16;
-    else raster.type = SampleType::float32;
-    const auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(image);
-    if (!values) throw py::value_error("the image must hold numbers");
+    else if ((kind == 'f' && size <= 4) || (kind == 'i' && size <= 2) || kind == 'b') raster.type = SampleType::float32;
+    else raster.type = SampleType::float64;
+    const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(image);
+    if (!values) throw py::type_error("the image must hold numbers");
     raster.samples.assign(values.data(), values.data() + values.size());
     return raster;
 }
@@ -36,7 +52,6 @@ GreyRaster rasterOf(const py::array& image)
 // The window's picture of an image: its 8-bit view with the grey palette.
 void eightBitBitmap(const GreyRaster& raster, TBitmap& bitmap)
 {
-    if (raster.width < 1 || raster.height < 1) throw py::value_error("the image has no pixels");
     const std::vector<std::uint8_t> levels = eightBitView(raster);
     bitmap.LoadLevels(raster.width, raster.height, levels.data());
 }
@@ -53,37 +68,44 @@ py::array samplesArray(const GreyRaster& r)
     };
     if (r.type == SampleType::uint8) return fill(std::uint8_t{});
     if (r.type == SampleType::uint16) return fill(std::uint16_t{});
-    return fill(float{});
+    if (r.type == SampleType::float32) return fill(float{});
+    return fill(double{});
 }
 
+// `page` counts from 1, as file#page does; None for every page.
 py::array readImage(const std::string& path, py::object page)
 {
-    const int wanted = page.is_none() ? -1 : page.cast<int>();
-    GreyRaster one;
+    const int wanted = page.is_none() ? 0 : page.cast<int>();
     std::vector<GreyRaster> all;
+    int pages = 0;
     {
         py::gil_scoped_release free;
         const std::string bytes = readPictureFile(path);
         try {
-            if (wanted >= 0) {
-                one = decodePicture(bytes, wanted);
+            PictureReader reader(bytes);
+            pages = reader.pages();
+            if (wanted > pages) {
+                // Said outside, with the GIL held.
+            } else if (wanted > 0) {
+                all.push_back(reader.decode(wanted - 1));
             } else {
-                const int pages = picturePages(bytes);
-                for (int p = 0; p < pages; ++p) all.push_back(decodePicture(bytes, p));
+                for (int p = 0; p < pages; ++p) all.push_back(reader.decode(p));
             }
         } catch (const std::runtime_error& e) {
             throw unreadableFile(path, e.what());
         }
     }
-    if (all.empty()) return samplesArray(one);
+    if (wanted > pages)
+        throw py::index_error("\"" + displayFileName(path) + "\" holds " + std::to_string(pages) +
+                              (pages == 1 ? " page" : " pages") + ", not page " + std::to_string(wanted));
     if (all.size() == 1) return samplesArray(all[0]);
     for (const GreyRaster& r : all)
         if (r.width != all[0].width || r.height != all[0].height || r.type != all[0].type)
-            throw py::value_error("the pages of \"" + path +
+            throw py::value_error("the pages of \"" + displayFileName(path) +
                                   "\" differ in size or depth; read them one at a time with page=");
-    py::list pages;
-    for (const GreyRaster& r : all) pages.append(samplesArray(r));
-    return py::module_::import("numpy").attr("stack")(pages);
+    py::list list;
+    for (const GreyRaster& r : all) list.append(samplesArray(r));
+    return py::module_::import("numpy").attr("stack")(list);
 }
 
 py::array spectrum(const py::array& image)
@@ -134,7 +156,16 @@ PsdOptions psdOptions(const std::string& window, py::object fitRange)
     if (window == "none") options.window = PsdOptions::Window::none;
     else if (window != "hann") throw py::value_error("window must be \"hann\" or \"none\", not \"" + window + "\"");
     if (!fitRange.is_none()) {
-        const auto range = fitRange.cast<std::pair<double, double>>();
+        std::pair<double, double> range;
+        try {
+            range = fitRange.cast<std::pair<double, double>>();
+        } catch (const py::cast_error&) {
+            throw py::type_error("the fit range must be a pair of numbers (q_min, q_max), not " +
+                                 py::repr(fitRange).cast<std::string>());
+        }
+        if (!validFitRange(range.first, range.second))
+            throw py::value_error("the fit range must have 0 < q_min < q_max <= 0.5 cycles per pixel, not " +
+                                  py::repr(fitRange).cast<std::string>());
         options.fitMin = range.first;
         options.fitMax = range.second;
     }
@@ -245,6 +276,7 @@ PYBIND11_MODULE(_orvane, m)
           py::arg("fit_range") = py::none());
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
           py::arg("psd_range") = py::none());
+    m.def("check_fit_range", [](py::object range) { psdOptions("hann", range); }, py::arg("fit_range"));
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);
     m.def("set_transform_threads", &setTransformThreads, py::arg("threads"));

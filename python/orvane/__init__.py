@@ -4,10 +4,15 @@ The functions run the same C++ code as the Orvane window and ``orvane-batch``,
 so every number equals the program's to the last digit (``format_number``
 prints it as the program does).  The C++ work releases the GIL.
 
-Images are 2-D numpy arrays of uint8, uint16 or float32, as ``read_image``
-gives them.  ``method1``, ``method2`` and ``spectrum`` see an image as the
-window does: 8-bit as it is, 16-bit and floating point with its own smallest
-and largest value mapped to 0 and 255.  ``psd_dimension`` sees the full depth.
+Images are 2-D numpy arrays of real numbers: uint8, uint16 or float32 as
+``read_image`` gives them, and any other integer or floating-point type;
+float64 and integers wider than 16 bits are analysed in double precision.
+``method1``, ``method2`` and ``spectrum`` see an image as the window does:
+8-bit as it is, anything else with its own smallest and largest value mapped
+to 0 and 255.  ``psd_dimension`` sees the full precision.
+
+Pages of a TIFF stack count from 1, as in the ``file#page`` names of
+``analyse_files`` and ``orvane-batch``.
 """
 
 from concurrent.futures import ThreadPoolExecutor
@@ -65,16 +70,31 @@ class PsdResult:
 
 def _path(path):
     import os
-    path = os.fspath(path)
+    try:
+        path = os.fspath(path)
+    except TypeError:
+        raise TypeError(f"a file name must be a str, bytes or os.PathLike, not {type(path).__name__}") from None
     return os.fsdecode(path) if isinstance(path, bytes) else path
+
+
+def _page(page):
+    import numbers
+    if page is None:
+        return None
+    if isinstance(page, bool) or not isinstance(page, numbers.Integral):
+        raise TypeError(f"page must be a whole number (the first page is 1), not {type(page).__name__}")
+    if page < 1:
+        raise ValueError(f"page must be 1 or more (the first page is 1), not {page}")
+    return int(page)
 
 
 def read_image(path, page=None):
     """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth: a 2-D
     array of uint8, uint16 or float32 (rows, columns).  A TIFF stack gives a 3-D
-    array (page, rows, columns), or with ``page`` (from 0) one page.  A file that
-    cannot be read raises RuntimeError with the programs' message."""
-    return _orvane.read_image(_path(path), page)
+    array (page, rows, columns), or with ``page`` (from 1, as file#page) one
+    page.  A file that cannot be read raises RuntimeError with the programs'
+    message; a page past the last raises IndexError."""
+    return _orvane.read_image(_path(path), _page(page))
 
 
 def spectrum(image):
@@ -97,8 +117,10 @@ def method2(image):
 def psd_dimension(image, window="hann", fit_range=None):
     """The calibrated dimension from the radially averaged power spectrum of the
     image at its full depth.  ``window``: "hann" or "none"; ``fit_range``:
-    (q_min, q_max) in cycles per pixel, by default 12 / the shorter side to 0.4.
-    Raises ValueError, saying why, for an image it cannot estimate."""
+    (q_min, q_max) in cycles per pixel with 0 < q_min < q_max <= 0.5, by
+    default 12 / the shorter side to 0.4.  Raises ValueError, saying why, for
+    an image it cannot estimate or a fit range that is none, and TypeError for
+    an array that does not hold real numbers."""
     return PsdResult(_orvane.psd_dimension(image, window, fit_range))
 
 
@@ -121,7 +143,12 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     transform to one thread."""
     import pandas
 
+    if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__"):
+        raise TypeError("paths must be a list of file names; for one file, pass [path]")
     paths = [_path(p) for p in paths]
+    if psd_range is not None:
+        # The same check as psd_dimension's, before any file is read.
+        _orvane.check_fit_range(psd_range)
     arguments = (psd, psd_window, psd_range)
     if client is None:
         workers = max(1, min(available_cores(), len(paths)))

@@ -80,7 +80,11 @@ def test_images_methods_and_the_spectral_estimate(files):
     one, two = orvane.method1(image), orvane.method2(image)
     assert orvane.format_number(one.d) == rows[files[0]]["d1"]
     assert orvane.format_number(two.d) == rows[files[0]]["d2"]
-    assert one.d == -2.0 / one.slope and len(one.ln_threshold) == 10 and len(two.ln_count) == 8
+    # D = -2 / slope of the least-squares line through the points, refitted here.
+    for fit, count in ((one, 10), (two, 8)):
+        assert len(fit.ln_threshold) == len(fit.ln_count) == count
+        slope = np.polyfit(fit.ln_threshold, fit.ln_count, 1)[0]
+        assert fit.d == pytest.approx(-2.0 / slope, rel=1e-9)
     psd = orvane.psd_dimension(deep)
     assert orvane.format_number(psd.d) == rows[files[1]]["psd_d"]
     assert psd.d_low < psd.d < psd.d_high
@@ -95,7 +99,7 @@ def test_images_methods_and_the_spectral_estimate(files):
 
 
 def test_errors_say_what_is_wrong(files):
-    with pytest.raises(RuntimeError, match="No such file or directory"):
+    with pytest.raises(RuntimeError, match=r'^cannot read ".*missing.bmp": No such file or directory$'):
         orvane.read_image(files[3])
     with pytest.raises(ValueError, match="flat once its plane is removed"):
         orvane.psd_dimension(np.full((64, 64), 7, np.uint8))
@@ -111,3 +115,41 @@ def test_a_dask_cluster_gives_the_same_frame(files):
             on_cluster = orvane.analyse_files(files, client=client)
     local = orvane.analyse_files(files)
     assert on_cluster.equals(local)
+
+
+def test_double_precision_survives_offsets_and_scales(files):
+    # Not whole numbers, so that no rounding floor applies.
+    base = orvane.read_image(files[1]).astype(np.float64) / 7.0
+    d = orvane.psd_dimension(base).d
+    for changed in (base + 1e4, base + 1e5, base * 1e303, base * 1e-300, base * -3.0 + 1e6):
+        assert orvane.psd_dimension(changed).d == pytest.approx(d, abs=1e-7)
+    wide = orvane.read_image(files[1]).astype(np.int64)
+    assert orvane.psd_dimension(wide + 2**40).d == pytest.approx(orvane.psd_dimension(wide).d, abs=1e-7)
+    assert orvane.method1(base + 1e5).d == pytest.approx(orvane.method1(base).d, abs=1e-9)
+    base[3, 4] = np.inf
+    with pytest.raises(ValueError, match="row 4, column 5 is not a finite number"):
+        orvane.psd_dimension(base)
+
+
+def test_arguments_are_checked_before_any_work(files):
+    image = orvane.read_image(files[1])
+    with pytest.raises(TypeError, match="list of file names"):
+        orvane.analyse_files(files[0])
+    for bad in ((0.3, 0.1), (-0.1, 0.3), (0.1, 0.7), (float("nan"), 0.3)):
+        with pytest.raises(ValueError, match="0 < q_min < q_max <= 0.5"):
+            orvane.psd_dimension(image, fit_range=bad)
+        with pytest.raises(ValueError, match="0 < q_min < q_max <= 0.5"):
+            orvane.analyse_files(files[:1], psd_range=bad)
+    with pytest.raises(TypeError, match="pair of numbers"):
+        orvane.psd_dimension(image, fit_range=0.3)
+    with pytest.raises(TypeError, match="complex"):
+        orvane.psd_dimension(image.astype(np.complex128))
+    with pytest.raises(TypeError, match="numbers"):
+        orvane.method1(np.full((8, 8), "x"))
+    # Pages count from 1, as file#page does.
+    assert np.array_equal(orvane.read_image(files[1], page=1), image)
+    with pytest.raises(IndexError, match="holds 1 page, not page 2"):
+        orvane.read_image(files[1], page=2)
+    for page in (0, -1):
+        with pytest.raises(ValueError, match="the first page is 1"):
+            orvane.read_image(files[1], page=page)
