@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -181,9 +183,41 @@ int defaultJobs(const std::vector<std::string>& files)
 
 }  // namespace
 
+namespace {
+
+// The signal that asked the run to stop (SIGINT or SIGTERM), 0 while none has.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void askToStop(int signal)
+{
+    if (stopSignal != 0) {
+        // Asked twice: stop at once, as without a handler.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+    stopSignal = signal;
+}
+
+// Ctrl-C and kill: no new file starts, the files in hand finish (so that
+// their outputs are whole and no temporary file is left), their rows are
+// written, and the run ends with 128 + the signal's number.  System calls
+// the signal interrupts carry on.
+void stopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = askToStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     keepStandardStreamsTaken();
+    stopOnSignals();
     BatchOptions options;
     if (!parseBatchOptions(argc, argv, options)) {
         std::cerr << "Try 'orvane-batch --help'.\n";
@@ -226,7 +260,9 @@ int main(int argc, char** argv)
         if (alone && jobs > 1) setTransformThreads(1);
         return file.outOfMemory() && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
     };
+    std::size_t emitted = 0;
     run.emit = [&](std::size_t i) {
+        ++emitted;
         Result& r = results[i];
         out.error(r.errors);
         anyFailed = anyFailed || r.failed;
@@ -236,9 +272,14 @@ int main(int argc, char** argv)
         r.errors.clear();
         return written;
     };
+    run.interrupted = [] { return stopSignal != 0; };
     runOrdered(run);
     out.clearProgress();
     if (!written) return 1;
+    if (stopSignal != 0) {
+        out.error("orvane-batch: stopped by " + std::string(stopSignal == SIGINT ? "an interrupt (SIGINT)" : "SIGTERM") +
+                  " after " + std::to_string(emitted) + " of " + std::to_string(files.size()) + " files\n");
+    }
 
     if (options.points) {
         std::string block = std::string("\nfile,method,i,ln_threshold,ln_count") +
@@ -246,5 +287,6 @@ int main(int argc, char** argv)
         for (const Result& r : results) block += r.points;
         if (!out.write(block)) return 1;
     }
+    if (stopSignal != 0) return 128 + stopSignal;
     return anyFailed ? 1 : 0;
 }

@@ -27,7 +27,7 @@ public:
         for (;;) {
             // Nothing new starts while a task waits to run alone.
             changed.wait(lock, [&] { return go && ((waitingAlone == 0 && !runningAlone) || stopped || next >= r.tasks); });
-            if (stopped || next >= r.tasks) return;
+            if (stopped || next >= r.tasks || (r.interrupted && r.interrupted())) return;
             const std::size_t i = next++;
             const bool alone = workers == 1;
             ++running;

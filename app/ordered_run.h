@@ -19,6 +19,9 @@ struct OrderedRun {
     // Takes task i's result, in order, one call at a time.  Returning false
     // stops the run: no further task starts and nothing more is emitted.
     std::function<bool(std::size_t i)> emit;
+    // Asked before each task starts; once it says true no task starts, while
+    // those running finish and are emitted in order.  Empty: never.
+    std::function<bool()> interrupted;
     // Starts a helper thread; throws std::system_error when it cannot.
     std::function<std::thread(std::function<void()>)> startThread = [](std::function<void()> body) {
         return std::thread(std::move(body));

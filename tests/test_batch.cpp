@@ -226,7 +226,7 @@ TEST_F(Batch, AFullDiskLeavesNoPartialPictureAndNoRow)
     const auto rows = lines(run.out);
     ASSERT_EQ(rows.size(), 2u) << run.out;
     EXPECT_EQ(fields(rows[1])[0], path("tiny.bmp"));
-    EXPECT_NE(run.err.find(path("a.bmp") + ": Nie można zapisać bitmapy"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(path("a.bmp") + ": cannot write the picture to"), std::string::npos) << run.err;
     EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden), QStringList{"tiny-spectrum.bmp"});
 }
 
@@ -374,4 +374,34 @@ TEST_F(Batch, PlotsAreSvgFilesOfTheirOwnForEachInput)
         EXPECT_EQ(svg.viewBox().height(), 2 * 320) << name;  // Metoda 1 and Metoda 2
     }
     EXPECT_EQ(batch(QStringList{"--plot", dir.path() + "/a.bmp"} + files({"a.bmp"})).exitCode, 2);
+}
+
+TEST_F(Batch, AnInterruptFinishesTheFilesInHandAndStartsNoOther)
+{
+    // The second input is a pipe: the run is inside it when the signal
+    // comes, and it gets its picture only afterwards.
+    const std::string pipe = path("later.bmp");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+        const QString out = dir.path() + "/out" + QString::number(signal);
+        QProcess p;
+        p.start(ORVANE_BATCH, QStringList{"--jobs", "1", "--spectrum", out} + files({"a.bmp", "later.bmp", "b.bmp"}));
+        std::string rows;
+        while (rows.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
+            rows += p.readAllStandardOutput().toStdString();
+        {
+            std::ofstream writer(pipe, std::ios::binary);  // open once the run has opened it
+            ::kill(static_cast<pid_t>(p.processId()), signal);
+            writer << readFile(path("b.bmp"));
+        }
+        ASSERT_TRUE(p.waitForFinished(60000));
+        rows += p.readAllStandardOutput().toStdString();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), status);
+        const auto got = lines(rows);
+        ASSERT_EQ(got.size(), 3u) << rows;
+        EXPECT_EQ(fields(got[2])[0], pipe);
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), (QStringList{"a-spectrum.bmp", "later-spectrum.bmp"}));
+        EXPECT_NE(p.readAllStandardError().toStdString().find("after 2 of 3 files"), std::string::npos);
+    }
 }
