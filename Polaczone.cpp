@@ -34,7 +34,10 @@ TForm1::TForm1()
       Label2(*this, "Label2", "Orvane", {528, 240, 151, 15}, titleFont),
       OpenDialog1(*this, "OpenDialog1",
                   "Bitmapy|*.BMP|Wszystkie obrazy|*.bmp;*.png;*.tif;*.tiff;*.pgm;*.ppm;*.pnm|PNG|*.png|"
-                  "TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm"),
+                  "TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm",
+                  // Every picture the program reads is shown at the start;
+                  // "Bitmapy" stays first in the list.
+                  2),
       SaveDialog1(*this, "SaveDialog1"),
       Wykres(*this, "Wykres", {528, 48, 180, 186}, -1),
       MetodaPSD(*this, "MetodaPSD", "Metoda PSD", {416, 390, 97, 25}, 9),
@@ -123,7 +126,8 @@ void TForm1::MetodaPSDClick(TObject*)
         TBusyCursor busy;
         psd = psdDimension(sourcePicture, PsdOptions{});
     } catch (const std::invalid_argument& e) {
-        ShowMessage(std::string("Nie można oszacować wymiaru z widma mocy: ") + e.what());
+        // The reason is the estimator's, in English; so is the whole message.
+        ShowMessage(std::string("The dimension cannot be estimated from the power spectrum: ") + e.what());
         return;
     }
     Edit3.SetText(psdText(psd));

@@ -141,9 +141,11 @@ TEST_F(Window, OpenDialogListsBitmapsAndEveryFormatReadInAnyLetterCase)
         QFile(QString::fromStdString(path(name))).open(QIODevice::WriteOnly);
     std::map<QString, QStringList> listed;
     QStringList filters;
+    QString first;
     ModalScript script;
     script.cancelFileDialog([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
+        first = dialog->selectedNameFilter();
         dialog->setDirectory(dir.path());
         auto* model = dialog->findChild<QFileSystemModel*>();
         ASSERT_NE(model, nullptr);
@@ -161,6 +163,8 @@ TEST_F(Window, OpenDialogListsBitmapsAndEveryFormatReadInAnyLetterCase)
     press(form->Wczytaj, script);
     ASSERT_GE(filters.size(), 2);
     EXPECT_EQ(filters[0], "Bitmapy (*.BMP)");
+    // It opens on every picture it reads, not on BMP files alone.
+    EXPECT_EQ(first, filters[1]);
     EXPECT_EQ(listed[filters[0]], (QStringList{"a.bmp", "b.BMP", "c.Bmp"}));
     EXPECT_EQ(listed[filters[1]], (QStringList{"a.bmp", "b.BMP", "c.Bmp", "e.png", "f.TIF", "g.tiff", "h.pgm", "i.PPM"}));
 }

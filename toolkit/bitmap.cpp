@@ -359,15 +359,15 @@ void TBitmap::LoadLevels(int width, int height, const std::uint8_t* levels)
 
 void TBitmap::SaveToFile(const std::string& path) const
 {
-    if (d->image.isNull()) throw std::runtime_error("Pusta bitmapa nie może być zapisana do \"" + displayFileName(path) + "\"");
+    if (d->image.isNull()) throw std::runtime_error("an empty picture cannot be written to \"" + displayFileName(path) + "\"");
     QByteArray encoded;
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
-    if (!d->image.save(&buffer, "BMP")) throw std::runtime_error("Nie można zapisać bitmapy do \"" + displayFileName(path) + "\"");
+    if (!d->image.save(&buffer, "BMP")) throw std::runtime_error("cannot write the picture to \"" + displayFileName(path) + "\"");
     try {
         writeFileAtomically(path, encoded.toStdString());
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można zapisać bitmapy do \"" + displayFileName(path) + "\": " + e.what());
+        throw std::runtime_error("cannot write the picture to \"" + displayFileName(path) + "\": " + e.what());
     }
 }
 

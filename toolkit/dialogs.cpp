@@ -90,8 +90,8 @@ bool run(FileDialog& dialog, std::string& fileName)
 
 }  // namespace
 
-TOpenDialog::TOpenDialog(TForm& owner_, const std::string& name_, const std::string& filter_)
-    : owner(owner_), name(name_), filter(filter_)
+TOpenDialog::TOpenDialog(TForm& owner_, const std::string& name_, const std::string& filter_, int filterIndex_)
+    : owner(owner_), name(name_), filter(filter_), filterIndex(filterIndex_)
 {
 }
 
@@ -101,7 +101,9 @@ bool TOpenDialog::Execute()
     dialog.setObjectName(QString::fromStdString(name));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(qtFilters(filter));
+    const QStringList filters = qtFilters(filter);
+    dialog.setNameFilters(filters);
+    if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
     return run(dialog, fileName);
 }
 

@@ -8,9 +8,9 @@ class TForm;
 class TOpenDialog {
 public:
     // filter: "Description|patterns" pairs, e.g. "Bitmapy|*.BMP|Obrazy|*.png;*.tif",
-    // the first chosen at the start.  Patterns match file names in any
-    // letter case.
-    TOpenDialog(TForm& owner, const std::string& name, const std::string& filter);
+    // the one numbered filterIndex (from 1) chosen at the start.  Patterns
+    // match file names in any letter case.
+    TOpenDialog(TForm& owner, const std::string& name, const std::string& filter, int filterIndex = 1);
     // Runs modally; true when the user chose a file.
     bool Execute();
     // The full path last chosen.
@@ -20,6 +20,7 @@ private:
     TForm& owner;
     std::string name;
     std::string filter;
+    int filterIndex;
     std::string fileName;
 };
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 namespace {
@@ -53,6 +54,12 @@ THeadlessGraphics::THeadlessGraphics(int& argc, char** argv) : d(std::make_uniqu
 {
     if (QGuiApplication::instance()) return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A program without a window has its own words on standard error; Qt's
+    // notes about the desktop it does not use ("XDG_RUNTIME_DIR not set")
+    // are not for its users.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    });
     d->application = std::make_unique<QGuiApplication>(argc, argv);
 }
 
@@ -98,7 +105,7 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     p.drawText(QRect(4, 1, area.width() - 8, 13), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(plot.title));
     p.drawText(QRect(4, 14, area.width() - 8, 13), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(plot.result));
     if (l.empty) {
-        p.drawText(frame, Qt::AlignCenter, QStringLiteral("Za mało punktów do wykresu"));
+        p.drawText(frame, Qt::AlignCenter, QString::fromStdString(plot.tooFewPoints));
         p.restore();
         return;
     }
@@ -124,24 +131,32 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     std::vector<bool> fitted;
     const auto points = finitePoints(plot, &fitted);
     p.setClipRect(frame.adjusted(1, 1, 0, 0));
-    if (plot.line) {
-        double from = INFINITY, to = -INFINITY;
-        for (std::size_t i = 0; i < points.size(); ++i)
-            if (fitted[i]) {
-                from = std::min(from, points[i].first);
-                to = std::max(to, points[i].first);
-            }
-        if (from < to) {
-            p.setPen(QPen(QColor(200, 30, 30), 1.5));
-            p.drawLine(QPointF(X(from), Y(plot.intercept + plot.slope * from)),
-                       QPointF(X(to), Y(plot.intercept + plot.slope * to)));
+    double from = INFINITY, to = -INFINITY;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        if (fitted[i]) {
+            from = std::min(from, points[i].first);
+            to = std::max(to, points[i].first);
         }
-    }
+    // The fit range as a pale band behind the points, so that it reads at
+    // any size, even where the points crowd together.
+    if (from <= to) p.fillRect(QRectF(QPointF(X(from), l.top + 1), QPointF(X(to), l.bottom)), QColor(255, 238, 210));
+    // Points shrink with the frame: at the window's small size full-sized
+    // ones would merge into one blob.
+    const double radius = std::clamp((l.right - l.left) / 60.0, 1.4, 3.0);
     const QColor ink(20, 60, 160);
-    p.setPen(QPen(ink, 1.2));
+    p.setPen(QPen(ink, radius < 2.5 ? 0.8 : 1.2));
     for (std::size_t i = 0; i < points.size(); ++i) {
         p.setBrush(fitted[i] ? QBrush(ink) : QBrush(Qt::NoBrush));
-        p.drawEllipse(QPointF(X(points[i].first), Y(points[i].second)), 3, 3);
+        p.drawEllipse(QPointF(X(points[i].first), Y(points[i].second)), radius, radius);
+    }
+    // The fitted line over the points, with a white edge so that it stands
+    // out from them.
+    if (plot.line && from < to) {
+        const QPointF a(X(from), Y(plot.intercept + plot.slope * from)), b(X(to), Y(plot.intercept + plot.slope * to));
+        p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(a, b);
+        p.setPen(QPen(QColor(200, 30, 30), 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(a, b);
     }
     p.restore();
 }
@@ -161,7 +176,7 @@ void writePlotFile(const std::string& path, const QByteArray& bytes)
     try {
         writeFileAtomically(path, bytes.toStdString());
     } catch (const std::runtime_error& e) {
-        throw std::runtime_error("Nie można zapisać wykresu do \"" + displayFileName(path) + "\": " + e.what());
+        throw std::runtime_error("cannot write the plot to \"" + displayFileName(path) + "\": " + e.what());
     }
 }
 
