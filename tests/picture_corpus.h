@@ -218,6 +218,7 @@ inline std::vector<std::pair<std::string, Bytes>> seeds()
     out.push_back({"grey8.tif", tiffFile({g8})});
     out.push_back({"stack.tif", tiffFile({g16, f32})});
     out.push_back({"rgb_tiled.tif", tiffFile({rgbTiled})});
+    out.push_back({"big_endian.btf", tiffFile({g8, g16}, "w8b")});
     out.push_back({"grey16.pgm", pnmFile(3, 2, 1, 65535, false, {0, 1, 256, 65535, 40000, 7})});
     out.push_back({"plain.ppm", pnmFile(2, 2, 3, 255, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})});
     return out;

@@ -1,7 +1,8 @@
 // TIFF and BigTIFF files through libtiff, read from memory, page after page
-// in one pass: 8- and 16-bit unsigned and 32-bit floating-point samples, grey, RGB or palette, in strips or tiles,
-// interleaved or in planes, with any compression the library reads.  Its
-// warnings and errors are caught into the refusal's message.
+// in one pass: 8- and 16-bit unsigned and 32-bit floating-point samples,
+// grey, RGB or palette, in strips or tiles, interleaved or in planes, with
+// any compression the library reads.  Its warnings and errors are caught
+// into the refusal's message.
 #include "toolkit/picture_formats.h"
 
 #include <tiffio.h>
