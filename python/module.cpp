@@ -66,10 +66,16 @@ py::array samplesArray(const GreyRaster& r)
         for (std::size_t i = 0; i < r.samples.size(); ++i) p[i] = static_cast<T>(r.samples[i]);
         return py::array(out);
     };
-    if (r.type == SampleType::uint8) return fill(std::uint8_t{});
-    if (r.type == SampleType::uint16) return fill(std::uint16_t{});
-    if (r.type == SampleType::float32) return fill(float{});
-    return fill(double{});
+    switch (r.type) {
+    case SampleType::uint8: return fill(std::uint8_t{});
+    case SampleType::uint16: return fill(std::uint16_t{});
+    case SampleType::uint32: return fill(std::uint32_t{});
+    case SampleType::int8: return fill(std::int8_t{});
+    case SampleType::int16: return fill(std::int16_t{});
+    case SampleType::int32: return fill(std::int32_t{});
+    case SampleType::float32: return fill(float{});
+    default: return fill(double{});
+    }
 }
 
 // `page` counts from 1, as file#page does; None for every page.

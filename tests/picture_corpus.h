@@ -82,8 +82,8 @@ inline Bytes packedPng(int w, int h, int depth, int colourType, const std::vecto
 
 struct TiffPage {
     int width = 4, height = 3;
-    int bits = 8;                          // 8, 16 or 32
-    int format = SAMPLEFORMAT_UINT;        // or SAMPLEFORMAT_IEEEFP
+    int bits = 8;                          // 1, 2, 4 (grey, in strips), 8, 16, 32 or 64
+    int format = SAMPLEFORMAT_UINT;        // or SAMPLEFORMAT_INT, SAMPLEFORMAT_IEEEFP
     int channels = 1;                      // 1 grey, 3 RGB, 4 RGBA
     int photometric = PHOTOMETRIC_MINISBLACK;
     int planar = PLANARCONFIG_CONTIG;
@@ -92,6 +92,7 @@ struct TiffPage {
     int compression = COMPRESSION_NONE;
     std::vector<double> samples;           // width * height * channels, interleaved
     std::vector<std::uint16_t> colourMap;  // 3 * 2^bits for a palette picture
+    int orientation = 0;                   // the Orientation tag, 0 for none
 };
 
 // Writes the pages with libtiff (through a temporary file) and returns the
@@ -119,15 +120,24 @@ inline Bytes tiffFile(const std::vector<TiffPage>& pages, const char* mode = "w"
             const std::size_t n = p.colourMap.size() / 3;
             TIFFSetField(t, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
         }
-        const int bytes = p.bits / 8;
-        auto put = [&](unsigned char* out, double v) {
-            if (p.bits == 8) *out = static_cast<unsigned char>(v);
-            else if (p.bits == 16) {
-                const uint16_t s = static_cast<uint16_t>(v);
-                std::memcpy(out, &s, 2);
+        if (p.orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.orientation);
+        // Sample `index` of a row (or tile) buffer that starts zeroed.
+        auto put = [&](unsigned char* row, std::size_t index, double v) {
+            auto store = [&](auto value) { std::memcpy(row + index * sizeof value, &value, sizeof value); };
+            if (p.bits < 8) {
+                const std::size_t bit = index * p.bits;
+                row[bit / 8] |= static_cast<unsigned char>(static_cast<int>(v) << (8 - p.bits - bit % 8));
+            } else if (p.format == SAMPLEFORMAT_IEEEFP) {
+                if (p.bits == 32) store(static_cast<float>(v));
+                else store(v);
+            } else if (p.format == SAMPLEFORMAT_INT) {
+                if (p.bits == 8) store(static_cast<int8_t>(v));
+                else if (p.bits == 16) store(static_cast<int16_t>(v));
+                else store(static_cast<int32_t>(v));
             } else {
-                const float f = static_cast<float>(v);
-                std::memcpy(out, &f, 4);
+                if (p.bits == 8) store(static_cast<uint8_t>(v));
+                else if (p.bits == 16) store(static_cast<uint16_t>(v));
+                else store(static_cast<uint32_t>(v));
             }
         };
         const int planes = p.planar == PLANARCONFIG_SEPARATE ? p.channels : 1;
@@ -136,7 +146,7 @@ inline Bytes tiffFile(const std::vector<TiffPage>& pages, const char* mode = "w"
         if (p.tile > 0) {
             TIFFSetField(t, TIFFTAG_TILEWIDTH, p.tile);
             TIFFSetField(t, TIFFTAG_TILELENGTH, p.tile);
-            std::vector<unsigned char> block(std::size_t(p.tile) * p.tile * perPixel * bytes);
+            std::vector<unsigned char> block(std::size_t(p.tile) * p.tile * perPixel * p.bits / 8);
             for (int plane = 0; plane < planes; ++plane)
                 for (int y0 = 0; y0 < p.height; y0 += p.tile)
                     for (int x0 = 0; x0 < p.width; x0 += p.tile) {
@@ -144,18 +154,19 @@ inline Bytes tiffFile(const std::vector<TiffPage>& pages, const char* mode = "w"
                         for (int y = y0; y < std::min(p.height, y0 + p.tile); ++y)
                             for (int x = x0; x < std::min(p.width, x0 + p.tile); ++x)
                                 for (int c = 0; c < perPixel; ++c)
-                                    put(&block[((std::size_t(y - y0) * p.tile + (x - x0)) * perPixel + c) * bytes],
+                                    put(block.data(), (std::size_t(y - y0) * p.tile + (x - x0)) * perPixel + c,
                                         sample(x, y, planes == 1 ? c : plane));
                         TIFFWriteTile(t, block.data(), x0, y0, 0, static_cast<uint16_t>(plane));
                     }
         } else {
             TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
-            std::vector<unsigned char> row(std::size_t(p.width) * perPixel * bytes);
+            std::vector<unsigned char> row((std::size_t(p.width) * perPixel * p.bits + 7) / 8);
             for (int plane = 0; plane < planes; ++plane)
                 for (int y = 0; y < p.height; ++y) {
+                    std::fill(row.begin(), row.end(), 0);
                     for (int x = 0; x < p.width; ++x)
                         for (int c = 0; c < perPixel; ++c)
-                            put(&row[(std::size_t(x) * perPixel + c) * bytes], sample(x, y, planes == 1 ? c : plane));
+                            put(row.data(), std::size_t(x) * perPixel + c, sample(x, y, planes == 1 ? c : plane));
                     TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane));
                 }
         }

@@ -1,4 +1,5 @@
 #include "imaging/road.h"
+#include "fractal_surface.h"
 #include "picture_corpus.h"
 #include "toolkit/picture.h"
 
@@ -8,7 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
+#include <tuple>
 
 using namespace pictures;
 
@@ -263,4 +266,98 @@ TEST(Pictures, StackPagesComeInOnePassAndInAnyOrder)
     EXPECT_EQ(reader.decode(7).samples[0], 7);
     EXPECT_EQ(reader.decode(299).samples[0], 299 % 256);
     EXPECT_EQ(refusal(stack, 300), "the file holds 300 pages, not page 301");
+}
+
+TEST(Pictures, EverySampleTypeArrivesAtFullPrecision)
+{
+    struct Case {
+        int bits, format;
+        SampleType type;
+        std::vector<double> values;
+    };
+    const std::vector<Case> cases = {
+        {8, SAMPLEFORMAT_INT, SampleType::int8, {-128, -1, 0, 1, 127, 5}},
+        {16, SAMPLEFORMAT_INT, SampleType::int16, {-32768, -1, 0, 1, 32767, 12345}},
+        {32, SAMPLEFORMAT_INT, SampleType::int32, {-2147483648.0, -1, 0, 1, 2147483647, 123456789}},
+        {32, SAMPLEFORMAT_UINT, SampleType::uint32, {0, 1, 65536, 16777217, 4294967295.0, 3000000000.0}},
+        {64, SAMPLEFORMAT_IEEEFP, SampleType::float64, {0.1, 1e300, -1e-300, 1 + 0x1p-52, -0.0, 16777217}},
+    };
+    for (const Case& c : cases) {
+        TiffPage p;
+        p.width = 3;
+        p.height = 2;
+        p.bits = c.bits;
+        p.format = c.format;
+        p.samples = c.values;
+        const GreyRaster r = decodePicture(tiffFile({p}));
+        EXPECT_EQ(r.type, c.type) << c.bits;
+        EXPECT_EQ(0, std::memcmp(r.samples.data(), c.values.data(), c.values.size() * sizeof(double))) << c.bits;
+        // Zero as white: the order reversed within the same range.
+        p.photometric = PHOTOMETRIC_MINISWHITE;
+        const GreyRaster white = decodePicture(tiffFile({p}));
+        for (std::size_t i = 0; i < c.values.size(); ++i) {
+            const double v = c.values[i];
+            const double expected = c.format == SAMPLEFORMAT_IEEEFP ? -v
+                                    : c.format == SAMPLEFORMAT_INT ? -1 - v
+                                                                   : 4294967295.0 - v;
+            EXPECT_EQ(white.samples[i], expected) << c.bits << " " << i;
+        }
+    }
+    // 1, 2 and 4 bits a sample, packed, onto 0 .. 255 as PNG's are.
+    for (const auto& [bits, stored, grey] :
+         {std::tuple{1, std::vector<double>{0, 1, 1, 0, 1}, std::vector<double>{0, 255, 255, 0, 255}},
+          {2, {0, 1, 2, 3, 2}, {0, 85, 170, 255, 170}},
+          {4, {0, 15, 7, 1, 8}, {0, 255, 119, 17, 136}}}) {
+        TiffPage p;
+        p.width = 5;
+        p.height = 1;
+        p.bits = bits;
+        p.samples = stored;
+        const GreyRaster r = decodePicture(tiffFile({p}));
+        EXPECT_EQ(r.type, SampleType::uint8);
+        EXPECT_EQ(r.samples, grey) << bits;
+    }
+}
+
+TEST(Pictures, TheSameSurfaceInEveryTypeGivesTheSameDimension)
+{
+    std::mt19937_64 random(7);
+    const std::vector<double> surface = fractalSurface(2.4, 96, 96, random);
+    const auto [low, high] = std::minmax_element(surface.begin(), surface.end());
+    std::vector<double> d;
+    for (const auto& [bits, format, offset, scale] :
+         {std::tuple{16, SAMPLEFORMAT_INT, -30000.0, 60000.0}, {32, SAMPLEFORMAT_INT, -2e9, 4e9},
+          {32, SAMPLEFORMAT_UINT, 1e9, 3e9}, {32, SAMPLEFORMAT_IEEEFP, 0.0, 1.0}, {64, SAMPLEFORMAT_IEEEFP, 5e6, 1e-3}}) {
+        TiffPage p;
+        p.width = p.height = 96;
+        p.bits = bits;
+        p.format = format;
+        for (double v : surface) {
+            const double unit = (v - *low) / (*high - *low);
+            p.samples.push_back(format == SAMPLEFORMAT_IEEEFP ? offset + scale * unit : std::round(offset + scale * unit));
+        }
+        d.push_back(psdDimension(decodePicture(tiffFile({p})), {}).dimension);
+    }
+    for (double each : d) EXPECT_NEAR(each, d[0], 1e-4);
+}
+
+TEST(Pictures, TheOrientationTagTurnsThePictureAsItIsShown)
+{
+    // Shown: 1 2 3 / 4 5 6.  Each orientation's stored order, from the tag's
+    // definition (where row 0 and column 0 lie when shown).
+    const std::vector<double> shown = {1, 2, 3, 4, 5, 6};
+    const std::vector<std::pair<int, std::vector<double>>> stored = {
+        {1, {1, 2, 3, 4, 5, 6}}, {2, {3, 2, 1, 6, 5, 4}}, {3, {6, 5, 4, 3, 2, 1}}, {4, {4, 5, 6, 1, 2, 3}},
+        {5, {1, 4, 2, 5, 3, 6}}, {6, {3, 6, 2, 5, 1, 4}}, {7, {6, 3, 5, 2, 4, 1}}, {8, {4, 1, 5, 2, 6, 3}}};
+    for (const auto& [orientation, samples] : stored) {
+        TiffPage p;
+        p.width = orientation >= 5 ? 2 : 3;
+        p.height = orientation >= 5 ? 3 : 2;
+        p.samples = samples;
+        p.orientation = orientation;
+        const GreyRaster r = decodePicture(tiffFile({p}));
+        EXPECT_EQ(r.width, 3) << orientation;
+        EXPECT_EQ(r.height, 2) << orientation;
+        EXPECT_EQ(r.samples, shown) << orientation;
+    }
 }

@@ -202,6 +202,33 @@ GreyRaster decodePicture(const std::string& bytes, int page, int* pages)
 
 int picturePages(const std::string& bytes) { return PictureReader(bytes).pages(); }
 
+void orientPicture(GreyRaster& raster, int orientation)
+{
+    if (orientation <= 1 || orientation > 8) return;
+    const std::size_t W = static_cast<std::size_t>(raster.width), H = static_cast<std::size_t>(raster.height);
+    const bool swapped = orientation >= 5;
+    const std::size_t shownW = swapped ? H : W, shownH = swapped ? W : H;
+    std::vector<double> shown(raster.samples.size());
+    for (std::size_t r = 0; r < shownH; ++r)
+        for (std::size_t c = 0; c < shownW; ++c) {
+            // The stored row and column of the pixel shown at (r, c).
+            std::size_t sr = r, sc = c;
+            switch (orientation) {
+            case 2: sc = W - 1 - c; break;                   // row 0 at the top, column 0 on the right
+            case 3: sr = H - 1 - r; sc = W - 1 - c; break;   // bottom, right
+            case 4: sr = H - 1 - r; break;                   // bottom, left
+            case 5: sr = c; sc = r; break;                   // row 0 on the left, column 0 at the top
+            case 6: sr = shownW - 1 - c; sc = r; break;      // right, top
+            case 7: sr = shownW - 1 - c; sc = shownH - 1 - r; break;  // right, bottom
+            default: sr = c; sc = shownH - 1 - r; break;     // 8: left, bottom
+            }
+            shown[r * shownW + c] = raster.samples[sr * W + sc];
+        }
+    raster.samples = std::move(shown);
+    raster.width = static_cast<int>(shownW);
+    raster.height = static_cast<int>(shownH);
+}
+
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
 {
     std::vector<std::uint8_t> levels(raster.samples.size(), 0);

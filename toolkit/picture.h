@@ -8,15 +8,16 @@
 // the same rule (a BMP keeps its palette indices, as the analysis always has).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-// float64 comes from callers that hold double-precision values (Python's
-// float64 arrays, wide integers); no picture file gives it yet.
-enum class SampleType { uint8, uint16, float32, float64 };
+// The type of the samples as the file (or the caller) holds them.  1-, 2-
+// and 4-bit grey arrive as uint8, scaled to 0 .. 255 as PNG does.
+enum class SampleType { uint8, uint16, uint32, int8, int16, int32, float32, float64 };
 
 struct GreyRaster {
     int width = 0;
@@ -95,10 +96,26 @@ std::runtime_error unreadableFile(const std::string& path, const std::string& re
 // with the header's size before it allocates anything for the pixels.
 void checkPictureSize(long long width, long long height);
 
-// Joins a colour's three channels into grey by the rule above.
-inline float greyOf(float r, float g, float b, SampleType type)
+// Joins a colour's three channels into grey by the rule above: 32-bit
+// floating point in float arithmetic, 64-bit in double; whole numbers
+// rounded down, exactly (their sums are far inside a double's range).
+inline double greyOf(double r, double g, double b, SampleType type)
 {
-    if (type == SampleType::float32 || type == SampleType::float64) return (r + g + b) / 3;
-    return static_cast<float>((static_cast<std::uint32_t>(r) + static_cast<std::uint32_t>(g) +
-                               static_cast<std::uint32_t>(b) + 1) / 3);
+    switch (type) {
+    case SampleType::float32: {
+        const float sum = static_cast<float>(r) + static_cast<float>(g) + static_cast<float>(b);
+        return sum / 3;
+    }
+    case SampleType::float64: return (r + g + b) / 3;
+    case SampleType::uint8:
+    case SampleType::uint16:
+        return static_cast<double>((static_cast<std::uint32_t>(r) + static_cast<std::uint32_t>(g) +
+                                    static_cast<std::uint32_t>(b) + 1) / 3);
+    default: return std::floor((r + g + b + 1) / 3);
+    }
 }
+
+// Turns a picture stored in the order a TIFF Orientation tag (1 to 8)
+// gives into the order it is shown in: top row first, left to right.
+// Orientations 5 to 8 swap the width and the height.
+void orientPicture(GreyRaster& raster, int orientation);

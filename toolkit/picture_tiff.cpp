@@ -1,7 +1,8 @@
 // TIFF and BigTIFF files through libtiff, read from memory, page after page
-// in one pass: 8- and 16-bit unsigned and 32-bit floating-point samples,
-// grey, RGB or palette, in strips or tiles, interleaved or in planes, with
-// any compression the library reads.  Its warnings and errors are caught
+// in one pass: 1- to 32-bit unsigned, 8- to 32-bit signed and 32- and
+// 64-bit floating-point samples, grey, RGB or palette, in strips or tiles,
+// interleaved or in planes, with any compression the library reads, turned
+// as the Orientation tag says it is shown.  Its warnings and errors are caught
 // into the refusal's message.
 #include "toolkit/picture_formats.h"
 
@@ -87,6 +88,64 @@ std::runtime_error failure(const Source& source, const std::string& what)
     return std::runtime_error(what + (source.messages.empty() ? "" : " (" + source.messages + ")"));
 }
 
+// The type that holds the file's samples; a refusal for what is not read.
+template <class Fail>
+SampleType sampleType(uint16_t format, uint16_t bits, bool palette, const Fail& fail)
+{
+    if (format == SAMPLEFORMAT_UINT && (bits == 1 || bits == 2 || bits == 4 || bits == 8)) return SampleType::uint8;
+    if (format == SAMPLEFORMAT_UINT && bits == 16) return SampleType::uint16;
+    if (!palette) {
+        if (format == SAMPLEFORMAT_UINT && bits == 32) return SampleType::uint32;
+        if (format == SAMPLEFORMAT_INT && bits == 8) return SampleType::int8;
+        if (format == SAMPLEFORMAT_INT && bits == 16) return SampleType::int16;
+        if (format == SAMPLEFORMAT_INT && bits == 32) return SampleType::int32;
+        if (format == SAMPLEFORMAT_IEEEFP && bits == 32) return SampleType::float32;
+        if (format == SAMPLEFORMAT_IEEEFP && bits == 64) return SampleType::float64;
+    }
+    throw fail(std::to_string(bits) + "-bit " +
+               (format == SAMPLEFORMAT_IEEEFP ? "floating-point" : format == SAMPLEFORMAT_INT ? "signed" : "unsigned") +
+               (palette ? " palette indices are not read; 1- to 16-bit unsigned ones are"
+                        : " samples are not read; 1- to 32-bit unsigned, 8- to 32-bit signed and 32- and 64-bit "
+                          "floating point are"));
+}
+
+// Sample `index` of a row of samples `bits` wide (fewer than 8 packed from
+// the highest bit down), in the machine's byte order as libtiff leaves them.
+double readSample(const unsigned char* row, std::size_t index, int bits, uint16_t format)
+{
+    if (bits < 8) {
+        const std::size_t bit = index * static_cast<std::size_t>(bits);
+        return (row[bit / 8] >> (8 - bits - static_cast<int>(bit % 8))) & ((1 << bits) - 1);
+    }
+    const unsigned char* p = row + index * static_cast<std::size_t>(bits / 8);
+    auto load = [p](auto value) {
+        std::memcpy(&value, p, sizeof value);
+        return static_cast<double>(value);
+    };
+    const bool isSigned = format == SAMPLEFORMAT_INT, isFloat = format == SAMPLEFORMAT_IEEEFP;
+    switch (bits) {
+    case 8: return isSigned ? load(int8_t{}) : load(uint8_t{});
+    case 16: return isSigned ? load(int16_t{}) : load(uint16_t{});
+    case 32: return isFloat ? load(float{}) : isSigned ? load(int32_t{}) : load(uint32_t{});
+    default: return load(double{});
+    }
+}
+
+// A grey sample of a picture whose zero is white, made one whose zero is
+// black: floating point negated, unsigned values taken from their largest,
+// signed ones bit-inverted (-1 - v), so that the range stays the same.
+double whiteIsZero(double v, SampleType type)
+{
+    switch (type) {
+    case SampleType::float32:
+    case SampleType::float64: return -v;
+    case SampleType::uint8: return 255 - v;
+    case SampleType::uint16: return 65535 - v;
+    case SampleType::uint32: return 4294967295.0 - v;
+    default: return -1 - v;
+    }
+}
+
 }  // namespace
 
 struct TiffPages::Impl {
@@ -146,23 +205,17 @@ GreyRaster TiffPages::Impl::decodeCurrent()
     const auto photometric = field<uint16_t>(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     const auto planar = field<uint16_t>(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
 
-    GreyRaster raster;
-    if (format == SAMPLEFORMAT_UINT && bits == 8) raster.type = SampleType::uint8;
-    else if (format == SAMPLEFORMAT_UINT && bits == 16) raster.type = SampleType::uint16;
-    else if (format == SAMPLEFORMAT_IEEEFP && bits == 32) raster.type = SampleType::float32;
-    else
-        throw fail(std::to_string(bits) + "-bit " + (format == SAMPLEFORMAT_IEEEFP ? "floating-point" :
-                                                      format == SAMPLEFORMAT_INT ? "signed" : "unsigned") +
-                   " samples are not read; 8- and 16-bit unsigned and 32-bit floating point are");
     const bool rgb = photometric == PHOTOMETRIC_RGB;
     const bool palette = photometric == PHOTOMETRIC_PALETTE;
+    GreyRaster raster;
+    raster.type = sampleType(format, bits, palette, fail);
     if (!rgb && !palette && photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE)
         throw fail("photometric interpretation " + std::to_string(photometric) +
                    " is not read; grey, RGB and palette pictures are");
     if (channels < (rgb ? 3 : 1) || channels > 8) throw fail(std::to_string(channels) + " samples a pixel");
+    if (bits < 8 && rgb) throw fail(std::to_string(bits) + "-bit colour samples are not read");
     uint16_t* map[3] = {nullptr, nullptr, nullptr};
-    if (palette && (raster.type == SampleType::float32 ||
-                    !TIFFGetField(t, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2])))
+    if (palette && !TIFFGetField(t, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]))
         throw fail("the palette picture has no colour map");
 
     // Before anything is allocated for the pixels: every strip or tile lies
@@ -175,13 +228,17 @@ GreyRaster TiffPages::Impl::decodeCurrent()
         if (offset > bytes.size() || count > bytes.size() - offset)
             throw fail("picture data " + std::to_string(b + 1) + " lies outside the file");
     }
-    const std::size_t sampleBytes = bits / 8;
+    // The bytes of one row of a block `blockWidth` pixels wide: rows start
+    // on a whole byte, samples of fewer than 8 bits are packed.
+    const std::size_t perRow = planar == PLANARCONFIG_SEPARATE ? 1 : channels;
+    auto rowBytes = [&](uint64_t blockWidth) { return (blockWidth * perRow * bits + 7) / 8; };
     // A strip or tile holds at most the whole picture, or a small block
     // where the picture is smaller than one tile.
     const std::size_t blockLimit =
-        std::max<std::size_t>(std::size_t{width} * height * channels * sampleBytes, std::size_t{16} << 20);
+        std::max<std::size_t>(rowBytes(width) * height * (planar == PLANARCONFIG_SEPARATE ? channels : 1),
+                              std::size_t{16} << 20);
     auto checkBlock = [&](const char* what, uint64_t blockWidth, uint64_t blockHeight, tmsize_t size) {
-        const uint64_t needed = blockWidth * blockHeight * (planar == PLANARCONFIG_SEPARATE ? 1 : channels) * sampleBytes;
+        const uint64_t needed = rowBytes(blockWidth) * blockHeight;
         if (needed > blockLimit || static_cast<uint64_t>(size) > blockLimit)
             throw fail(std::string("the ") + what + " of " + std::to_string(blockWidth) + " x " +
                        std::to_string(blockHeight) + " pixels are larger than the " + std::to_string(width) + " x " +
@@ -194,34 +251,24 @@ GreyRaster TiffPages::Impl::decodeCurrent()
     // The channels that make the grey, each as a plane of its own.
     const int used = rgb ? 3 : 1;
     const std::size_t pixels = std::size_t{width} * height;
-    std::vector<float> planes(pixels * static_cast<std::size_t>(used));
-    auto sampleAt = [&](const unsigned char* p) -> float {
-        if (raster.type == SampleType::uint8) return p[0];
-        if (raster.type == SampleType::uint16) {
-            uint16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        float v;
-        std::memcpy(&v, p, 4);
-        return v;
-    };
+    std::vector<double> planes(pixels * static_cast<std::size_t>(used));
     // Copies a decoded block (strip or tile) whose top-left pixel is
-    // (x0, y0), w x h pixels laid out `blockWidth` wide, of plane `plane`
-    // (or every channel interleaved when plane < 0).
+    // (x0, y0), laid out `blockWidth` wide, of plane `plane` (or every
+    // channel interleaved when plane < 0).
     auto place = [&](const std::vector<unsigned char>& block, uint32_t x0, uint32_t y0, uint32_t blockWidth,
                      uint32_t rows, int plane) {
-        const std::size_t step = plane < 0 ? channels : 1;
-        for (uint32_t y = 0; y < rows && y0 + y < height; ++y)
+        const std::size_t stride = rowBytes(blockWidth);
+        for (uint32_t y = 0; y < rows && y0 + y < height; ++y) {
+            const unsigned char* row = block.data() + y * stride;
             for (uint32_t x = 0; x < blockWidth && x0 + x < width; ++x) {
-                const unsigned char* p = block.data() + ((std::size_t{y} * blockWidth + x) * step) * sampleBytes;
                 const std::size_t at = std::size_t{y0 + y} * width + x0 + x;
                 for (int c = 0; c < used; ++c) {
                     if (plane >= 0 && plane != c) continue;
-                    planes[static_cast<std::size_t>(c) * pixels + at] =
-                        sampleAt(p + (plane < 0 ? static_cast<std::size_t>(c) * sampleBytes : 0));
+                    const std::size_t index = plane < 0 ? std::size_t{x} * channels + static_cast<std::size_t>(c) : x;
+                    planes[static_cast<std::size_t>(c) * pixels + at] = readSample(row, index, bits, format);
                 }
             }
+        }
     };
     const int planeCount = planar == PLANARCONFIG_SEPARATE ? used : 1;
     if (TIFFIsTiled(t)) {
@@ -253,22 +300,30 @@ GreyRaster TiffPages::Impl::decodeCurrent()
             }
     }
 
-    raster.samples.resize(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        float v = planes[i];
-        if (rgb) {
-            v = greyOf(planes[i], planes[pixels + i], planes[2 * pixels + i], raster.type);
-        } else if (palette) {
-            const std::size_t entries = std::size_t{1} << bits;
-            const std::size_t index = static_cast<std::size_t>(v);
+    if (rgb) {
+        raster.samples.resize(pixels);
+        for (std::size_t i = 0; i < pixels; ++i)
+            raster.samples[i] = greyOf(planes[i], planes[pixels + i], planes[2 * pixels + i], raster.type);
+    } else if (palette) {
+        raster.samples.resize(pixels);
+        const std::size_t entries = std::size_t{1} << bits;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::size_t index = static_cast<std::size_t>(planes[i]);
             if (index >= entries) throw fail("a pixel points past the colour map");
             // The map's 16-bit colours, made grey, at the samples' depth.
-            const float grey = greyOf(map[0][index], map[1][index], map[2][index], SampleType::uint16);
-            v = raster.type == SampleType::uint8 ? std::floor(grey / 257 + 0.5f) : grey;
-        } else if (photometric == PHOTOMETRIC_MINISWHITE) {
-            v = raster.type == SampleType::float32 ? -v : (raster.type == SampleType::uint8 ? 255 : 65535) - v;
+            const double grey = greyOf(map[0][index], map[1][index], map[2][index], SampleType::uint16);
+            raster.samples[i] = raster.type == SampleType::uint8 ? std::floor(grey / 257 + 0.5) : grey;
         }
-        raster.samples[i] = v;
+    } else {
+        raster.samples = std::move(planes);
+        if (bits < 8) {
+            // 1, 2 and 4 bits onto 0 .. 255 (255, 85 or 17 a step), as PNG's are.
+            const double step = 255.0 / ((1 << bits) - 1);
+            for (double& v : raster.samples) v *= step;
+        }
+        if (photometric == PHOTOMETRIC_MINISWHITE)
+            for (double& v : raster.samples) v = whiteIsZero(v, raster.type);
     }
+    orientPicture(raster, field<uint16_t>(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT));
     return raster;
 }
