@@ -1,82 +1,27 @@
 // The radially averaged power spectrum estimate: trend removal, window,
 // transform, log-spaced radial bins, and a weighted straight-line fit whose
 // weights come from how many independent frequencies each bin averages.
+// The stages are in psd_stages.cpp; this file checks the request and runs
+// them in order.
 #include "analysis/psd.h"
 
+#include "analysis/fourier.h"
 #include "analysis/matrix.h"
+#include "analysis/psd_stages.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace {
-
-constexpr double pi = 3.14159265358979323846;
 
 std::string number(double v)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.3g", v);
     return text;
-}
-
-// Runs body(first, last, part) over row ranges that split `rows` between up
-// to `parts` threads; a thread that cannot start leaves its rows to the caller.
-template <class Body>
-void splitRows(int rows, int parts, const Body& body)
-{
-    parts = std::max(1, std::min(parts, rows / 64));
-    std::vector<std::thread> helpers;
-    std::vector<int> inline_;
-    for (int p = 1; p < parts; ++p) {
-        const int first = static_cast<int>(static_cast<long long>(rows) * p / parts);
-        const int last = static_cast<int>(static_cast<long long>(rows) * (p + 1) / parts);
-        try {
-            helpers.emplace_back([&body, first, last, p] { body(first, last, p); });
-        } catch (const std::system_error&) {
-            inline_.push_back(p);
-        }
-    }
-    body(0, static_cast<int>(static_cast<long long>(rows) / parts), 0);
-    for (int p : inline_)
-        body(static_cast<int>(static_cast<long long>(rows) * p / parts),
-             static_cast<int>(static_cast<long long>(rows) * (p + 1) / parts), p);
-    for (std::thread& t : helpers) t.join();
-}
-
-std::vector<double> hann(int n)
-{
-    std::vector<double> w(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        const double s = std::sin(pi * (i + 0.5) / n);
-        w[static_cast<std::size_t>(i)] = s * s;
-    }
-    return w;
-}
-
-// The mean of ln q over an annulus a <= q < b of the plane, where the
-// frequencies lie with density proportional to q.
-double meanLnQ(double a, double b)
-{
-    auto f = [](double q) { return q > 0 ? q * q * (std::log(q) - 0.5) : 0.0; };
-    return (f(b) - f(a)) / (b * b - a * a);
-}
-
-// The 0.975 quantile of Student's t with `df` degrees of freedom: from the
-// table up to 10, above it the Cornish-Fisher expansion about the normal
-// quantile (within 0.1 % there).
-double tQuantile975(int df)
-{
-    static const double table[] = {12.7062, 4.3027, 3.1824, 2.7764, 2.5706, 2.4469, 2.3646, 2.3060, 2.2622, 2.2281};
-    if (df >= 1 && df <= 10) return table[df - 1];
-    const double z = 1.959963984540054, n = df;
-    const double z3 = z * z * z, z5 = z3 * z * z, z7 = z5 * z * z;
-    return z + (z3 + z) / (4 * n) + (5 * z5 + 16 * z3 + 3 * z) / (96 * n * n) +
-           (3 * z7 + 19 * z5 + 17 * z3 - 15 * z) / (384 * n * n * n);
 }
 
 }  // namespace
@@ -104,295 +49,33 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
                                     " pixels) is too large for the spectral estimate");
     const int parts = std::min(availableCores(), 8);
 
-    // First pass: finiteness, the largest magnitude, and the sums the trend
-    // needs; with centred coordinates the normal equations of the plane are
-    // independent (mean, x slope, y slope).
-    struct Sums {
-        double sum = 0, sumX = 0, sumY = 0, largest = 0;
-        long long bad = -1;
-        bool wholeNumbers = true;
-    };
-    std::vector<Sums> sums(static_cast<std::size_t>(parts));
-    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    splitRows(H, parts, [&](int first, int last, int part) {
-        Sums& s = sums[static_cast<std::size_t>(part)];
-        for (int y = first; y < last; ++y) {
-            const double* r = values + static_cast<std::size_t>(y) * W;
-            double row = 0, rowX = 0, largest = s.largest;
-            bool whole = s.wholeNumbers;
-            for (int x = 0; x < W; ++x) {
-                row += r[x];
-                rowX += (x - cx) * r[x];
-                largest = std::max(largest, std::fabs(r[x]));
-                whole = whole && r[x] == std::floor(r[x]);
-            }
-            s.wholeNumbers = whole;
-            if (!std::isfinite(row + rowX) && s.bad < 0)
-                for (int x = 0; x < W; ++x)
-                    if (!std::isfinite(r[x])) {
-                        s.bad = static_cast<long long>(y) * W + x;
-                        break;
-                    }
-            s.largest = largest;
-            s.sum += row;
-            s.sumX += rowX;
-            s.sumY += (y - cy) * row;
-        }
-    });
-    Sums all;
-    for (const Sums& s : sums) {
-        if (s.bad >= 0 && all.bad < 0) all.bad = s.bad;
-        all.sum += s.sum;
-        all.sumX += s.sumX;
-        all.sumY += s.sumY;
-        all.largest = std::max(all.largest, s.largest);
-        all.wholeNumbers = all.wholeNumbers && s.wholeNumbers;
-    }
-    if (all.bad >= 0)
-        throw std::invalid_argument("the value at row " + std::to_string(all.bad / W + 1) + ", column " +
-                                    std::to_string(all.bad % W + 1) + " is not a finite number");
-    const double mean = all.sum / (static_cast<double>(W) * H);
-    double bx = 0, by = 0;
-    if (options.trend == PsdOptions::Trend::plane) {
-        // the sum of (x - cx)^2 over the grid is H W (W^2 - 1) / 12
-        if (W > 1) bx = all.sumX / (H * (W * (static_cast<double>(W) * W - 1) / 12.0));
-        if (H > 1) by = all.sumY / (W * (H * (static_cast<double>(H) * H - 1) / 12.0));
-    }
-
-    // Second pass: the windowed residuals, zero-padded to powers of two; and
-    // what is left once the trend is gone.  The real rows are stored as they
-    // are, so that each pair of neighbours reads as one complex number: a
-    // transform of half the width then gives the whole spectrum (below).
-    const std::uint32_t M = PW / 2;
-    matrix spectrum(static_cast<int>(PH), static_cast<int>(PW), nullptr);
-    const bool windowed = options.window == PsdOptions::Window::hann;
-    const std::vector<double> wx = windowed ? hann(W) : std::vector<double>(static_cast<std::size_t>(W), 1.0);
-    const std::vector<double> wy = windowed ? hann(H) : std::vector<double>(static_cast<std::size_t>(H), 1.0);
-    std::vector<double> left(static_cast<std::size_t>(parts), 0.0);
-    splitRows(H, parts, [&](int first, int last, int part) {
-        double l = 0;
-        for (int y = first; y < last; ++y) {
-            double* out = spectrum.getData() + std::size_t{PW} * static_cast<std::size_t>(y);
-            const double* in = values + static_cast<std::size_t>(y) * W;
-            const double base = mean + by * (y - cy), wyy = wy[static_cast<std::size_t>(y)];
-            for (int x = 0; x < W; ++x) {
-                const double r = in[x] - (base + bx * (x - cx));
-                l += r * r;
-                out[x] = r * wx[static_cast<std::size_t>(x)] * wyy;
-            }
-        }
-        left[static_cast<std::size_t>(part)] = l;
-    });
-    double residual = 0;
-    for (double l : left) residual += l;
-    if (!(residual > 1e-24 * all.largest * all.largest * W * H))
+    const psd::Trend trend = psd::measureTrend(values, W, H, options.trend, parts);
+    const std::vector<double> wx = psd::sideWindow(W, options.window), wy = psd::sideWindow(H, options.window);
+    // The real rows padded to powers of two: each pair of neighbours reads
+    // as one complex number, so a transform of half the width gives the
+    // whole spectrum.
+    matrix padded(static_cast<int>(PH), static_cast<int>(PW), nullptr);
+    const double residual = psd::windowedResiduals(values, W, H, trend, wx, wy, padded, parts);
+    if (!(residual > 1e-24 * trend.largest * trend.largest * W * H))
         throw std::invalid_argument(std::string("the image is flat once its ") +
                                     (options.trend == PsdOptions::Trend::plane ? "plane" : "mean") +
                                     " is removed: there is no spectrum to fit");
-    fourierTransform2D(spectrum.getData(), M, PH, 1);
+    const psd::RadialSpectrum spectrum = psd::radialPowerSpectrum(padded, PW, PH, options.binsPerOctave, parts);
 
-    // Bin edges by rising q, the last at 0.5; below the lowest frequency the
-    // first bin starts at 0, which no frequency but the excluded 0 has.
-    const double step = 1.0 / std::max(PW, PH);
-    std::vector<double> edges;
-    if (options.binsPerOctave > 0) {
-        for (int k = 0;; ++k) {
-            const double e = 0.5 * std::exp2(-static_cast<double>(k) / options.binsPerOctave);
-            edges.push_back(e);
-            if (e < step * 0.5) break;
-        }
-        edges.push_back(0.0);
-        std::reverse(edges.begin(), edges.end());
-    } else {
-        edges.push_back(0.0);
-        for (double e = 0.5 * step; e < 0.5; e += step) edges.push_back(e);
-        edges.push_back(0.5);
-    }
-    const std::size_t bins = edges.size() - 1;
-    // Squared edges from the exponent itself, so that every other one of a
-    // log-spaced set is a power of two exactly, as are the squared
-    // frequencies that fall on it.
-    std::vector<double> edges2(edges.size());
-    for (std::size_t j = 0; j < edges.size(); ++j)
-        edges2[j] = options.binsPerOctave > 0 && edges[j] > 0
-                        ? 0.25 * std::exp2(-2.0 * static_cast<double>(edges.size() - 1 - j) / options.binsPerOctave)
-                        : edges[j] * edges[j];
-    // Bins with few frequencies get their mean ln q from the frequencies
-    // themselves; the others from the annulus they cover.
-    std::vector<char> exact(bins);
-    for (std::size_t j = 0; j < bins; ++j) exact[j] = pi / 2 * (edges2[j + 1] - edges2[j]) * PW * PH < 4096;
-
-    // Third pass: each row's frequencies in order of kx, so that a bin is a
-    // run of them; its end is found from the edge and checked exactly.
-    struct Accumulated {
-        std::vector<double> power, lnQ;
-        std::vector<long long> count;
-    };
-    std::vector<Accumulated> acc(static_cast<std::size_t>(parts));
-    // C, the transform of the rows read as M complex numbers, is E + iO with
-    // E and O the transforms of the even and the odd columns, both of real
-    // values and so Hermitian.  With b = conj C(-ky, -kx) (indices modulo PH
-    // and M): E = (C + b) / 2, O = (C - b) / 2i, and the transform of the
-    // real rows is E + e^(2 pi i kx / PW) O, half of it after the scaling by
-    // 1 / (PH M) rather than 1 / (PH PW).
-    const double* data = spectrum.getData();
-    std::vector<double> twiddle(2 * (std::size_t{M} + 1));
-    for (std::uint32_t kx = 0; kx <= M; ++kx) {
-        twiddle[2 * kx] = std::cos(2 * pi * kx / PW);
-        twiddle[2 * kx + 1] = std::sin(2 * pi * kx / PW);
-    }
-    auto powerAt = [&](const double* row, const double* mirror, std::uint32_t kx) {
-        const double* a = row + 2 * (kx % M);
-        const double* m = mirror + 2 * ((M - kx % M) % M);
-        const double br = m[0], bi = -m[1];
-        const double er = a[0] + br, ei = a[1] + bi;      // 2E
-        const double dr = a[0] - br, di = a[1] - bi;      // 2iO
-        const double c = twiddle[2 * kx], s = twiddle[2 * kx + 1];
-        // four times the transform: 2E - i w (2iO), w = c + i s
-        const double rr = er + s * dr + c * di, ri = ei + s * di - c * dr;
-        return (rr * rr + ri * ri) / 16;
-    };
-    splitRows(static_cast<int>(PH), parts, [&](int first, int last, int part) {
-        Accumulated& a = acc[static_cast<std::size_t>(part)];
-        a.power.assign(bins, 0.0);
-        a.lnQ.assign(bins, 0.0);
-        a.count.assign(bins, 0);
-        for (std::uint32_t ky = static_cast<std::uint32_t>(first); ky < static_cast<std::uint32_t>(last); ++ky) {
-            const double fy = (ky <= PH / 2 ? static_cast<double>(ky) : static_cast<double>(ky) - PH) / PH;
-            const double fy2 = fy * fy;
-            if (fy2 >= 0.25) continue;
-            // One of each conjugate pair: the half-plane kx >= 0, and on the
-            // columns kx = 0 and PW/2 (their own conjugates) fy >= 0 only.
-            const bool ownConjugates = ky <= PH / 2;
-            auto q2 = [&](std::uint32_t kx) {
-                const double fx = static_cast<double>(kx) / PW;
-                return fx * fx + fy2;
-            };
-            std::uint32_t kx = ownConjugates ? 0 : 1;
-            if (ky == 0) kx = 1;  // the mean
-            std::uint32_t end = ownConjugates || PW == 1 ? PW / 2 + 1 : PW / 2;
-            while (end > kx && q2(end - 1) >= 0.25) --end;
-            if (kx >= end) continue;
-            std::size_t j = static_cast<std::size_t>(std::upper_bound(edges2.begin(), edges2.end(), q2(kx)) - edges2.begin()) - 1;
-            const double* row = data + std::size_t{PW} * ky;
-            const double* mirror = data + std::size_t{PW} * ((PH - ky) % PH);
-            while (kx < end) {
-                // The first kx past bin j.
-                const double room = edges2[j + 1] - fy2;
-                std::uint32_t stop = room <= 0 ? kx : static_cast<std::uint32_t>(std::min<double>(end, std::ceil(std::sqrt(room) * PW)));
-                stop = std::max(stop, kx);
-                while (stop > kx && q2(stop - 1) >= edges2[j + 1]) --stop;
-                while (stop < end && q2(stop) < edges2[j + 1]) ++stop;
-                double p = 0;
-                for (std::uint32_t k = kx; k < stop; ++k) p += powerAt(row, mirror, k);
-                a.power[j] += p;
-                a.count[j] += stop - kx;
-                if (exact[j])
-                    for (std::uint32_t k = kx; k < stop; ++k) a.lnQ[j] += 0.5 * std::log(q2(k));
-                kx = stop;
-                ++j;
-            }
-        }
-    });
-    std::vector<double> power(bins, 0.0), lnQ(bins, 0.0);
-    std::vector<long long> count(bins, 0);
-    for (const Accumulated& a : acc) {
-        if (a.count.empty()) continue;
-        for (std::size_t j = 0; j < bins; ++j) {
-            power[j] += a.power[j];
-            lnQ[j] += a.lnQ[j];
-            count[j] += a.count[j];
-        }
-    }
-
-    // Values rounded to whole numbers (the grey levels of a picture) carry
-    // rounding noise: white, of variance 1/12, so of power 1/12 sum(w^2) /
-    // (PW PH)^2 at every frequency of the transform.  It is taken off each
-    // bin; a bin where it is more than half the power is left out of the fit.
-    double floor = 0;
-    if (all.wholeNumbers) {
-        double sx = 0, sy = 0;
-        for (double v : wx) sx += v * v;
-        for (double v : wy) sy += v * v;
-        floor = sx * sy / 12.0 / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
-    }
-
+    // Rounding noise is taken off each bin; a bin where it is more than half
+    // the power is left out of the fit.
+    const double floor = psd::roundingNoiseFloor(trend.wholeNumbers, wx, wy, PW, PH);
     PsdResult result{};
     result.fitMin = fitMin;
     result.fitMax = fitMax;
-    std::vector<double> kept;  // the share of each bin's power left after the floor
-    for (std::size_t j = 0; j < bins; ++j) {
-        if (count[j] == 0) continue;
-        const double mean = power[j] / count[j];
-        const double signal = mean - floor;
-        if (!(signal > 0)) continue;
-        PsdBin bin;
-        bin.count = count[j];
-        bin.lnQ = exact[j] ? lnQ[j] / count[j] : meanLnQ(edges[j], edges[j + 1]);
-        bin.lnPsd = std::log(signal);
-        const double q = std::exp(bin.lnQ);
-        bin.fitted = q >= fitMin && q <= fitMax && signal >= floor;
-        result.bins.push_back(bin);
-        kept.push_back(signal / mean);
-    }
+    std::vector<double> kept;
+    result.bins = psd::binsAboveFloor(spectrum, floor, fitMin, fitMax, kept);
 
-    // Each bin's mean is over count / kappa independent frequencies: the
-    // padding repeats each one PW*PH / (W*H) times, and the Hann window
-    // correlates neighbours (the sum of their squared correlations, 1 + 2
-    // ((2/3)^2 + (1/6)^2) along each side).
-    const double windowFactor = windowed ? 1 + 2 * (4.0 / 9 + 1.0 / 36) : 1.0;
-    const double kappa = windowFactor * windowFactor * (static_cast<double>(PW) * PH) / (static_cast<double>(W) * H);
-    double sw = 0, swx = 0, swy = 0;
-    int m = 0;
-    std::vector<double> w(result.bins.size()), y(result.bins.size());
-    for (std::size_t i = 0; i < result.bins.size(); ++i) {
-        const PsdBin& b = result.bins[i];
-        if (!b.fitted) continue;
-        const double independent = std::max(1.0, b.count / kappa);
-        // ln of a mean of n exponential values falls short of ln of their
-        // expectation by about 1 / (2n); taking off the floor magnifies the
-        // spread of what is left by mean / signal.
-        const double spread = 1.0 / (independent * kept[i] * kept[i]);
-        y[i] = b.lnPsd + 0.5 * spread;
-        w[i] = 1.0 / spread;
-        sw += w[i];
-        swx += w[i] * b.lnQ;
-        swy += w[i] * y[i];
-        ++m;
-    }
-    if (m < 3)
+    const psd::LineFit fit = psd::fitLine(result.bins, kept, psd::independenceFactor(W, H, PW, PH, options.window));
+    if (fit.bins < 3)
         throw std::invalid_argument("the fit range " + number(fitMin) + " to " + number(fitMax) +
-                                    " cycles per pixel holds " + std::to_string(m) +
+                                    " cycles per pixel holds " + std::to_string(fit.bins) +
                                     " radial bins of this image; at least 3 are needed");
-    const double mx = swx / sw, my = swy / sw;
-    double sxx = 0, sxy = 0, syy = 0;
-    for (std::size_t i = 0; i < result.bins.size(); ++i) {
-        if (!result.bins[i].fitted) continue;
-        const double dx = result.bins[i].lnQ - mx, dy = y[i] - my;
-        sxx += w[i] * dx * dx;
-        sxy += w[i] * dx * dy;
-        syy += w[i] * dy * dy;
-    }
-    const double slope = sxy / sxx;
-    double chi2 = 0;
-    for (std::size_t i = 0; i < result.bins.size(); ++i) {
-        if (!result.bins[i].fitted) continue;
-        const double r = y[i] - (my + slope * (result.bins[i].lnQ - mx));
-        chi2 += w[i] * r * r;
-    }
-    // The spread the weights predict, widened when the bins scatter more
-    // than that (a spectrum that is not a straight line there).
-    const double reduced = chi2 / (m - 2);
-    const double widen = std::max(1.0, std::sqrt(reduced));
-    result.slopeStdError = widen / std::sqrt(sxx);
-    const double t = reduced > 1 ? tQuantile975(m - 2) : 1.959963984540054;
-    result.beta = -slope;
-    result.intercept = my - slope * mx;
-    result.hurst = (result.beta - 2) / 2;
-    result.dimension = (8 - result.beta) / 2;
-    result.dimensionLow = result.dimension - t * result.slopeStdError / 2;
-    result.dimensionHigh = result.dimension + t * result.slopeStdError / 2;
-    result.r2 = syy > 0 ? 1 - chi2 / syy : 1.0;
-    result.binsFitted = m;
+    psd::fillDimension(fit, result);
     return result;
 }

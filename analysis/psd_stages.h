@@ -1,0 +1,88 @@
+// The stages of the spectral estimate, each with its own contract, in the
+// order estimatePsdDimension runs them: the trend, the window, the windowed
+// residuals (padded), the periodogram in radial bins, the noise floor and
+// the fit range, the weighted fit, and its interval.  Estimators of their
+// own reuse the first stages.
+#pragma once
+
+#include "analysis/matrix.h"
+#include "analysis/psd.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace psd {
+
+// What the first pass over the values finds: the trend to remove
+// (value ~ mean + bx (x - cx) + by (y - cy), centred coordinates), the
+// largest magnitude, and whether every value is a whole number.
+struct Trend {
+    double mean = 0, bx = 0, by = 0;
+    double largest = 0;
+    bool wholeNumbers = true;
+};
+
+// The least-squares plane (or the mean alone) of W x H values, summed on up
+// to `parts` threads.  Throws std::invalid_argument naming the first value
+// that is not a finite number.
+Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, int parts);
+
+// The window along a side of n samples: Hann (sin^2 over the side, at the
+// samples' centres) or ones.
+std::vector<double> sideWindow(int n, PsdOptions::Window window);
+
+// Writes (value - trend) * wx[x] * wy[y] into the first W columns of the
+// first H rows of `out` (PH rows of PW reals, zero elsewhere) and returns the
+// sum of the squared residuals before the window.
+double windowedResiduals(const double* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
+                         const std::vector<double>& wy, matrix& out, int parts);
+
+// The power spectrum of `padded` (PH rows of PW reals, transformed in place
+// by this call) averaged over radial bins of |q|, q in cycles per pixel.
+// Bins have their edges at 0.5 * 2^(-k / binsPerOctave) (or, for
+// binsPerOctave 0, every 1 / max(PW, PH)); one frequency of each conjugate
+// pair below 0.5 is counted, the mean excluded.  The power is scaled as
+// the transform of direction +1 scales it (1 / (PW PH)).
+struct RadialSpectrum {
+    std::vector<double> edges;       // bins + 1 edges, rising, from 0 to 0.5
+    std::vector<double> power;       // summed power in each bin
+    std::vector<long long> count;    // frequencies in each bin
+    std::vector<double> lnQ;         // mean ln q of each bin's frequencies
+};
+RadialSpectrum radialPowerSpectrum(matrix& padded, std::uint32_t PW, std::uint32_t PH, int binsPerOctave, int parts);
+
+// The power of rounding noise at every frequency: values rounded to whole
+// numbers carry white noise of variance 1/12, windowed and scaled as the
+// signal is; 0 for values that are not all whole numbers.
+double roundingNoiseFloor(bool wholeNumbers, const std::vector<double>& wx, const std::vector<double>& wy,
+                          std::uint32_t PW, std::uint32_t PH);
+
+// The bins that hold a frequency and rise above the floor, with the floor
+// taken off, each marked fitted when it lies in [fitMin, fitMax] and the
+// floor is at most half its power; `kept` receives each bin's share of
+// power left once the floor is off.
+std::vector<PsdBin> binsAboveFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax,
+                                   std::vector<double>& kept);
+
+// A weighted straight line through the fitted bins' (ln q, ln PSD): each
+// weighted by the independent frequencies it averages (its count / kappa,
+// kappa the padding's and the window's repetition) and its ln corrected
+// for the bias of a log of a mean.
+struct LineFit {
+    int bins = 0;                 // fitted bins
+    double slope = 0, intercept = 0;
+    double sxx = 0, syy = 0;      // weighted sums of squares about the means
+    double chi2 = 0;              // weighted squared residuals
+};
+double independenceFactor(int W, int H, std::uint32_t PW, std::uint32_t PH, PsdOptions::Window window);
+LineFit fitLine(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
+
+// The slope's standard error (widened when the bins scatter more than the
+// weights predict) and the 95 % interval of D = (8 + slope) / 2 into
+// `result`, with beta, hurst, D, r2 and the bins fitted.
+void fillDimension(const LineFit& fit, PsdResult& result);
+
+// The 0.975 quantile of Student's t with `df` degrees of freedom.
+double tQuantile975(int df);
+
+}  // namespace psd

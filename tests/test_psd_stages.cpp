@@ -1,0 +1,116 @@
+// The spectral estimate's stages, each against what it promises.
+#include "analysis/psd_stages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+TEST(PsdStages, TheTrendIsThePlaneOfTheValuesAndTheirKind)
+{
+    const int W = 70, H = 90;
+    std::vector<double> plane;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) plane.push_back(3.0 + 0.5 * x - 0.25 * y);
+    const psd::Trend t = psd::measureTrend(plane.data(), W, H, PsdOptions::Trend::plane, 2);
+    // At the centre (34.5, 44.5) the plane is 3 + 17.25 - 11.125.
+    EXPECT_NEAR(t.mean, 9.125, 1e-12);
+    EXPECT_NEAR(t.bx, 0.5, 1e-12);
+    EXPECT_NEAR(t.by, -0.25, 1e-12);
+    EXPECT_EQ(t.largest, 3.0 + 0.5 * 69);
+    EXPECT_FALSE(t.wholeNumbers);  // the quarter steps
+    const psd::Trend meanOnly = psd::measureTrend(plane.data(), W, H, PsdOptions::Trend::mean, 1);
+    EXPECT_EQ(meanOnly.bx, 0);
+    EXPECT_NEAR(meanOnly.mean, 9.125, 1e-12);
+
+    std::vector<double> whole(static_cast<std::size_t>(W) * H, 7.0);
+    EXPECT_TRUE(psd::measureTrend(whole.data(), W, H, PsdOptions::Trend::plane, 1).wholeNumbers);
+    whole[5 * W + 3] = NAN;
+    EXPECT_THROW(
+        {
+            try {
+                psd::measureTrend(whole.data(), W, H, PsdOptions::Trend::plane, 2);
+            } catch (const std::invalid_argument& e) {
+                EXPECT_STREQ(e.what(), "the value at row 6, column 4 is not a finite number");
+                throw;
+            }
+        },
+        std::invalid_argument);
+}
+
+TEST(PsdStages, TheWindowAndTheResidualsLeaveNothingOfAPlane)
+{
+    // sin^2 at the samples' centres sums to exactly half the side (n >= 2).
+    for (int n : {2, 7, 64, 101}) {
+        const std::vector<double> w = psd::sideWindow(n, PsdOptions::Window::hann);
+        EXPECT_NEAR(std::accumulate(w.begin(), w.end(), 0.0), n / 2.0, 1e-12) << n;
+        EXPECT_EQ(psd::sideWindow(n, PsdOptions::Window::none), std::vector<double>(static_cast<std::size_t>(n), 1.0));
+    }
+    const int W = 30, H = 20;
+    std::vector<double> values;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) values.push_back(100 + 2.0 * x + 3.0 * y + ((x + y) % 2 ? 1 : -1));
+    const psd::Trend t = psd::measureTrend(values.data(), W, H, PsdOptions::Trend::plane, 1);
+    matrix padded(32, 32, nullptr);
+    const std::vector<double> ones = psd::sideWindow(W, PsdOptions::Window::none), onesY = psd::sideWindow(H, PsdOptions::Window::none);
+    const double residual = psd::windowedResiduals(values.data(), W, H, t, ones, onesY, padded, 2);
+    // What is left is the checkerboard of +-1 (its own plane is nearly 0).
+    EXPECT_NEAR(residual, W * H, 1e-6);
+    EXPECT_NEAR(std::fabs(padded.getData()[0]), 1.0, 1e-3);
+    EXPECT_EQ(padded.getData()[32 * 5 + W], 0.0);   // padding stays zero
+    EXPECT_EQ(padded.getData()[32 * H + 3], 0.0);
+}
+
+TEST(PsdStages, RoundingNoiseHasThePowerOfTheFloor)
+{
+    // Uniform noise of one level's width, as rounding leaves it: its mean
+    // power over the bins is the floor the stage predicts.
+    const int N = 256;
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> level(-0.5, 0.5);
+    std::vector<double> noise(static_cast<std::size_t>(N) * N);
+    for (double& v : noise) v = level(random);
+    for (PsdOptions::Window window : {PsdOptions::Window::none, PsdOptions::Window::hann}) {
+        const std::vector<double> w = psd::sideWindow(N, window);
+        matrix padded(N, N, nullptr);
+        const psd::Trend none{};
+        psd::windowedResiduals(noise.data(), N, N, none, w, w, padded, 2);
+        const psd::RadialSpectrum s = psd::radialPowerSpectrum(padded, N, N, 8, 2);
+        const double total = std::accumulate(s.power.begin(), s.power.end(), 0.0);
+        const long long count = std::accumulate(s.count.begin(), s.count.end(), 0LL);
+        const double floor = psd::roundingNoiseFloor(true, w, w, N, N);
+        EXPECT_NEAR(total / count / floor, 1.0, 0.02);
+        EXPECT_EQ(psd::roundingNoiseFloor(false, w, w, N, N), 0.0);
+    }
+}
+
+TEST(PsdStages, TheFitFindsAStraightLineAndItsDimension)
+{
+    // Bins on ln PSD = 2 - 3 ln q, equal counts: slope -3 whatever the
+    // correction for the log of a mean (the same for every bin).
+    std::vector<PsdBin> bins;
+    for (int k = 0; k < 12; ++k) {
+        const double lnQ = std::log(0.02) + 0.2 * k;
+        bins.push_back({lnQ, 2 - 3 * lnQ, 400, k >= 2 && k <= 10});
+    }
+    const std::vector<double> kept(bins.size(), 1.0);
+    const psd::LineFit fit = psd::fitLine(bins, kept, 4.0);
+    EXPECT_EQ(fit.bins, 9);
+    EXPECT_NEAR(fit.slope, -3.0, 1e-12);
+    EXPECT_NEAR(fit.intercept, 2 + 0.5 * 4.0 / 400, 1e-12);
+    EXPECT_NEAR(fit.chi2, 0.0, 1e-18);
+    PsdResult r{};
+    psd::fillDimension(fit, r);
+    EXPECT_NEAR(r.dimension, 2.5, 1e-12);
+    EXPECT_NEAR(r.beta, 3.0, 1e-12);
+    EXPECT_NEAR(r.dimension - r.dimensionLow, r.dimensionHigh - r.dimension, 1e-12);
+    // The interval from the weights alone: 1.96 / sqrt(sxx) on the slope, half on D.
+    EXPECT_NEAR(r.dimensionHigh - r.dimension, 1.959963984540054 / std::sqrt(fit.sxx) / 2, 1e-12);
+    EXPECT_EQ(psd::fitLine(bins, kept, 1e9).bins, 9);
+    bins[3].fitted = bins[4].fitted = false;
+    for (PsdBin& b : bins) b.fitted = b.fitted && b.lnQ < std::log(0.03);
+    EXPECT_LT(psd::fitLine(bins, kept, 4.0).bins, 3);
+}
