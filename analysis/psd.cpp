@@ -71,11 +71,24 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
     std::vector<double> kept;
     result.bins = psd::binsAboveFloor(spectrum, floor, fitMin, fitMax, kept);
 
-    const psd::LineFit fit = psd::fitLine(result.bins, kept, psd::independenceFactor(W, H, PW, PH, options.window));
+    const double kappa = psd::independenceFactor(W, H, PW, PH, options.window);
+    const psd::LineFit fit = psd::fitLine(result.bins, kept, kappa);
     if (fit.bins < 3)
         throw std::invalid_argument("the fit range " + number(fitMin) + " to " + number(fitMax) +
                                     " cycles per pixel holds " + std::to_string(fit.bins) +
                                     " radial bins of this image; at least 3 are needed");
     psd::fillDimension(fit, result);
+
+    const std::size_t samples = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+    result.flags = psd::diagnose(result, psd::curvatureT(result.bins, kept, kappa), fit.bins - 3,
+                                 psd::binsCutByFloor(spectrum, floor, fitMin, fitMax),
+                                 psd::valueStats(values, samples, 16), samples);
     return result;
+}
+
+std::string psdFlagsText(const PsdResult& result)
+{
+    std::string text;
+    for (const std::string& flag : result.flags) text += (text.empty() ? "" : ";") + flag;
+    return text;
 }

@@ -3,6 +3,7 @@
 // behind it.
 #pragma once
 
+#include <string>
 #include <vector>
 
 struct PsdOptions {
@@ -51,7 +52,19 @@ struct PsdResult {
     double fitMin;          // the fit range used, cycles per pixel
     double fitMax;
     std::vector<PsdBin> bins;  // every bin that holds a frequency, by rising q
+    // What the estimate knows about itself, words of one vocabulary, in this
+    // order: out_of_range (D, or most of its interval, outside [2, 3]),
+    // curved (the spectrum bends inside the fit range: a quadratic term
+    // significant at 99 %), noise_floor (the floor cuts the fit range to
+    // less than an octave or fewer than 6 bins), few_levels (16 distinct
+    // values or fewer), clipped (1 % or more of the samples at the smallest
+    // or at the largest value), few_bins (fewer than 6 bins fitted).  A flag
+    // is not a failure: the numbers stand, with this said about them.
+    std::vector<std::string> flags;
 };
+
+// The flags joined by ';', as the CSV and the window show them.
+std::string psdFlagsText(const PsdResult& result);
 
 // `values` holds height rows of width values.  Throws std::invalid_argument,
 // saying what is wrong, for a value that is not a finite number, an image

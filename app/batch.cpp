@@ -80,9 +80,9 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         if (options.psd && page.psdDone)
             row << ',' << FloatToStr(psd.dimension) << ',' << FloatToStr(psd.dimensionLow) << ','
                 << FloatToStr(psd.dimensionHigh) << ',' << FloatToStr(psd.beta) << ',' << FloatToStr(psd.r2) << ','
-                << psd.binsFitted;
+                << psd.binsFitted << ',' << psdFlagsText(psd);
         else if (options.psd)
-            row << ",,,,,,";  // the estimate failed: empty fields
+            row << ",,,,,,,";  // the estimate failed: empty fields
         result.row += row.str() + "\n";
         // With --psd the points block has two more columns, empty for the methods.
         const std::string tail = options.psd ? ",,\n" : "\n";
@@ -243,7 +243,7 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins\n" : "\n";
+    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags\n" : "\n";
     if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
     PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());

@@ -10,7 +10,10 @@
 // of that dimension.
 // Surfaces are made on a grid four times larger than the picture and a
 // window is cut out of it, so that their edges do not wrap, as in a real
-// measurement; each is quantised to 8 bits (as a BMP holds it) and to 16.
+// measurement; each is quantised to 256 levels (8 bits, as a BMP holds it),
+// to 65536 (16 bits), and to the 32 and 8 levels of a low-contrast picture.
+// "flagged" counts the estimates with any quality flag; "in|flag" those
+// whose interval holds the truth or that carry a flag.
 #include "analysis/matrix.h"
 #include "tests/fractal_surface.h"
 
@@ -86,6 +89,8 @@ struct Cell {
     int covered = 0;
     double halfWidth = 0;  // summed over the surfaces
     std::vector<double> plainErrors;
+    int flagged = 0;        // with any flag
+    int heldOrFlagged = 0;  // the truth in the interval, or a flag said not to trust it
 
     void print(const char* label) const
     {
@@ -101,8 +106,9 @@ struct Cell {
         double b, r, w, pb, pr, pw;
         stats(errors, b, r, w);
         stats(plainErrors, pb, pr, pw);
-        std::printf("%-24s %+8.4f %8.4f %8.4f %7.1f %% %8.4f   | %+8.4f %8.4f %8.4f\n", label, b, r, w,
-                    100.0 * covered / errors.size(), halfWidth / errors.size(), pb, pr, pw);
+        std::printf("%-24s %+8.4f %8.4f %8.4f %7.1f %% %8.4f %7.1f %% %7.1f %%   | %+8.4f %8.4f %8.4f\n", label, b, r,
+                    w, 100.0 * covered / errors.size(), halfWidth / errors.size(), 100.0 * flagged / errors.size(),
+                    100.0 * heldOrFlagged / errors.size(), pb, pr, pw);
     }
 };
 
@@ -124,11 +130,13 @@ int main(int argc, char** argv)
     std::printf("Spectral dimension on %d surfaces per cell: error = estimate - true D\n", perCell);
     if (fitCycles > 0) std::printf("fit range %g / (shorter side) to %g cycles per pixel\n", fitCycles, options.fitMax);
     std::printf("\n");
-    std::printf("%-24s %8s %8s %8s %9s %8s   | %8s %8s %8s\n", "size, depth, true D", "bias", "RMSE", "worst",
-                "in 95 %", "+-", "plain:bias", "RMSE", "worst");
+    std::printf("%-24s %8s %8s %8s %9s %8s %9s %9s   | %8s %8s %8s\n", "size, levels, true D", "bias", "RMSE",
+                "worst", "in 95 %", "+-", "flagged", "in|flag", "plain:bias", "RMSE", "worst");
     const double only = argc > 4 ? std::atof(argv[4]) : 0.0;
     for (const auto& size : sizes) {
-        for (int bits : {8, 16}) {
+        // 8 and 16 bits over the whole range, and the few levels of a
+        // low-contrast picture.
+        for (int levels : {256, 65536, 32, 8}) {
             for (double D : dimensions) {
                 if (only > 0 && std::fabs(D - only) > 1e-9) continue;
                 // The same surfaces at both depths.
@@ -137,16 +145,19 @@ int main(int argc, char** argv)
                 Cell cell;
                 for (int k = 0; k < perCell; ++k) {
                     const std::vector<double> z =
-                        quantised(fractalSurface(D, size[0], size[1], cellRandom), bits == 8 ? 256 : 65536);
+                        quantised(fractalSurface(D, size[0], size[1], cellRandom), levels);
                     if (fitCycles > 0) options.fitMin = fitCycles / std::min(size[0], size[1]);
                     const PsdResult r = estimatePsdDimension(z.data(), size[0], size[1], options);
                     cell.errors.push_back(r.dimension - D);
-                    cell.covered += r.dimensionLow <= D && D <= r.dimensionHigh;
+                    const bool held = r.dimensionLow <= D && D <= r.dimensionHigh;
+                    cell.covered += held;
+                    cell.flagged += !r.flags.empty();
+                    cell.heldOrFlagged += held || !r.flags.empty();
                     cell.halfWidth += (r.dimensionHigh - r.dimensionLow) / 2;
                     cell.plainErrors.push_back(plainDimension(z, size[0], size[1]) - D);
                 }
                 char label[64];
-                std::snprintf(label, sizeof label, "%dx%d %2d-bit D=%.1f", size[0], size[1], bits, D);
+                std::snprintf(label, sizeof label, "%dx%d %5d D=%.1f", size[0], size[1], levels, D);
                 cell.print(label);
             }
         }

@@ -33,7 +33,8 @@ std::string psdText(const PsdResult& psd)
 {
     char text[96];
     std::snprintf(text, sizeof text, "%.4f [%.4f; %.4f]", psd.dimension, psd.dimensionLow, psd.dimensionHigh);
-    return text;
+    // What the estimate says about itself goes with the number.
+    return psd.flags.empty() ? std::string(text) : std::string(text) + " (" + psdFlagsText(psd) + ")";
 }
 
 PlotData psdPlot(const PsdResult& psd)

@@ -191,6 +191,8 @@ py::dict psdDict(const PsdResult& p)
     r["r2"] = p.r2;
     r["bins_fitted"] = p.binsFitted;
     r["fit_range"] = py::make_tuple(p.fitMin, p.fitMax);
+    r["flags"] = py::tuple(py::cast(p.flags));
+    r["flags_text"] = psdFlagsText(p);
     const auto n = static_cast<py::ssize_t>(p.bins.size());
     py::array_t<double> lnQ(n), lnPsd(n);
     py::array_t<long long> count(n);
@@ -256,7 +258,8 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
             // The CSV's psd columns, from the same record psd_dimension returns.
             const py::dict fields = psdDict(page.psd);
             for (const auto& [column, key] : {std::pair{"psd_d", "d"}, {"psd_d_low", "d_low"}, {"psd_d_high", "d_high"},
-                                              {"psd_beta", "beta"}, {"psd_r2", "r2"}, {"psd_bins", "bins_fitted"}})
+                                              {"psd_beta", "beta"}, {"psd_r2", "r2"}, {"psd_bins", "bins_fitted"},
+                                              {"psd_flags", "flags_text"}})
                 row[column] = fields[key];
         }
         std::string notes;

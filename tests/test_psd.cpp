@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -130,4 +131,25 @@ TEST(PsdDimension, ThreeScatteredBinsGetTheWideIntervalOfOneDegreeOfFreedom)
     const PsdResult r = estimatePsdDimension(z.data(), 64, 64, options);
     ASSERT_EQ(r.binsFitted, 3);
     EXPECT_NEAR((r.dimensionHigh - r.dimensionLow) / r.slopeStdError, 12.7062, 1e-4);
+}
+
+TEST(PsdDimension, PicturesThatAreNoSurfacesAreFlagged)
+{
+    std::mt19937_64 random(11);
+    const int N = 128;
+    const std::vector<double> surface = fractalSurface(2.5, N, N, random);
+    const auto [low, high] = std::minmax_element(surface.begin(), surface.end());
+    auto flagsOf = [&](auto change) {
+        std::vector<double> z = surface;
+        for (double& v : z) v = change((v - *low) / (*high - *low));
+        return estimatePsdDimension(z.data(), N, N).flags;
+    };
+    using Flags = std::vector<std::string>;
+    EXPECT_EQ(flagsOf([](double u) { return u * 1000; }), Flags{});
+    EXPECT_EQ(flagsOf([](double u) { return std::round(u * 7); }), Flags{"few_levels"});
+    EXPECT_EQ(flagsOf([](double u) { return std::clamp(u, 0.2, 0.8); }), Flags{"clipped"});
+    std::normal_distribution<double> white;
+    std::vector<double> noise(static_cast<std::size_t>(N) * N);
+    for (double& v : noise) v = white(random);
+    EXPECT_EQ(estimatePsdDimension(noise.data(), N, N).flags, Flags{"out_of_range"});
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <numeric>
+#include <string>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -113,4 +114,53 @@ TEST(PsdStages, TheFitFindsAStraightLineAndItsDimension)
     bins[3].fitted = bins[4].fitted = false;
     for (PsdBin& b : bins) b.fitted = b.fitted && b.lnQ < std::log(0.03);
     EXPECT_LT(psd::fitLine(bins, kept, 4.0).bins, 3);
+}
+
+TEST(PsdStages, FlagsFollowTheirRules)
+{
+    PsdResult r{};
+    r.binsFitted = 20;
+    for (int k = 0; k < 20; ++k) r.bins.push_back({-4.0 + 0.1 * k, 0, 100, true});  // 1.9 in ln q: over 2 octaves
+    auto flags = [&](double d, double low, double high, double curvature = 0, int floorCut = 0, int distinct = 1000,
+                     long long atEdge = 1) {
+        r.dimension = d;
+        r.dimensionLow = low;
+        r.dimensionHigh = high;
+        return psd::diagnose(r, curvature, r.binsFitted - 3, floorCut, psd::ValueStats{distinct, atEdge, 1}, 10000);
+    };
+    using Flags = std::vector<std::string>;
+    EXPECT_EQ(flags(2.5, 2.45, 2.55), Flags{});
+    EXPECT_EQ(flags(3.5, 3.4, 3.6), Flags{"out_of_range"});
+    EXPECT_EQ(flags(2.1, 1.2, 2.4), Flags{"out_of_range"});   // most of the interval below 2
+    EXPECT_EQ(flags(2.9, 2.7, 3.2), Flags{});                 // most of it inside
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 3.0), Flags{"curved"});    // t(17) at 99.5 % is 2.90
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 2.8), Flags{});
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 3), Flags{});           // the floor cut, but two octaves are left
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 0, 16), Flags{"few_levels"});
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 0, 17), Flags{});
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 0, 1000, 100), Flags{"clipped"});
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 0, 1000, 99), Flags{});
+    r.bins.resize(5);
+    r.binsFitted = 5;
+    EXPECT_EQ(flags(2.5, 2.4, 2.6, 0, 2), (Flags{"noise_floor", "few_bins"}));
+}
+
+TEST(PsdStages, ACurvedSpectrumAndItsValuesAreSeenForWhatTheyAre)
+{
+    std::vector<PsdBin> line, bent;
+    for (int k = 0; k < 16; ++k) {
+        const double x = -5 + 0.25 * k;
+        line.push_back({x, 1 - 3 * x, 2000, true});
+        bent.push_back({x, 1 - 3 * x + 0.3 * x * x, 2000, true});
+    }
+    const std::vector<double> kept(16, 1.0);
+    EXPECT_NEAR(psd::curvatureT(line, kept, 4.0), 0.0, 1e-6);
+    EXPECT_GT(psd::curvatureT(bent, kept, 4.0), 10.0);
+
+    const std::vector<double> values = {3, 1, 1, 2, 3, 3, 0.5, 3};
+    const psd::ValueStats v = psd::valueStats(values.data(), values.size(), 16);
+    EXPECT_EQ(v.distinct, 4);
+    EXPECT_EQ(v.atSmallest, 1);
+    EXPECT_EQ(v.atLargest, 4);
+    EXPECT_EQ(psd::valueStats(values.data(), values.size(), 2).distinct, 3);  // counted up to the limit + 1
 }

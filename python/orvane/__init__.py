@@ -33,7 +33,7 @@ __all__ = [
 ]
 
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
-PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins"]
+PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags"]
 
 
 class MethodResult:
@@ -58,14 +58,19 @@ class PsdResult:
     (d_low, d_high), the slope's standard error, the fitted line's intercept
     (ln PSD = intercept - beta ln q), the weighted fit's r2, and the binned
     spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
-    (inside the fit range)."""
+    (inside the fit range).  ``flags`` is a tuple of what the estimate knows
+    about itself (out_of_range, curved, noise_floor, few_levels, clipped,
+    few_bins; empty when nothing): the number stands, with that said."""
 
     def __init__(self, fields):
+        fields = dict(fields)
+        fields.pop("flags_text", None)
         self.__dict__.update(fields)
 
     def __repr__(self):
         return (f"PsdResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
-                f"{format_number(self.d_high)}), beta={format_number(self.beta)}, bins_fitted={self.bins_fitted})")
+                f"{format_number(self.d_high)}), beta={format_number(self.beta)}, bins_fitted={self.bins_fitted}"
+                + (f", flags={self.flags}" if self.flags else "") + ")")
 
 
 def _path(path):
