@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -73,10 +74,16 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
 
     const double kappa = psd::independenceFactor(W, H, PW, PH, options.window);
     const psd::LineFit fit = psd::fitLine(result.bins, kept, kappa);
-    if (fit.bins < 3)
-        throw std::invalid_argument("the fit range " + number(fitMin) + " to " + number(fitMax) +
-                                    " cycles per pixel holds " + std::to_string(fit.bins) +
-                                    " radial bins of this image; at least 3 are needed");
+    if (fit.bins < 3) {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        result.beta = result.hurst = result.dimension = result.dimensionLow = result.dimensionHigh = nan;
+        result.slopeStdError = result.intercept = result.r2 = nan;
+        result.binsFitted = fit.bins;
+        result.flags = {"no_fit"};
+        result.note = "the fit range " + number(fitMin) + " to " + number(fitMax) + " cycles per pixel holds " +
+                      std::to_string(fit.bins) + " radial bins above the noise floor; at least 3 are needed";
+        return result;
+    }
     psd::fillDimension(fit, result);
 
     const std::size_t samples = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);

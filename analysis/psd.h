@@ -60,7 +60,12 @@ struct PsdResult {
     // values or fewer), clipped (1 % or more of the samples at the smallest
     // or at the largest value), few_bins (fewer than 6 bins fitted).  A flag
     // is not a failure: the numbers stand, with this said about them.
+    // no_fit alone, with every number NaN, when fewer than 3 bins are left
+    // to fit (a smooth picture whose spectrum sinks under the noise floor at
+    // once); `note` then says so in words.
     std::vector<std::string> flags;
+    std::string note;
+    bool fitted() const { return !(flags.size() == 1 && flags[0] == "no_fit"); }
 };
 
 // The flags joined by ';', as the CSV and the window show them.
@@ -70,5 +75,6 @@ std::string psdFlagsText(const PsdResult& result);
 // saying what is wrong, for a value that is not a finite number, an image
 // with nothing left once the trend is removed, an image too small for the
 // fit range (and what the smallest is), a fit range that is not one, and an
-// image too large to transform.
+// image too large to transform.  A spectrum with too few bins to fit is a
+// result flagged no_fit, not a failure.
 PsdResult estimatePsdDimension(const double* values, int width, int height, const PsdOptions& options = {});

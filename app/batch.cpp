@@ -77,7 +77,9 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         row << csvField(page.name) << ',' << page.width << ',' << page.height << ',' << page.paddedWidth << ','
             << page.paddedHeight << ',' << FloatToStr(page.d1) << ',' << FloatToStr(page.d2);
         const PsdResult& psd = page.psd;
-        if (options.psd && page.psdDone)
+        if (options.psd && page.psdDone && !psd.fitted())
+            row << ",,,,,," << psd.binsFitted << ',' << psdFlagsText(psd);  // no numbers, and why
+        else if (options.psd && page.psdDone)
             row << ',' << FloatToStr(psd.dimension) << ',' << FloatToStr(psd.dimensionLow) << ','
                 << FloatToStr(psd.dimensionHigh) << ',' << FloatToStr(psd.beta) << ',' << FloatToStr(psd.r2) << ','
                 << psd.binsFitted << ',' << psdFlagsText(psd);

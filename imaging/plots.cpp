@@ -31,6 +31,7 @@ PlotData methodPlot(int method, const FitPoints& points, double d)
 
 std::string psdText(const PsdResult& psd)
 {
+    if (!psd.fitted()) return "(" + psdFlagsText(psd) + ")";
     char text[96];
     std::snprintf(text, sizeof text, "%.4f [%.4f; %.4f]", psd.dimension, psd.dimensionLow, psd.dimensionHigh);
     // What the estimate says about itself goes with the number.
@@ -49,7 +50,7 @@ PlotData psdPlot(const PsdResult& psd)
         plot.y.push_back(bin.lnPsd);
         plot.fitted.push_back(bin.fitted);
     }
-    plot.line = true;
+    plot.line = psd.fitted();
     plot.slope = -psd.beta;
     plot.intercept = psd.intercept;
     return plot;

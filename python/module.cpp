@@ -193,6 +193,7 @@ py::dict psdDict(const PsdResult& p)
     r["fit_range"] = py::make_tuple(p.fitMin, p.fitMax);
     r["flags"] = py::tuple(py::cast(p.flags));
     r["flags_text"] = psdFlagsText(p);
+    r["note"] = p.note;
     const auto n = static_cast<py::ssize_t>(p.bins.size());
     py::array_t<double> lnQ(n), lnPsd(n);
     py::array_t<long long> count(n);

@@ -336,6 +336,17 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
         if (line.find(",psd,") != std::string::npos) fitted += fields(line).at(6) == "1";
     EXPECT_EQ(std::to_string(fitted), row[12]);
     EXPECT_EQ(batch({"--psd-range", "0.3:0.2", "x.bmp"}).exitCode, 2);
+
+    // A smooth bump leaves nothing to fit above the rounding floor: its row
+    // is written, the numbers empty and the flag saying why; no failure.
+    writeGreyBmp(path("bump.bmp"), 128, 128, [](int x, int y) {
+        return static_cast<int>(std::lround(255 * std::exp(-((x - 64.0) * (x - 64.0) + (y - 64.0) * (y - 64.0)) / 500)));
+    });
+    const BatchRun bump = batch(QStringList{"--psd"} + files({"bump.bmp"}));
+    EXPECT_EQ(bump.exitCode, 0) << bump.err;
+    const auto bumpRows = lines(bump.out);
+    ASSERT_EQ(bumpRows.size(), 2u);
+    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit");
 }
 
 TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)

@@ -152,4 +152,15 @@ TEST(PsdDimension, PicturesThatAreNoSurfacesAreFlagged)
     std::vector<double> noise(static_cast<std::size_t>(N) * N);
     for (double& v : noise) v = white(random);
     EXPECT_EQ(estimatePsdDimension(noise.data(), N, N).flags, Flags{"out_of_range"});
+
+    // A smooth bump in whole numbers sinks under the rounding floor at once:
+    // no line to fit, which the result says instead of failing.
+    std::vector<double> bump;
+    for (int y = 0; y < N; ++y)
+        for (int x = 0; x < N; ++x) bump.push_back(std::round(255 * std::exp(-((x - 64.0) * (x - 64.0) + (y - 64.0) * (y - 64.0)) / 500)));
+    const PsdResult none = estimatePsdDimension(bump.data(), N, N);
+    EXPECT_EQ(none.flags, Flags{"no_fit"});
+    EXPECT_FALSE(none.fitted());
+    EXPECT_TRUE(std::isnan(none.dimension) && std::isnan(none.dimensionLow) && std::isnan(none.beta));
+    EXPECT_NE(none.note.find("radial bins above the noise floor; at least 3 are needed"), std::string::npos) << none.note;
 }

@@ -120,6 +120,15 @@ def test_a_dask_cluster_gives_the_same_frame(files):
     assert on_cluster.equals(local)
 
 
+def test_flags_say_what_a_number_is_worth():
+    y, x = np.mgrid[0:128, 0:128]
+    bump = np.round(255 * np.exp(-((x - 64.0) ** 2 + (y - 64.0) ** 2) / 500)).astype(np.uint8)
+    none = orvane.psd_dimension(bump)
+    assert none.flags == ("no_fit",) and np.isnan(none.d) and "at least 3 are needed" in none.note
+    noise = np.random.default_rng(5).normal(0, 1, (128, 128))
+    assert orvane.psd_dimension(noise).flags == ("out_of_range",)
+
+
 def test_double_precision_survives_offsets_and_scales(files):
     # Not whole numbers, so that no rounding floor applies.
     base = orvane.read_image(files[1]).astype(np.float64) / 7.0
