@@ -7,6 +7,7 @@
 
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
+#include "analysis/psd_diagnostics.h"
 #include "analysis/psd_stages.h"
 
 #include <algorithm>

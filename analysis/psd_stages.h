@@ -70,6 +70,17 @@ std::vector<PsdBin> binsAboveFloor(const RadialSpectrum& spectrum, double floor,
 // weighted by the independent frequencies it averages (its count / kappa,
 // kappa the padding's and the window's repetition) and its ln corrected
 // for the bias of a log of a mean.
+// Each fitted bin's weight (the independent frequencies it averages, its
+// count / kappa, less what the floor took) and its ln PSD corrected for the
+// bias of a log of a mean; the weighted sums of the weights, ln q and that
+// ln PSD.  Entries of bins not fitted are 0.
+struct WeightedBins {
+    std::vector<double> w, y;
+    double sw = 0, swx = 0, swy = 0;
+    int m = 0;
+};
+WeightedBins weightBins(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
+
 struct LineFit {
     int bins = 0;                 // fitted bins
     double slope = 0, intercept = 0;
@@ -84,30 +95,10 @@ LineFit fitLine(const std::vector<PsdBin>& bins, const std::vector<double>& kept
 // `result`, with beta, hurst, D, r2 and the bins fitted.
 void fillDimension(const LineFit& fit, PsdResult& result);
 
-// The 0.975 and 0.995 quantiles of Student's t with `df` degrees of freedom.
+// The 0.975 quantile of Student's t with `df` degrees of freedom; and any
+// quantile, from its table for 1 to 10 degrees of freedom and the normal
+// quantile z it tends to.
 double tQuantile975(int df);
-double tQuantile995(int df);
-
-// The t statistic of the quadratic term of a weighted parabola through the
-// fitted bins (weights as fitLine's, its error widened as the interval's),
-// in ln q about the bins' weighted mean; 0 with fewer than 5 bins.
-double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
-
-// What the values are made of: how many distinct values (counted up to
-// `limit` + 1), and how many samples lie at the smallest and the largest.
-struct ValueStats {
-    int distinct = 0;
-    long long atSmallest = 0, atLargest = 0;
-};
-ValueStats valueStats(const double* values, std::size_t count, int limit);
-
-// The flags of a finished estimate (see PsdResult::flags).  `floorCut`: how
-// many bins inside the fit range the noise floor left out.
-std::vector<std::string> diagnose(const PsdResult& result, double curvature, int curvatureDf, int floorCut,
-                                  const ValueStats& values, std::size_t samples);
-
-// How many bins with frequencies inside [fitMin, fitMax] the floor leaves
-// out of the fit (their power less than twice the floor).
-int binsCutByFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax);
+double studentQuantile(double z, const double (&table)[10], int df);
 
 }  // namespace psd

@@ -1,4 +1,5 @@
 // The spectral estimate's stages, each against what it promises.
+#include "analysis/psd_diagnostics.h"
 #include "analysis/psd_stages.h"
 
 #include <gtest/gtest.h>

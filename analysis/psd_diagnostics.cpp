@@ -1,0 +1,111 @@
+// The spectral estimate's diagnostics (see psd_diagnostics.h).
+#include "analysis/psd_diagnostics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace psd {
+
+double tQuantile995(int df)
+{
+    static const double table[10] = {63.6567, 9.9248, 5.8409, 4.6041, 4.0321, 3.7074, 3.4995, 3.3554, 3.2498, 3.1693};
+    return studentQuantile(2.5758293035489, table, df);
+}
+
+double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa)
+{
+    const WeightedBins p = weightBins(bins, kept, kappa);
+    if (p.m < 5) return 0;
+    // Normal equations of y = a + b u + c u^2, u = ln q - its weighted mean.
+    const double mx = p.swx / p.sw;
+    double s[5] = {0, 0, 0, 0, 0}, t[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < bins.size(); ++i) {
+        if (!bins[i].fitted) continue;
+        const double u = bins[i].lnQ - mx;
+        double power = p.w[i];
+        for (int k = 0; k < 5; ++k) {
+            s[k] += power;
+            if (k < 3) t[k] += power * p.y[i];
+            power *= u;
+        }
+    }
+    // Solved through the adjugate of the symmetric matrix; the inverse's
+    // last diagonal entry gives c's variance.
+    const double a00 = s[0], a01 = s[1], a02 = s[2], a11 = s[2], a12 = s[3], a22 = s[4];
+    const double c00 = a11 * a22 - a12 * a12, c01 = a12 * a02 - a01 * a22, c02 = a01 * a12 - a11 * a02;
+    const double c11 = a00 * a22 - a02 * a02, c12 = a01 * a02 - a00 * a12, c22 = a00 * a11 - a01 * a01;
+    const double det = a00 * c00 + a01 * c01 + a02 * c02;
+    if (!(std::fabs(det) > 0)) return 0;
+    const double a = (c00 * t[0] + c01 * t[1] + c02 * t[2]) / det;
+    const double b = (c01 * t[0] + c11 * t[1] + c12 * t[2]) / det;
+    const double c = (c02 * t[0] + c12 * t[1] + c22 * t[2]) / det;
+    double chi2 = 0;
+    for (std::size_t i = 0; i < bins.size(); ++i) {
+        if (!bins[i].fitted) continue;
+        const double u = bins[i].lnQ - mx, r = p.y[i] - (a + b * u + c * u * u);
+        chi2 += p.w[i] * r * r;
+    }
+    const double varC = c22 / det * std::max(1.0, chi2 / (p.m - 3));
+    return c / std::sqrt(varC);
+}
+
+ValueStats valueStats(const double* values, std::size_t count, int limit)
+{
+    ValueStats stats;
+    if (count == 0) return stats;
+    double smallest = values[0], largest = values[0];
+    std::vector<double> seen;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = values[i];
+        if (v < smallest) {
+            smallest = v;
+            stats.atSmallest = 0;
+        }
+        if (v > largest) {
+            largest = v;
+            stats.atLargest = 0;
+        }
+        stats.atSmallest += v == smallest;
+        stats.atLargest += v == largest;
+        if (static_cast<int>(seen.size()) <= limit && std::find(seen.begin(), seen.end(), v) == seen.end())
+            seen.push_back(v);
+    }
+    stats.distinct = static_cast<int>(seen.size());
+    return stats;
+}
+
+int binsCutByFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax)
+{
+    int cut = 0;
+    for (std::size_t j = 0; j < spectrum.count.size(); ++j) {
+        if (spectrum.count[j] == 0) continue;
+        const double q = std::exp(spectrum.lnQ[j]);
+        if (q < fitMin || q > fitMax) continue;
+        if (spectrum.power[j] / spectrum.count[j] < 2 * floor) ++cut;
+    }
+    return cut;
+}
+
+std::vector<std::string> diagnose(const PsdResult& result, double curvature, int curvatureDf, int floorCut,
+                                  const ValueStats& values, std::size_t samples)
+{
+    std::vector<std::string> flags;
+    const double low = result.dimensionLow, high = result.dimensionHigh;
+    const double inside = std::max(0.0, std::min(high, 3.0) - std::max(low, 2.0));
+    if (!(result.dimension >= 2 && result.dimension <= 3) || inside < 0.5 * (high - low)) flags.push_back("out_of_range");
+    if (curvatureDf >= 2 && std::fabs(curvature) > tQuantile995(curvatureDf)) flags.push_back("curved");
+    double first = INFINITY, last = -INFINITY;
+    for (const PsdBin& b : result.bins)
+        if (b.fitted) {
+            first = std::min(first, b.lnQ);
+            last = std::max(last, b.lnQ);
+        }
+    if (floorCut > 0 && (last - first < std::log(2.0) || result.binsFitted < 6)) flags.push_back("noise_floor");
+    if (values.distinct <= 16) flags.push_back("few_levels");
+    const double share = 0.01 * static_cast<double>(samples);
+    if (samples >= 100 && (values.atSmallest >= share || values.atLargest >= share)) flags.push_back("clipped");
+    if (result.binsFitted < 6) flags.push_back("few_bins");
+    return flags;
+}
+
+}  // namespace psd

@@ -1,0 +1,38 @@
+// What the spectral estimate knows about itself: the checks behind its
+// flags (see PsdResult::flags), each a function of what the stages found.
+#pragma once
+
+#include "analysis/psd_stages.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace psd {
+
+// The 0.995 quantile of Student's t with `df` degrees of freedom.
+double tQuantile995(int df);
+
+// The t statistic of the quadratic term of a weighted parabola through the
+// fitted bins (weights as fitLine's, its error widened as the interval's),
+// in ln q about the bins' weighted mean; 0 with fewer than 5 bins.
+double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
+
+// What the values are made of: how many distinct values (counted up to
+// `limit` + 1), and how many samples lie at the smallest and the largest.
+struct ValueStats {
+    int distinct = 0;
+    long long atSmallest = 0, atLargest = 0;
+};
+ValueStats valueStats(const double* values, std::size_t count, int limit);
+
+// The flags of a finished estimate (see PsdResult::flags).  `floorCut`: how
+// many bins inside the fit range the noise floor left out.
+std::vector<std::string> diagnose(const PsdResult& result, double curvature, int curvatureDf, int floorCut,
+                                  const ValueStats& values, std::size_t samples);
+
+// How many bins with frequencies inside [fitMin, fitMax] the floor leaves
+// out of the fit (their power less than twice the floor).
+int binsCutByFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax);
+
+}  // namespace psd
