@@ -48,8 +48,9 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         shown.SaveToFile(spectrumFile);
     }
     if (!plotFile.empty()) {
-        std::vector<PlotData> plots{methodPlot(1, out.points1, out.d1), methodPlot(2, out.points2, out.d2)};
-        if (out.psdDone) plots.push_back(psdPlot(out.psd));
+        std::vector<PlotData> plots{inEnglish(methodPlot(1, out.points1, out.d1)),
+                                    inEnglish(methodPlot(2, out.points2, out.d2))};
+        if (out.psdDone) plots.push_back(inEnglish(psdPlot(out.psd)));
         savePlotsSvg(plots, 480, 320, plotFile);
     }
 }

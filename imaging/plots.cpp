@@ -6,6 +6,24 @@
 #include <cmath>
 #include <cstdio>
 
+namespace {
+
+// The window's plot words and their English.
+const char* const plotWords[][2] = {{"ln progu", "ln threshold"},
+                                    {"ln liczby", "ln count"},
+                                    {"Widmo mocy", "Power spectrum"},
+                                    {"ln q (cykle na piksel)", "ln q (cycles per pixel)"}};
+
+}  // namespace
+
+PlotData inEnglish(PlotData plot)
+{
+    for (std::string* text : {&plot.title, &plot.xLabel, &plot.yLabel})
+        for (const auto& words : plotWords)
+            if (*text == words[0]) *text = words[1];
+    return plot;
+}
+
 PlotData methodPlot(int method, const FitPoints& points, double d)
 {
     PlotData plot;

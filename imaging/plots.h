@@ -10,5 +10,9 @@ PlotData methodPlot(int method, const FitPoints& points, double d);
 // The spectral estimate: ln q against ln PSD of every bin, the fitted bins
 // filled, the fitted line, and D with its interval.
 PlotData psdPlot(const PsdResult& psd);
+// The same plot with English axis labels and titles, for the files the batch
+// tool and Python write (the methods keep their names, "Metoda 1" and "2").
+PlotData inEnglish(PlotData plot);
+
 // "2.5123 [2.4901; 2.5345]": the spectral D and its interval as the window shows them.
 std::string psdText(const PsdResult& psd);

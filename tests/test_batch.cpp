@@ -385,7 +385,12 @@ TEST_F(Batch, PlotsAreSvgFilesOfTheirOwnForEachInput)
         QSvgRenderer svg(QString::fromStdString(path(name)));
         EXPECT_TRUE(svg.isValid()) << name;
         EXPECT_EQ(svg.viewBox().height(), 2 * 320) << name;  // Metoda 1 and Metoda 2
+        // The batch tool's files speak English, and Qt says nothing on standard error.
+        const std::string text = readFile(path(name));
+        EXPECT_NE(text.find("ln threshold"), std::string::npos) << name;
+        EXPECT_EQ(text.find("ln progu"), std::string::npos) << name;
     }
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(batch(QStringList{"--plot", dir.path() + "/a.bmp"} + files({"a.bmp"})).exitCode, 2);
 }
 
