@@ -94,8 +94,10 @@ def _page(page):
 
 
 def read_image(path, page=None):
-    """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth: a 2-D
-    array of uint8, uint16 or float32 (rows, columns).  A TIFF stack gives a 3-D
+    """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth, as it
+    is shown (a TIFF's Orientation tag applied): a 2-D array (rows, columns)
+    of uint8, uint16 or float32, and for TIFF also int8, int16, int32, uint32
+    or float64, as the file holds its samples.  A TIFF stack gives a 3-D
     array (page, rows, columns), or with ``page`` (from 1, as file#page) one
     page.  A file that cannot be read raises RuntimeError with the programs'
     message; a page past the last raises IndexError."""
