@@ -1,6 +1,7 @@
 #include "imaging/convert.h"
 
 #include "imaging/palette.h"
+#include "toolkit/picture.h"
 
 #include <cmath>
 #include <cstdint>
@@ -36,11 +37,7 @@ PaddedSize paddedSize(int width, int height)
     long long pw = 1, ph = 1;
     while (height > ph) ph *= 2;
     while (width > pw) pw *= 2;
-    if (pw * ph * 2 >= matrixSizeLimit)
-        throw std::length_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-                                " pixels, padded to " + std::to_string(pw) + " x " + std::to_string(ph) +
-                                " for the transform: more than can be analysed (fewer than 134217728 pixels once "
-                                "padded)");
+    if (pw * ph * 2 >= matrixSizeLimit) throw std::length_error(paddedSizeRefusal(width, height));
     return {static_cast<int>(pw), static_cast<int>(ph)};
 }
 

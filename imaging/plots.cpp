@@ -12,13 +12,14 @@ namespace {
 const char* const plotWords[][2] = {{"ln progu", "ln threshold"},
                                     {"ln liczby", "ln count"},
                                     {"Widmo mocy", "Power spectrum"},
-                                    {"ln q (cykle na piksel)", "ln q (cycles per pixel)"}};
+                                    {"ln q (cykle na piksel)", "ln q (cycles per pixel)"},
+                                    {"Za mało punktów do wykresu", "Too few points to plot"}};
 
 }  // namespace
 
 PlotData inEnglish(PlotData plot)
 {
-    for (std::string* text : {&plot.title, &plot.xLabel, &plot.yLabel})
+    for (std::string* text : {&plot.title, &plot.xLabel, &plot.yLabel, &plot.tooFewPoints})
         for (const auto& words : plotWords)
             if (*text == words[0]) *text = words[1];
     return plot;

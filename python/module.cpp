@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 
 namespace py = pybind11;
 
@@ -156,25 +157,28 @@ py::dict method(const py::array& image, Method which)
     return r;
 }
 
+// A fit range (q_min, q_max) from Python, checked as --psd-range is.
+std::pair<double, double> fitRangeOf(py::object fitRange)
+{
+    std::pair<double, double> range;
+    try {
+        range = fitRange.cast<std::pair<double, double>>();
+    } catch (const py::cast_error&) {
+        throw py::type_error("the fit range must be a pair of numbers (q_min, q_max), not " +
+                             py::repr(fitRange).cast<std::string>());
+    }
+    if (!validFitRange(range.first, range.second))
+        throw py::value_error("the fit range must have 0 < q_min < q_max <= 0.5 cycles per pixel, not " +
+                              py::repr(fitRange).cast<std::string>());
+    return range;
+}
+
 PsdOptions psdOptions(const std::string& window, py::object fitRange)
 {
     PsdOptions options;
     if (window == "none") options.window = PsdOptions::Window::none;
     else if (window != "hann") throw py::value_error("window must be \"hann\" or \"none\", not \"" + window + "\"");
-    if (!fitRange.is_none()) {
-        std::pair<double, double> range;
-        try {
-            range = fitRange.cast<std::pair<double, double>>();
-        } catch (const py::cast_error&) {
-            throw py::type_error("the fit range must be a pair of numbers (q_min, q_max), not " +
-                                 py::repr(fitRange).cast<std::string>());
-        }
-        if (!validFitRange(range.first, range.second))
-            throw py::value_error("the fit range must have 0 < q_min < q_max <= 0.5 cycles per pixel, not " +
-                                  py::repr(fitRange).cast<std::string>());
-        options.fitMin = range.first;
-        options.fitMax = range.second;
-    }
+    if (!fitRange.is_none()) std::tie(options.fitMin, options.fitMax) = fitRangeOf(fitRange);
     return options;
 }
 
@@ -286,7 +290,7 @@ PYBIND11_MODULE(_orvane, m)
           py::arg("fit_range") = py::none());
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
           py::arg("psd_range") = py::none());
-    m.def("check_fit_range", [](py::object range) { psdOptions("hann", range); }, py::arg("fit_range"));
+    m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);
     m.def("set_transform_threads", &setTransformThreads, py::arg("threads"));

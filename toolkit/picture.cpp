@@ -21,13 +21,18 @@ void checkPictureSize(long long width, long long height)
         throw std::runtime_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels, more than can be analysed (fewer than " +
                                  std::to_string(maxPicturePixels + 1) + ")");
+    const std::string padded = paddedSizeRefusal(width, height);
+    if (!padded.empty()) throw std::runtime_error(padded);
+}
+
+std::string paddedSizeRefusal(long long width, long long height)
+{
     // The transform pads each side to a power of two and holds complex values.
     const long long pw = powerOfTwoAtLeast(width), ph = powerOfTwoAtLeast(height);
-    if (2 * pw * ph >= matrixSizeLimit)
-        throw std::runtime_error("the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels, padded to " + std::to_string(pw) + " x " + std::to_string(ph) +
-                                 " for the transform: more than can be analysed (fewer than " +
-                                 std::to_string(matrixSizeLimit / 2) + " pixels once padded)");
+    if (2 * pw * ph < matrixSizeLimit) return {};
+    return "the picture is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, padded to " +
+           std::to_string(pw) + " x " + std::to_string(ph) + " for the transform: more than can be analysed (fewer than " +
+           std::to_string(matrixSizeLimit / 2) + " pixels once padded)";
 }
 
 namespace {

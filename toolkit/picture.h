@@ -90,6 +90,11 @@ std::string readPictureFile(const std::string& path);
 // decode: "cannot read \"<name>\": <reason>", the name shown byte for byte.
 std::runtime_error unreadableFile(const std::string& path, const std::string& reason);
 
+// Why a picture of this size is too large for the transform once each side
+// is padded to a power of two (fewer than 2^27 padded pixels are taken); empty
+// when it is not.
+std::string paddedSizeRefusal(long long width, long long height);
+
 // Throws std::runtime_error when a picture of this size has no pixels, or
 // is larger than the analysis takes: fewer than 2^27 pixels, and fewer than
 // 2^27 once each side is padded to a power of two.  Every decoder calls it

@@ -29,7 +29,7 @@ struct PlotData {
     std::vector<bool> fitted;  // per point; empty: every point is fitted
     bool line = false;         // y = intercept + slope x over the fitted points' x range
     double slope = 0, intercept = 0;
-    std::string tooFewPoints = "Too few points to plot";  // shown in the frame when fewer than two
+    std::string tooFewPoints = "Za mało punktów do wykresu";  // shown in the frame when fewer than two
 };
 
 // Where a plot of width x height pixels puts its frame and its ranges, so

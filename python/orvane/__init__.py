@@ -60,7 +60,9 @@ class PsdResult:
     spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
     (inside the fit range).  ``flags`` is a tuple of what the estimate knows
     about itself (out_of_range, curved, noise_floor, few_levels, clipped,
-    few_bins; empty when nothing): the number stands, with that said."""
+    few_bins; empty when nothing): the number stands, with that said.  With
+    ``no_fit`` alone there was nothing to fit: every number is NaN and
+    ``note`` says why."""
 
     def __init__(self, fields):
         fields = dict(fields)
