@@ -8,6 +8,7 @@
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
 #include "analysis/psd_diagnostics.h"
+#include "analysis/psd_noise.h"
 #include "analysis/psd_stages.h"
 
 #include <algorithm>
@@ -24,6 +25,25 @@ std::string number(double v)
     char text[32];
     std::snprintf(text, sizeof text, "%.3g", v);
     return text;
+}
+
+// The fit range as used: from the lowest to the highest frequency of the
+// bins fitted (so that giving it back fits the same bins), or the range
+// asked for when fewer than two are.
+void fitRangeUsed(PsdResult& result, double fitMin, double fitMax)
+{
+    result.fitMin = fitMin;
+    result.fitMax = fitMax;
+    double low = INFINITY, high = -INFINITY;
+    for (const PsdBin& b : result.bins)
+        if (b.fitted) {
+            low = std::min(low, b.lnQ);
+            high = std::max(high, b.lnQ);
+        }
+    if (low < high) {
+        result.fitMin = std::exp(low);
+        result.fitMax = std::exp(high);
+    }
 }
 
 }  // namespace
@@ -64,14 +84,14 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
                                     " is removed: there is no spectrum to fit");
     const psd::RadialSpectrum spectrum = psd::radialPowerSpectrum(padded, PW, PH, options.binsPerOctave, parts);
 
-    // Rounding noise is taken off each bin; a bin where it is more than half
-    // the power is left out of the fit.
-    const double floor = psd::roundingNoiseFloor(trend.wholeNumbers, wx, wy, PW, PH);
+    // Rounding noise is taken off each bin; the default range ends where it
+    // grows to a visible share of the power, and a bin where it is more
+    // than half the power is never fitted.
+    const std::vector<double> noise = psd::roundingNoise(spectrum, trend, wx, wy, PW, PH);
     PsdResult result{};
-    result.fitMin = fitMin;
-    result.fitMax = fitMax;
     std::vector<double> kept;
-    result.bins = psd::binsAboveFloor(spectrum, floor, fitMin, fitMax, kept);
+    result.bins = psd::binsAboveNoise(spectrum, noise, fitMin, fitMax, options.fitMax <= 0, kept);
+    fitRangeUsed(result, fitMin, fitMax);
 
     const double kappa = psd::independenceFactor(W, H, PW, PH, options.window);
     const psd::LineFit fit = psd::fitLine(result.bins, kept, kappa);
@@ -89,7 +109,7 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
 
     const std::size_t samples = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
     result.flags = psd::diagnose(result, psd::curvatureT(result.bins, kept, kappa), fit.bins - 3,
-                                 psd::binsCutByFloor(spectrum, floor, fitMin, fitMax),
+                                 psd::binsCutByNoise(spectrum, fitMin, fitMax, fit.bins),
                                  psd::valueStats(values, samples, 16), samples);
     return result;
 }

@@ -74,16 +74,15 @@ ValueStats valueStats(const double* values, std::size_t count, int limit)
     return stats;
 }
 
-int binsCutByFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax)
+int binsCutByNoise(const RadialSpectrum& spectrum, double fitMin, double fitMax, int binsFitted)
 {
-    int cut = 0;
+    int inRange = 0;
     for (std::size_t j = 0; j < spectrum.count.size(); ++j) {
         if (spectrum.count[j] == 0) continue;
         const double q = std::exp(spectrum.lnQ[j]);
-        if (q < fitMin || q > fitMax) continue;
-        if (spectrum.power[j] / spectrum.count[j] < 2 * floor) ++cut;
+        inRange += q >= fitMin && q <= fitMax;
     }
-    return cut;
+    return std::max(0, inRange - binsFitted);
 }
 
 std::vector<std::string> diagnose(const PsdResult& result, double curvature, int curvatureDf, int floorCut,

@@ -27,12 +27,12 @@ struct ValueStats {
 ValueStats valueStats(const double* values, std::size_t count, int limit);
 
 // The flags of a finished estimate (see PsdResult::flags).  `floorCut`: how
-// many bins inside the fit range the noise floor left out.
+// many bins inside the fit range asked for the noise left out.
 std::vector<std::string> diagnose(const PsdResult& result, double curvature, int curvatureDf, int floorCut,
                                   const ValueStats& values, std::size_t samples);
 
-// How many bins with frequencies inside [fitMin, fitMax] the floor leaves
-// out of the fit (their power less than twice the floor).
-int binsCutByFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax);
+// How many bins with frequencies inside [fitMin, fitMax] the noise leaves
+// out of the fit: those of the range less those fitted.
+int binsCutByNoise(const RadialSpectrum& spectrum, double fitMin, double fitMax, int binsFitted);
 
 }  // namespace psd

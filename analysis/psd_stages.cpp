@@ -2,6 +2,7 @@
 #include "analysis/psd_stages.h"
 
 #include "analysis/fourier.h"
+#include "analysis/psd_noise.h"
 
 #include <algorithm>
 #include <cmath>
@@ -83,7 +84,7 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
     // With centred coordinates the normal equations of the plane are
     // independent (mean, x slope, y slope).
     struct Sums {
-        double sum = 0, sumX = 0, sumY = 0, largest = 0;
+        double sum = 0, sumX = 0, sumY = 0, largest = 0, stepX = 0, stepY = 0;
         long long bad = -1;
         bool wholeNumbers = true;
     };
@@ -93,7 +94,7 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
         Sums& s = sums[static_cast<std::size_t>(part)];
         for (int y = first; y < last; ++y) {
             const double* r = values + static_cast<std::size_t>(y) * W;
-            double row = 0, rowX = 0, largest = s.largest;
+            double row = 0, rowX = 0, largest = s.largest, stepX = 0, stepY = 0;
             bool whole = s.wholeNumbers;
             for (int x = 0; x < W; ++x) {
                 row += r[x];
@@ -101,6 +102,11 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
                 largest = std::max(largest, std::fabs(r[x]));
                 whole = whole && r[x] == std::floor(r[x]);
             }
+            for (int x = 1; x < W; ++x) stepX += std::fabs(r[x] - r[x - 1]);
+            if (y + 1 < H)
+                for (int x = 0; x < W; ++x) stepY += std::fabs(r[x + W] - r[x]);
+            s.stepX += stepX;
+            s.stepY += stepY;
             s.wholeNumbers = whole;
             if (!std::isfinite(row + rowX) && s.bad < 0)
                 for (int x = 0; x < W; ++x)
@@ -121,6 +127,8 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
         all.sumX += s.sumX;
         all.sumY += s.sumY;
         all.largest = std::max(all.largest, s.largest);
+        all.stepX += s.stepX;
+        all.stepY += s.stepY;
         all.wholeNumbers = all.wholeNumbers && s.wholeNumbers;
     }
     if (all.bad >= 0)
@@ -130,6 +138,8 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
     trend.mean = all.sum / (static_cast<double>(W) * H);
     trend.largest = all.largest;
     trend.wholeNumbers = all.wholeNumbers;
+    if (W > 1) trend.stepX = all.stepX / (static_cast<double>(W - 1) * H);
+    if (H > 1) trend.stepY = all.stepY / (static_cast<double>(H - 1) * W);
     if (kind == PsdOptions::Trend::plane) {
         // the sum of (x - cx)^2 over the grid is H W (W^2 - 1) / 12
         if (W > 1) trend.bx = all.sumX / (H * (W * (static_cast<double>(W) * W - 1) / 12.0));
@@ -301,40 +311,6 @@ RadialSpectrum radialPowerSpectrum(matrix& padded, std::uint32_t PW, std::uint32
     return out;
 }
 
-double roundingNoiseFloor(bool wholeNumbers, const std::vector<double>& wx, const std::vector<double>& wy,
-                          std::uint32_t PW, std::uint32_t PH)
-{
-    // White, of variance 1/12, so of power 1/12 sum(w^2) / (PW PH)^2 at
-    // every frequency of the transform.
-    if (!wholeNumbers) return 0;
-    double sx = 0, sy = 0;
-    for (double v : wx) sx += v * v;
-    for (double v : wy) sy += v * v;
-    return sx * sy / 12.0 / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
-}
-
-std::vector<PsdBin> binsAboveFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax,
-                                   std::vector<double>& kept)
-{
-    std::vector<PsdBin> bins;
-    kept.clear();
-    for (std::size_t j = 0; j < spectrum.count.size(); ++j) {
-        if (spectrum.count[j] == 0) continue;
-        const double mean = spectrum.power[j] / spectrum.count[j];
-        const double signal = mean - floor;
-        if (!(signal > 0)) continue;
-        PsdBin bin;
-        bin.count = spectrum.count[j];
-        bin.lnQ = spectrum.lnQ[j];
-        bin.lnPsd = std::log(signal);
-        const double q = std::exp(bin.lnQ);
-        bin.fitted = q >= fitMin && q <= fitMax && signal >= floor;
-        bins.push_back(bin);
-        kept.push_back(signal / mean);
-    }
-    return bins;
-}
-
 double independenceFactor(int W, int H, std::uint32_t PW, std::uint32_t PH, PsdOptions::Window window)
 {
     // The padding repeats each frequency PW*PH / (W*H) times, and the Hann
@@ -354,10 +330,12 @@ WeightedBins weightBins(const std::vector<PsdBin>& bins, const std::vector<doubl
         if (!b.fitted) continue;
         const double independent = std::max(1.0, b.count / kappa);
         // ln of a mean of n exponential values falls short of ln of their
-        // expectation by about 1 / (2n); taking off the floor magnifies the
-        // spread of what is left by mean / signal.
-        const double spread = 1.0 / (independent * kept[i] * kept[i]);
-        p.y[i] = b.lnPsd + 0.5 * spread;
+        // expectation by about 1 / (2n); taking off the noise magnifies the
+        // spread of what is left by mean / signal, and the noise's own
+        // uncertainty adds its share of what is left.
+        const double modelled = noiseModelError * (1 - kept[i]) / kept[i];
+        const double spread = 1.0 / (independent * kept[i] * kept[i]) + modelled * modelled;
+        p.y[i] = b.lnPsd + 0.5 / (independent * kept[i] * kept[i]);
         p.w[i] = 1.0 / spread;
         p.sw += p.w[i];
         p.swx += p.w[i] * b.lnQ;

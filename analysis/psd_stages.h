@@ -1,8 +1,8 @@
 // The stages of the spectral estimate, each with its own contract, in the
 // order estimatePsdDimension runs them: the trend, the window, the windowed
 // residuals (padded), the periodogram in radial bins, the noise floor and
-// the fit range, the weighted fit, and its interval.  Estimators of their
-// own reuse the first stages.
+// the fit range (psd_noise.h), the weighted fit, and its interval.
+// Estimators of their own reuse the first stages.
 #pragma once
 
 #include "analysis/matrix.h"
@@ -17,11 +17,14 @@ namespace psd {
 
 // What the first pass over the values finds: the trend to remove
 // (value ~ mean + bx (x - cx) + by (y - cy), centred coordinates), the
-// largest magnitude, and whether every value is a whole number.
+// largest magnitude, whether every value is a whole number, and the mean
+// absolute difference between neighbours along x and along y (before the
+// trend is removed).
 struct Trend {
     double mean = 0, bx = 0, by = 0;
     double largest = 0;
     bool wholeNumbers = true;
+    double stepX = 0, stepY = 0;
 };
 
 // The least-squares plane (or the mean alone) of W x H values, summed on up
@@ -53,27 +56,11 @@ struct RadialSpectrum {
 };
 RadialSpectrum radialPowerSpectrum(matrix& padded, std::uint32_t PW, std::uint32_t PH, int binsPerOctave, int parts);
 
-// The power of rounding noise at every frequency: values rounded to whole
-// numbers carry white noise of variance 1/12, windowed and scaled as the
-// signal is; 0 for values that are not all whole numbers.
-double roundingNoiseFloor(bool wholeNumbers, const std::vector<double>& wx, const std::vector<double>& wy,
-                          std::uint32_t PW, std::uint32_t PH);
-
-// The bins that hold a frequency and rise above the floor, with the floor
-// taken off, each marked fitted when it lies in [fitMin, fitMax] and the
-// floor is at most half its power; `kept` receives each bin's share of
-// power left once the floor is off.
-std::vector<PsdBin> binsAboveFloor(const RadialSpectrum& spectrum, double floor, double fitMin, double fitMax,
-                                   std::vector<double>& kept);
-
-// A weighted straight line through the fitted bins' (ln q, ln PSD): each
-// weighted by the independent frequencies it averages (its count / kappa,
-// kappa the padding's and the window's repetition) and its ln corrected
-// for the bias of a log of a mean.
 // Each fitted bin's weight (the independent frequencies it averages, its
-// count / kappa, less what the floor took) and its ln PSD corrected for the
-// bias of a log of a mean; the weighted sums of the weights, ln q and that
-// ln PSD.  Entries of bins not fitted are 0.
+// count / kappa with kappa the padding's and the window's repetition, less
+// what taking off the noise and the noise's own uncertainty cost) and its
+// ln PSD corrected for the bias of a log of a mean; the weighted sums of
+// the weights, ln q and that ln PSD.  Entries of bins not fitted are 0.
 struct WeightedBins {
     std::vector<double> w, y;
     double sw = 0, swx = 0, swy = 0;
@@ -81,6 +68,7 @@ struct WeightedBins {
 };
 WeightedBins weightBins(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
 
+// A weighted straight line through the fitted bins' (ln q, ln PSD).
 struct LineFit {
     int bins = 0;                 // fitted bins
     double slope = 0, intercept = 0;

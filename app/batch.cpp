@@ -78,13 +78,14 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
             << page.paddedHeight << ',' << FloatToStr(page.d1) << ',' << FloatToStr(page.d2);
         const PsdResult& psd = page.psd;
         if (options.psd && page.psdDone && !psd.fitted())
-            row << ",,,,,," << psd.binsFitted << ',' << psdFlagsText(psd);  // no numbers, and why
+            row << ",,,,,," << psd.binsFitted << ',' << psdFlagsText(psd) << ",,";  // no numbers, and why
         else if (options.psd && page.psdDone)
             row << ',' << FloatToStr(psd.dimension) << ',' << FloatToStr(psd.dimensionLow) << ','
                 << FloatToStr(psd.dimensionHigh) << ',' << FloatToStr(psd.beta) << ',' << FloatToStr(psd.r2) << ','
-                << psd.binsFitted << ',' << psdFlagsText(psd);
+                << psd.binsFitted << ',' << psdFlagsText(psd) << ',' << FloatToStr(psd.fitMin) << ','
+                << FloatToStr(psd.fitMax);
         else if (options.psd)
-            row << ",,,,,,,";  // the estimate failed: empty fields
+            row << ",,,,,,,,,";  // the estimate failed: empty fields
         result.row += row.str() + "\n";
         // With --psd the points block has two more columns, empty for the methods.
         const std::string tail = options.psd ? ",,\n" : "\n";
@@ -245,7 +246,7 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags\n" : "\n";
+    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max\n" : "\n";
     if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
     PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());

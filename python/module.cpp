@@ -266,6 +266,9 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
                                               {"psd_beta", "beta"}, {"psd_r2", "r2"}, {"psd_bins", "bins_fitted"},
                                               {"psd_flags", "flags_text"}})
                 row[column] = fields[key];
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            row["psd_q_min"] = page.psd.fitted() ? page.psd.fitMin : nan;
+            row["psd_q_max"] = page.psd.fitted() ? page.psd.fitMax : nan;
         }
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;

@@ -321,15 +321,19 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
               std::string::npos)
         << run.err;
     const auto out = lines(run.out), before = lines(plain.out);
-    EXPECT_EQ(out[0], before[0] + ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags");
+    EXPECT_EQ(out[0], before[0] + ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max");
     const auto row = fields(out[1]);
-    ASSERT_GE(row.size(), 13u);  // the flags, last, may be empty
+    ASSERT_EQ(row.size(), 16u) << out[1];
     // This pattern of whole-number remainders is no surface: the estimate says so.
-    EXPECT_EQ(row.size() == 14 ? row[13] : "", "out_of_range") << out[1];
+    EXPECT_EQ(row[13], "out_of_range") << out[1];
+    // The range used lies inside the default one, from 12 cycles across the 80 rows.
+    EXPECT_GE(std::stod(row[14]), 12.0 / 80);
+    EXPECT_LT(std::stod(row[14]), std::stod(row[15]));
+    EXPECT_LE(std::stod(row[15]), 0.4);
     EXPECT_EQ(out[1].substr(0, before[1].size() + 1), before[1] + ",");
     EXPECT_LT(std::stod(row[8]), std::stod(row[7]));
     EXPECT_GT(std::stod(row[9]), std::stod(row[7]));
-    EXPECT_EQ(out[2].substr(out[2].size() - 7), ",,,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
+    EXPECT_EQ(out[2].substr(out[2].size() - 9), ",,,,,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
     EXPECT_EQ(fields(out[2])[0], path("a.bmp"));
     int fitted = 0;
     for (const std::string& line : out)
@@ -346,7 +350,7 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
     EXPECT_EQ(bump.exitCode, 0) << bump.err;
     const auto bumpRows = lines(bump.out);
     ASSERT_EQ(bumpRows.size(), 2u);
-    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit");
+    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit,,");
 }
 
 TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)

@@ -146,7 +146,9 @@ TEST(PsdDimension, PicturesThatAreNoSurfacesAreFlagged)
     };
     using Flags = std::vector<std::string>;
     EXPECT_EQ(flagsOf([](double u) { return u * 1000; }), Flags{});
-    EXPECT_EQ(flagsOf([](double u) { return std::round(u * 7); }), Flags{"few_levels"});
+    // 16 levels: too few to trust, and their rounding noise leaves less
+    // than an octave above 12 cycles across the picture.
+    EXPECT_EQ(flagsOf([](double u) { return std::round(u * 15); }), (Flags{"noise_floor", "few_levels"}));
     EXPECT_EQ(flagsOf([](double u) { return std::clamp(u, 0.2, 0.8); }), Flags{"clipped"});
     std::normal_distribution<double> white;
     std::vector<double> noise(static_cast<std::size_t>(N) * N);
@@ -163,4 +165,42 @@ TEST(PsdDimension, PicturesThatAreNoSurfacesAreFlagged)
     EXPECT_FALSE(none.fitted());
     EXPECT_TRUE(std::isnan(none.dimension) && std::isnan(none.dimensionLow) && std::isnan(none.beta));
     EXPECT_NE(none.note.find("radial bins above the noise floor; at least 3 are needed"), std::string::npos) << none.note;
+}
+
+TEST(PsdDimension, TheFitEndsWhereTheRoundingNoiseBegins)
+{
+    // A smooth surface over 4096 and over 32 levels: the coarse one's range
+    // stops early, and what it fits is the surface, not its terraces (a flat
+    // floor of 1/12 leaves D about 0.5 too high here).  A range given is the
+    // range used, as far as the noise allows.
+    std::mt19937_64 random(5);
+    const int N = 256;
+    const std::vector<double> z = fractalSurface(2.2, N, N, random);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    auto levels = [&](int n) {
+        std::vector<double> out(z.size());
+        for (std::size_t i = 0; i < z.size(); ++i) out[i] = std::round((z[i] - *lo) / (*hi - *lo) * (n - 1));
+        return out;
+    };
+    const std::vector<double> fine = levels(4096), coarse = levels(32);
+    const PsdResult f = estimatePsdDimension(fine.data(), N, N), c = estimatePsdDimension(coarse.data(), N, N);
+    EXPECT_NEAR(f.fitMax, 0.37, 0.01);
+    EXPECT_NEAR(f.fitMin, 12.0 / N, 0.005);
+    EXPECT_LT(c.fitMax, 0.15);
+    EXPECT_EQ(c.fitMin, f.fitMin);
+    EXPECT_LT(std::fabs(c.dimension - f.dimension), 0.1) << c.dimension << " " << f.dimension;
+    EXPECT_GT(c.dimensionHigh - c.dimensionLow, f.dimensionHigh - f.dimensionLow);
+    for (const PsdBin& b : c.bins)
+        EXPECT_EQ(b.fitted, std::exp(b.lnQ) >= c.fitMin && std::exp(b.lnQ) <= c.fitMax) << b.lnQ;
+
+    PsdOptions given;
+    given.fitMin = 0.05;
+    given.fitMax = 0.2;
+    const PsdResult g = estimatePsdDimension(fine.data(), N, N, given);
+    EXPECT_GE(g.fitMin, 0.05);
+    EXPECT_LE(g.fitMax, 0.2);
+    EXPECT_GT(g.fitMax, 0.18);
+    given.fitMin = g.fitMin;  // the range reported, given back, fits the same bins
+    given.fitMax = g.fitMax;
+    EXPECT_EQ(estimatePsdDimension(fine.data(), N, N, given).dimension, g.dimension);
 }

@@ -1,9 +1,12 @@
 // The spectral estimate's stages, each against what it promises.
 #include "analysis/psd_diagnostics.h"
+#include "analysis/psd_noise.h"
 #include "analysis/psd_stages.h"
+#include "tests/fractal_surface.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -66,27 +69,64 @@ TEST(PsdStages, TheWindowAndTheResidualsLeaveNothingOfAPlane)
     EXPECT_EQ(padded.getData()[32 * H + 3], 0.0);
 }
 
-TEST(PsdStages, RoundingNoiseHasThePowerOfTheFloor)
+namespace {
+
+// The radial spectrum of W x N values with their plane removed, Hann window.
+psd::RadialSpectrum spectrumOf(const std::vector<double>& v, int N, psd::Trend& trend)
 {
-    // Uniform noise of one level's width, as rounding leaves it: its mean
-    // power over the bins is the floor the stage predicts.
+    trend = psd::measureTrend(v.data(), N, N, PsdOptions::Trend::plane, 2);
+    const std::vector<double> w = psd::sideWindow(N, PsdOptions::Window::hann);
+    matrix padded(N, N, nullptr);
+    psd::windowedResiduals(v.data(), N, N, trend, w, w, padded, 2);
+    return psd::radialPowerSpectrum(padded, N, N, 8, 2);
+}
+
+}  // namespace
+
+TEST(PsdStages, TheRoundingNoiseModelFollowsTheErrorItModels)
+{
+    // Rounded values against the error rounding actually left, bin by bin:
+    // white on a rough picture, piled up at low frequencies on a smooth
+    // one (a surface of dimension 2.1 over 32 levels changes level between
+    // about one neighbour in ten).
     const int N = 256;
     std::mt19937_64 random(3);
-    std::uniform_real_distribution<double> level(-0.5, 0.5);
-    std::vector<double> noise(static_cast<std::size_t>(N) * N);
-    for (double& v : noise) v = level(random);
-    for (PsdOptions::Window window : {PsdOptions::Window::none, PsdOptions::Window::hann}) {
-        const std::vector<double> w = psd::sideWindow(N, window);
-        matrix padded(N, N, nullptr);
-        const psd::Trend none{};
-        psd::windowedResiduals(noise.data(), N, N, none, w, w, padded, 2);
-        const psd::RadialSpectrum s = psd::radialPowerSpectrum(padded, N, N, 8, 2);
-        const double total = std::accumulate(s.power.begin(), s.power.end(), 0.0);
-        const long long count = std::accumulate(s.count.begin(), s.count.end(), 0LL);
-        const double floor = psd::roundingNoiseFloor(true, w, w, N, N);
-        EXPECT_NEAR(total / count / floor, 1.0, 0.02);
-        EXPECT_EQ(psd::roundingNoiseFloor(false, w, w, N, N), 0.0);
+    const std::vector<double> w = psd::sideWindow(N, PsdOptions::Window::hann);
+    for (double D : {2.1, 2.9}) {
+        std::vector<double> z = fractalSurface(D, N, N, random);
+        const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+        const double low = *lo, high = *hi;
+        std::vector<double> rounded(z.size()), error(z.size());
+        for (std::size_t i = 0; i < z.size(); ++i) {
+            const double level = (z[i] - low) / (high - low) * 31;
+            rounded[i] = std::round(level);
+            error[i] = rounded[i] - level;
+        }
+        psd::Trend trend, errorTrend;
+        const psd::RadialSpectrum observed = spectrumOf(rounded, N, trend);
+        const psd::RadialSpectrum actual = spectrumOf(error, N, errorTrend);
+        ASSERT_TRUE(trend.wholeNumbers);
+        const std::vector<double> noise = psd::roundingNoise(observed, trend, w, w, N, N);
+        for (std::size_t j = 0; j < noise.size(); ++j) {
+            if (actual.count[j] < 50 || std::exp(actual.lnQ[j]) < 0.03) continue;
+            EXPECT_NEAR(std::log(noise[j] / (actual.power[j] / actual.count[j])), 0.0, std::log(1.7))
+                << "D " << D << ", q " << std::exp(actual.lnQ[j]);
+        }
+        EXPECT_EQ(psd::roundingNoise(actual, errorTrend, w, w, N, N), std::vector<double>(noise.size(), 0.0));
     }
+    // The spread of a Gaussian from the mean of its absolute value, against
+    // that mean summed on a fine grid.
+    for (double mean : {0.0, 0.3, -1.0})
+        for (double spread : {0.1, 0.5, 2.0}) {
+            if (spread < std::fabs(mean) / 4) continue;  // |X| is X there, to double precision
+            double meanAbs = 0;
+            for (int i = -200000; i <= 200000; ++i) {
+                const double x = mean + spread * i * 1e-4;
+                meanAbs += std::fabs(x) * std::exp(-0.5 * (i * 1e-4) * (i * 1e-4)) * 1e-4 / std::sqrt(2 * M_PI);
+            }
+            EXPECT_NEAR(psd::gaussianSpread(meanAbs, mean), spread, 1e-5 * spread) << mean << " " << spread;
+        }
+    EXPECT_EQ(psd::gaussianSpread(0.2, 0.3), 0.0);
 }
 
 TEST(PsdStages, TheFitFindsAStraightLineAndItsDimension)

@@ -33,7 +33,7 @@ __all__ = [
 ]
 
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
-PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags"]
+PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags", "psd_q_min", "psd_q_max"]
 
 
 class MethodResult:
@@ -56,7 +56,8 @@ class PsdResult:
     """The spectral estimate: PSD ~ q**-beta over the fit range (cycles per pixel),
     hurst = (beta - 2) / 2, d = (8 - beta) / 2 with its 95 % interval
     (d_low, d_high), the slope's standard error, the fitted line's intercept
-    (ln PSD = intercept - beta ln q), the weighted fit's r2, and the binned
+    (ln PSD = intercept - beta ln q), the weighted fit's r2, ``fit_range``
+    (q_min, q_max: the frequencies of the first and last bins fitted), and the binned
     spectrum: ln_q, ln_psd, count (frequencies in each bin) and fitted
     (inside the fit range).  ``flags`` is a tuple of what the estimate knows
     about itself (out_of_range, curved, noise_floor, few_levels, clipped,
@@ -127,7 +128,8 @@ def psd_dimension(image, window="hann", fit_range=None):
     """The calibrated dimension from the radially averaged power spectrum of the
     image at its full depth.  ``window``: "hann" or "none"; ``fit_range``:
     (q_min, q_max) in cycles per pixel with 0 < q_min < q_max <= 0.5, by
-    default 12 / the shorter side to 0.4.  Raises ValueError, saying why, for
+    default from 12 / the shorter side up to where the rounding noise grows to
+    a fifth of the power, at most 0.4.  Raises ValueError, saying why, for
     an image it cannot estimate or a fit range that is none, and TypeError for
     an array that does not hold real numbers."""
     return PsdResult(_orvane.psd_dimension(image, window, fit_range))

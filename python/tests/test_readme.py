@@ -46,5 +46,5 @@ def test_the_python_example_runs_as_written(capsys, monkeypatch):
     monkeypatch.chdir(ROOT)
     exec(compile(example, "README.md", "exec"), {})
     printed = capsys.readouterr().out
-    assert "PsdResult(d=2.49724799138479" in printed
+    assert "PsdResult(d=2.49724798495801" in printed
     assert printed.rstrip().endswith("True")

@@ -1,0 +1,123 @@
+// The spectrum's noise floor and the fit range it leaves (see psd_noise.h).
+#include "analysis/psd_noise.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace psd {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// The density at q of a Gaussian of mean mu and spread s folded onto the
+// unit period: summed directly when narrow, by its Fourier series (Poisson
+// summation) when wide, and 1 (uniform) once wider than the period.
+double foldedGaussian(double q, double mu, double s)
+{
+    if (s >= 1.2) return 1.0;
+    double d = q - mu;
+    d -= std::floor(d + 0.5);  // into [-0.5, 0.5)
+    if (s < 0.25) {
+        if (s <= 0) return 0.0;
+        double sum = 0;
+        for (int n = -2; n <= 2; ++n) {
+            const double u = (d + n) / s;
+            sum += std::exp(-0.5 * u * u);
+        }
+        return sum / (s * std::sqrt(2 * pi));
+    }
+    double sum = 1;
+    for (int m = 1; m <= 4; ++m) sum += 2 * std::exp(-2 * pi * pi * m * m * s * s) * std::cos(2 * pi * m * d);
+    return sum;
+}
+
+// The density of rounding error's power at (qx, qy), for gradients of mean
+// (mx, my) and spreads (sx, sy) levels per pixel; integrates to 1/12 over
+// the band.
+double roundingDensity(double qx, double qy, double mx, double my, double sx, double sy)
+{
+    constexpr int most = 512;
+    double sum = 0;
+    int j = 1;
+    for (; j <= most && std::min(j * sx, j * sy) < 1.2; ++j) {
+        const double plus = foldedGaussian(qx, j * mx, j * sx) * foldedGaussian(qy, j * my, j * sy);
+        const double minus = foldedGaussian(qx, -j * mx, j * sx) * foldedGaussian(qy, -j * my, j * sy);
+        sum += 0.5 * (plus + minus) / (2 * pi * pi * static_cast<double>(j) * j);
+    }
+    // The harmonics from j on are spread evenly: sum 1/k^2 over k >= j is
+    // 1 / (j - 1/2) within 1 % for j >= 1.
+    return sum + 1.0 / (2 * pi * pi * (j - 0.5));
+}
+
+}  // namespace
+
+double gaussianSpread(double meanAbs, double mean)
+{
+    // E|X| for X ~ N(mu, s^2) rises with s from |mu|; bisection.
+    const double mu = std::fabs(mean);
+    if (!(meanAbs > mu)) return 0.0;
+    auto folded = [mu](double s) {
+        return s * std::sqrt(2 / pi) * std::exp(-mu * mu / (2 * s * s)) + mu * std::erf(mu / (s * std::sqrt(2.0)));
+    };
+    double lo = 0, hi = meanAbs * std::sqrt(pi / 2);
+    for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (folded(mid) < meanAbs ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
+std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& trend, const std::vector<double>& wx,
+                                  const std::vector<double>& wy, std::uint32_t PW, std::uint32_t PH)
+{
+    std::vector<double> noise(spectrum.count.size(), 0.0);
+    if (!trend.wholeNumbers) return noise;
+    // A density d over the band shows in a bin as d sum(wx^2) sum(wy^2) / (PW PH)^2.
+    double sx = 0, sy = 0;
+    for (double v : wx) sx += v * v;
+    for (double v : wy) sy += v * v;
+    const double scale = sx * sy / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
+    // A spread of 0 (a picture whose levels never change between
+    // neighbours along a side) is held at a small one.
+    const double spreadX = std::max(gaussianSpread(trend.stepX, trend.bx), 1e-3);
+    const double spreadY = std::max(gaussianSpread(trend.stepY, trend.by), 1e-3);
+    constexpr int angles = 8;
+    for (std::size_t j = 0; j < noise.size(); ++j) {
+        if (spectrum.count[j] == 0) continue;
+        const double q = std::exp(spectrum.lnQ[j]);
+        double sum = 0;
+        for (int a = 0; a < angles; ++a) {
+            const double theta = pi * (a + 0.5) / angles;
+            sum += roundingDensity(q * std::cos(theta), q * std::sin(theta), trend.bx, trend.by, spreadX, spreadY);
+        }
+        noise[j] = scale * sum / angles;
+    }
+    return noise;
+}
+
+std::vector<PsdBin> binsAboveNoise(const RadialSpectrum& spectrum, const std::vector<double>& noise, double fitMin,
+                                   double fitMax, bool chooseTop, std::vector<double>& kept)
+{
+    std::vector<PsdBin> bins;
+    kept.clear();
+    bool topReached = false;
+    for (std::size_t j = 0; j < spectrum.count.size(); ++j) {
+        if (spectrum.count[j] == 0) continue;
+        const double mean = spectrum.power[j] / spectrum.count[j];
+        const double signal = mean - noise[j];
+        const double q = std::exp(spectrum.lnQ[j]);
+        if (chooseTop && q >= fitMin && noise[j] > noiseShareAtTop * mean) topReached = true;
+        if (!(signal > 0)) continue;
+        PsdBin bin;
+        bin.count = spectrum.count[j];
+        bin.lnQ = spectrum.lnQ[j];
+        bin.lnPsd = std::log(signal);
+        bin.fitted = q >= fitMin && q <= fitMax && signal >= noise[j] && !topReached;
+        bins.push_back(bin);
+        kept.push_back(signal / mean);
+    }
+    return bins;
+}
+
+}  // namespace psd
