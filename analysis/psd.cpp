@@ -48,7 +48,8 @@ void fitRangeUsed(PsdResult& result, double fitMin, double fitMax)
 
 }  // namespace
 
-PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOptions& options)
+template <class T>
+PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& options)
 {
     if (W < 1 || H < 1) throw std::invalid_argument("the image has no pixels");
     const int shorter = std::min(W, H);
@@ -113,6 +114,10 @@ PsdResult estimatePsdDimension(const double* values, int W, int H, const PsdOpti
                                  psd::valueStats(values, samples, 16), samples);
     return result;
 }
+
+#define ORVANE_PSD_TYPE(T) template PsdResult estimatePsdDimension(const T*, int, int, const PsdOptions&);
+ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
+#undef ORVANE_PSD_TYPE
 
 std::string psdFlagsText(const PsdResult& result)
 {

@@ -71,10 +71,13 @@ struct PsdResult {
 // The flags joined by ';', as the CSV and the window show them.
 std::string psdFlagsText(const PsdResult& result);
 
-// `values` holds height rows of width values.  Throws std::invalid_argument,
+// `values` holds height rows of width values, of any of the types a picture
+// stores (8-, 16- and 32-bit integers, signed or not, float and double), each
+// taken at its full value in double precision.  Throws std::invalid_argument,
 // saying what is wrong, for a value that is not a finite number, an image
 // with nothing left once the trend is removed, an image too small for the
 // fit range (and what the smallest is), a fit range that is not one, and an
 // image too large to transform.  A spectrum with too few bins to fit is a
 // result flagged no_fit, not a failure.
-PsdResult estimatePsdDimension(const double* values, int width, int height, const PsdOptions& options = {});
+template <class T>
+PsdResult estimatePsdDimension(const T* values, int width, int height, const PsdOptions& options = {});

@@ -49,14 +49,15 @@ double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& ke
     return c / std::sqrt(varC);
 }
 
-ValueStats valueStats(const double* values, std::size_t count, int limit)
+template <class T>
+ValueStats valueStats(const T* values, std::size_t count, int limit)
 {
     ValueStats stats;
     if (count == 0) return stats;
-    double smallest = values[0], largest = values[0];
+    double smallest = static_cast<double>(values[0]), largest = smallest;
     std::vector<double> seen;
     for (std::size_t i = 0; i < count; ++i) {
-        const double v = values[i];
+        const double v = static_cast<double>(values[i]);
         if (v < smallest) {
             smallest = v;
             stats.atSmallest = 0;
@@ -73,6 +74,10 @@ ValueStats valueStats(const double* values, std::size_t count, int limit)
     stats.distinct = static_cast<int>(seen.size());
     return stats;
 }
+
+#define ORVANE_PSD_TYPE(T) template ValueStats valueStats(const T*, std::size_t, int);
+ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
+#undef ORVANE_PSD_TYPE
 
 int binsCutByNoise(const RadialSpectrum& spectrum, double fitMin, double fitMax, int binsFitted)
 {

@@ -24,7 +24,8 @@ struct ValueStats {
     int distinct = 0;
     long long atSmallest = 0, atLargest = 0;
 };
-ValueStats valueStats(const double* values, std::size_t count, int limit);
+template <class T>
+ValueStats valueStats(const T* values, std::size_t count, int limit);
 
 // The flags of a finished estimate (see PsdResult::flags).  `floorCut`: how
 // many bins inside the fit range asked for the noise left out.

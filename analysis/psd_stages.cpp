@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 namespace psd {
 
@@ -79,7 +80,8 @@ double tQuantile975(int df)
     return studentQuantile(1.959963984540054, table, df);
 }
 
-Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, int parts)
+template <class T>
+Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts)
 {
     // With centred coordinates the normal equations of the plane are
     // independent (mean, x slope, y slope).
@@ -93,24 +95,26 @@ Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, i
     splitRows(H, parts, [&](int first, int last, int part) {
         Sums& s = sums[static_cast<std::size_t>(part)];
         for (int y = first; y < last; ++y) {
-            const double* r = values + static_cast<std::size_t>(y) * W;
+            const T* r = values + static_cast<std::size_t>(y) * W;
             double row = 0, rowX = 0, largest = s.largest, stepX = 0, stepY = 0;
             bool whole = s.wholeNumbers;
             for (int x = 0; x < W; ++x) {
-                row += r[x];
-                rowX += (x - cx) * r[x];
-                largest = std::max(largest, std::fabs(r[x]));
-                whole = whole && r[x] == std::floor(r[x]);
+                const double v = static_cast<double>(r[x]);
+                row += v;
+                rowX += (x - cx) * v;
+                largest = std::max(largest, std::fabs(v));
+                if constexpr (std::is_floating_point_v<T>) whole = whole && v == std::floor(v);
             }
-            for (int x = 1; x < W; ++x) stepX += std::fabs(r[x] - r[x - 1]);
+            for (int x = 1; x < W; ++x) stepX += std::fabs(static_cast<double>(r[x]) - static_cast<double>(r[x - 1]));
             if (y + 1 < H)
-                for (int x = 0; x < W; ++x) stepY += std::fabs(r[x + W] - r[x]);
+                for (int x = 0; x < W; ++x)
+                    stepY += std::fabs(static_cast<double>(r[x + W]) - static_cast<double>(r[x]));
             s.stepX += stepX;
             s.stepY += stepY;
             s.wholeNumbers = whole;
             if (!std::isfinite(row + rowX) && s.bad < 0)
                 for (int x = 0; x < W; ++x)
-                    if (!std::isfinite(r[x])) {
+                    if (!std::isfinite(static_cast<double>(r[x]))) {
                         s.bad = static_cast<long long>(y) * W + x;
                         break;
                     }
@@ -153,7 +157,8 @@ std::vector<double> sideWindow(int n, PsdOptions::Window window)
     return window == PsdOptions::Window::hann ? hann(n) : std::vector<double>(static_cast<std::size_t>(n), 1.0);
 }
 
-double windowedResiduals(const double* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
+template <class T>
+double windowedResiduals(const T* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
                          const std::vector<double>& wy, matrix& out, int parts)
 {
     const std::size_t PW = static_cast<std::size_t>(out.getCols());
@@ -165,10 +170,10 @@ double windowedResiduals(const double* values, int W, int H, const Trend& trend,
         double l = 0;
         for (int y = first; y < last; ++y) {
             double* out = spectrum.getData() + PW * static_cast<std::size_t>(y);
-            const double* in = values + static_cast<std::size_t>(y) * W;
+            const T* in = values + static_cast<std::size_t>(y) * W;
             const double base = mean + by * (y - cy), wyy = wy[static_cast<std::size_t>(y)];
             for (int x = 0; x < W; ++x) {
-                const double r = in[x] - (base + bx * (x - cx));
+                const double r = static_cast<double>(in[x]) - (base + bx * (x - cx));
                 l += r * r;
                 out[x] = r * wx[static_cast<std::size_t>(x)] * wyy;
             }
@@ -319,6 +324,13 @@ double independenceFactor(int W, int H, std::uint32_t PW, std::uint32_t PH, PsdO
     const double windowFactor = window == PsdOptions::Window::hann ? 1 + 2 * (4.0 / 9 + 1.0 / 36) : 1.0;
     return windowFactor * windowFactor * (static_cast<double>(PW) * PH) / (static_cast<double>(W) * H);
 }
+
+#define ORVANE_PSD_TYPE(T)                                                                          \
+    template Trend measureTrend(const T*, int, int, PsdOptions::Trend, int);                        \
+    template double windowedResiduals(const T*, int, int, const Trend&, const std::vector<double>&, \
+                                      const std::vector<double>&, matrix&, int);
+ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
+#undef ORVANE_PSD_TYPE
 
 WeightedBins weightBins(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa)
 {

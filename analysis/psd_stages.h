@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+// Applies X to every sample type the stages take, for their explicit
+// instantiations.
+#define ORVANE_PSD_SAMPLE_TYPES(X) \
+    X(std::uint8_t) X(std::uint16_t) X(std::uint32_t) X(std::int8_t) X(std::int16_t) X(std::int32_t) X(float) X(double)
+
 namespace psd {
 
 // What the first pass over the values finds: the trend to remove
@@ -30,7 +35,8 @@ struct Trend {
 // The least-squares plane (or the mean alone) of W x H values, summed on up
 // to `parts` threads.  Throws std::invalid_argument naming the first value
 // that is not a finite number.
-Trend measureTrend(const double* values, int W, int H, PsdOptions::Trend kind, int parts);
+template <class T>
+Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts);
 
 // The window along a side of n samples: Hann (sin^2 over the side, at the
 // samples' centres) or ones.
@@ -39,7 +45,8 @@ std::vector<double> sideWindow(int n, PsdOptions::Window window);
 // Writes (value - trend) * wx[x] * wy[y] into the first W columns of the
 // first H rows of `out` (PH rows of PW reals, zero elsewhere) and returns the
 // sum of the squared residuals before the window.
-double windowedResiduals(const double* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
+template <class T>
+double windowedResiduals(const T* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
                          const std::vector<double>& wy, matrix& out, int parts);
 
 // The power spectrum of `padded` (PH rows of PW reals, transformed in place

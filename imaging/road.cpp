@@ -66,20 +66,26 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
 
 PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
 {
-    // Values so large (or so small) that their sums and squares leave the
+    // Doubles so large (or so small) that their sums and squares leave the
     // range of a double are scaled by a power of two first: the dimension
-    // does not depend on the scale.  Every other picture goes as it is.
-    double largest = 0;
-    for (double v : picture.samples)
-        if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
-    if (largest > 0x1p+400 || (largest > 0 && largest < 0x1p-400)) {
-        const int shift = -std::ilogb(largest);
-        std::vector<double> scaled(picture.samples.size());
-        std::transform(picture.samples.begin(), picture.samples.end(), scaled.begin(),
-                       [shift](double v) { return std::ldexp(v, shift); });
-        return estimatePsdDimension(scaled.data(), picture.width, picture.height, options);
+    // does not depend on the scale.  Every other picture goes as it is, at
+    // its own type.
+    if (picture.type() == SampleType::float64) {
+        const std::vector<double>& samples = picture.samples.as<double>();
+        double largest = 0;
+        for (double v : samples)
+            if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
+        if (largest > 0x1p+400 || (largest > 0 && largest < 0x1p-400)) {
+            const int shift = -std::ilogb(largest);
+            std::vector<double> scaled(samples.size());
+            std::transform(samples.begin(), samples.end(), scaled.begin(),
+                           [shift](double v) { return std::ldexp(v, shift); });
+            return estimatePsdDimension(scaled.data(), picture.width, picture.height, options);
+        }
     }
-    return estimatePsdDimension(picture.samples.data(), picture.width, picture.height, options);
+    return picture.samples.visit([&](const auto& samples) {
+        return estimatePsdDimension(samples.data(), picture.width, picture.height, options);
+    });
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

@@ -39,14 +39,23 @@ GreyRaster rasterOf(const py::array& image)
     GreyRaster raster;
     raster.height = static_cast<int>(image.shape(0));
     raster.width = static_cast<int>(image.shape(1));
+    // The array's own type where a picture can hold it; float16 as float32,
+    // booleans as 8-bit, and 64-bit integers as doubles (exact up to 2^53).
+    auto as = [&](auto tag) {
+        using T = decltype(tag);
+        const auto values = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(image);
+        if (!values) throw py::type_error("the image must hold numbers");
+        raster.samples = Samples(std::vector<T>(values.data(), values.data() + values.size()));
+    };
     const std::size_t size = image.dtype().itemsize();
-    if (image.dtype().is(py::dtype::of<std::uint8_t>())) raster.type = SampleType::uint8;
-    else if (image.dtype().is(py::dtype::of<std::uint16_t>())) raster.type = SampleType::uint16;
-    else if ((kind == 'f' && size <= 4) || (kind == 'i' && size <= 2) || kind == 'b') raster.type = SampleType::float32;
-    else raster.type = SampleType::float64;
-    const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(image);
-    if (!values) throw py::type_error("the image must hold numbers");
-    raster.samples.assign(values.data(), values.data() + values.size());
+    if (kind == 'b' || (kind == 'u' && size == 1)) as(std::uint8_t{});
+    else if (kind == 'u' && size == 2) as(std::uint16_t{});
+    else if (kind == 'u' && size == 4) as(std::uint32_t{});
+    else if (kind == 'i' && size == 1) as(std::int8_t{});
+    else if (kind == 'i' && size == 2) as(std::int16_t{});
+    else if (kind == 'i' && size == 4) as(std::int32_t{});
+    else if (kind == 'f' && size <= 4) as(float{});
+    else as(double{});
     return raster;
 }
 
@@ -60,23 +69,12 @@ void eightBitBitmap(const GreyRaster& raster, TBitmap& bitmap)
 py::array samplesArray(const GreyRaster& r)
 {
     const std::vector<py::ssize_t> shape{r.height, r.width};
-    auto fill = [&](auto tag) {
-        using T = decltype(tag);
+    return r.samples.visit([&](const auto& samples) {
+        using T = typename std::decay_t<decltype(samples)>::value_type;
         py::array_t<T> out(shape);
-        T* p = out.mutable_data();
-        for (std::size_t i = 0; i < r.samples.size(); ++i) p[i] = static_cast<T>(r.samples[i]);
+        std::copy(samples.begin(), samples.end(), out.mutable_data());
         return py::array(out);
-    };
-    switch (r.type) {
-    case SampleType::uint8: return fill(std::uint8_t{});
-    case SampleType::uint16: return fill(std::uint16_t{});
-    case SampleType::uint32: return fill(std::uint32_t{});
-    case SampleType::int8: return fill(std::int8_t{});
-    case SampleType::int16: return fill(std::int16_t{});
-    case SampleType::int32: return fill(std::int32_t{});
-    case SampleType::float32: return fill(float{});
-    default: return fill(double{});
-    }
+    });
 }
 
 // `page` counts from 1, as file#page does; None for every page.
@@ -107,7 +105,7 @@ py::array readImage(const std::string& path, py::object page)
                               (pages == 1 ? " page" : " pages") + ", not page " + std::to_string(wanted));
     if (all.size() == 1) return samplesArray(all[0]);
     for (const GreyRaster& r : all)
-        if (r.width != all[0].width || r.height != all[0].height || r.type != all[0].type)
+        if (r.width != all[0].width || r.height != all[0].height || r.type() != all[0].type())
             throw py::value_error("the pages of \"" + displayFileName(path) +
                                   "\" differ in size or depth; read them one at a time with page=");
     py::list list;

@@ -372,7 +372,7 @@ TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)
     EXPECT_EQ(fields(out[2])[0], path("stack.tif") + "#2");
     EXPECT_EQ(fields(out[2])[1], "50");
     const GreyRaster full = decodePicture(readFile(path("stack.tif")));
-    std::vector<double> values(full.samples.begin(), full.samples.end());
+    const std::vector<double> values = full.samples.values();
     EXPECT_EQ(fields(out[1])[7], FloatToStr(estimatePsdDimension(values.data(), 96, 80).dimension));
     EXPECT_EQ(readFile(path("out/stack#2-spectrum.bmp")).substr(0, 2), "BM");
 }

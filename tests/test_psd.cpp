@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -53,6 +54,30 @@ TEST(PsdDimension, ScaleOffsetAndTiltDoNotChangeTheDimension)
     EXPECT_NEAR(a.dimensionHigh, b.dimensionHigh, 1e-9);
     ASSERT_EQ(a.bins.size(), b.bins.size());
     EXPECT_NEAR(b.bins[5].lnPsd - a.bins[5].lnPsd, 2 * std::log(3.5), 1e-9);
+}
+
+TEST(PsdDimension, EverySampleTypeGivesTheDigitsOfItsValuesAsDoubles)
+{
+    std::mt19937_64 random(2);
+    const std::vector<double> z = fractalSurface(2.3, 80, 72, random);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    std::vector<double> levels(z.size());
+    std::vector<std::uint8_t> bytes(z.size());
+    std::vector<std::int16_t> shorts(z.size());
+    std::vector<float> floats(z.size());
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        levels[i] = std::round((z[i] - *lo) / (*hi - *lo) * 255);
+        bytes[i] = static_cast<std::uint8_t>(levels[i]);
+        shorts[i] = static_cast<std::int16_t>(levels[i] - 128);
+        floats[i] = static_cast<float>(levels[i]);
+    }
+    const PsdResult asDoubles = estimatePsdDimension(levels.data(), 80, 72);
+    const double d = asDoubles.dimension;
+    EXPECT_EQ(estimatePsdDimension(bytes.data(), 80, 72).dimension, d);
+    EXPECT_EQ(estimatePsdDimension(floats.data(), 80, 72).dimension, d);
+    // The offset moves only the mean, which the plane takes away.
+    EXPECT_NEAR(estimatePsdDimension(shorts.data(), 80, 72).dimension, d, 1e-12);
+    EXPECT_EQ(estimatePsdDimension(shorts.data(), 80, 72).fitMax, asDoubles.fitMax);
 }
 
 TEST(PsdDimension, BinsHoldTheMeanPowerOfTheirFrequencies)

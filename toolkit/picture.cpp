@@ -167,10 +167,11 @@ GreyRaster decodeBmp(const std::string& bytes)
     GreyRaster raster;
     raster.width = bitmap.GetWidth();
     raster.height = bitmap.GetHeight();
-    raster.samples.resize(static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height));
+    raster.samples = Samples(SampleType::uint8, static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height));
+    std::vector<std::uint8_t>& levels = raster.samples.as<std::uint8_t>();
     for (int y = 0; y < raster.height; ++y) {
         const std::uint8_t* row = bitmap.GetScanline(y);
-        std::copy(row, row + raster.width, raster.samples.begin() + static_cast<std::ptrdiff_t>(y) * raster.width);
+        std::copy(row, row + raster.width, levels.begin() + static_cast<std::ptrdiff_t>(y) * raster.width);
     }
     return raster;
 }
@@ -213,46 +214,48 @@ void orientPicture(GreyRaster& raster, int orientation)
     const std::size_t W = static_cast<std::size_t>(raster.width), H = static_cast<std::size_t>(raster.height);
     const bool swapped = orientation >= 5;
     const std::size_t shownW = swapped ? H : W, shownH = swapped ? W : H;
-    std::vector<double> shown(raster.samples.size());
-    for (std::size_t r = 0; r < shownH; ++r)
-        for (std::size_t c = 0; c < shownW; ++c) {
-            // The stored row and column of the pixel shown at (r, c).
-            std::size_t sr = r, sc = c;
-            switch (orientation) {
-            case 2: sc = W - 1 - c; break;                   // row 0 at the top, column 0 on the right
-            case 3: sr = H - 1 - r; sc = W - 1 - c; break;   // bottom, right
-            case 4: sr = H - 1 - r; break;                   // bottom, left
-            case 5: sr = c; sc = r; break;                   // row 0 on the left, column 0 at the top
-            case 6: sr = shownW - 1 - c; sc = r; break;      // right, top
-            case 7: sr = shownW - 1 - c; sc = shownH - 1 - r; break;  // right, bottom
-            default: sr = c; sc = shownH - 1 - r; break;     // 8: left, bottom
+    raster.samples.visit([&](auto& stored) {
+        auto shown = stored;
+        for (std::size_t r = 0; r < shownH; ++r)
+            for (std::size_t c = 0; c < shownW; ++c) {
+                // The stored row and column of the pixel shown at (r, c).
+                std::size_t sr = r, sc = c;
+                switch (orientation) {
+                case 2: sc = W - 1 - c; break;                   // row 0 at the top, column 0 on the right
+                case 3: sr = H - 1 - r; sc = W - 1 - c; break;   // bottom, right
+                case 4: sr = H - 1 - r; break;                   // bottom, left
+                case 5: sr = c; sc = r; break;                   // row 0 on the left, column 0 at the top
+                case 6: sr = shownW - 1 - c; sc = r; break;      // right, top
+                case 7: sr = shownW - 1 - c; sc = shownH - 1 - r; break;  // right, bottom
+                default: sr = c; sc = shownH - 1 - r; break;     // 8: left, bottom
+                }
+                shown[r * shownW + c] = stored[sr * W + sc];
             }
-            shown[r * shownW + c] = raster.samples[sr * W + sc];
-        }
-    raster.samples = std::move(shown);
+        stored = std::move(shown);
+    });
     raster.width = static_cast<int>(shownW);
     raster.height = static_cast<int>(shownH);
 }
 
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
 {
-    std::vector<std::uint8_t> levels(raster.samples.size(), 0);
-    if (raster.type == SampleType::uint8) {
-        std::transform(raster.samples.begin(), raster.samples.end(), levels.begin(),
-                       [](double v) { return static_cast<std::uint8_t>(v); });
-        return levels;
-    }
-    double low = INFINITY, high = -INFINITY;
-    for (double v : raster.samples)
-        if (std::isfinite(v)) {
-            low = std::min(low, v);
-            high = std::max(high, v);
+    if (raster.type() == SampleType::uint8) return raster.samples.as<std::uint8_t>();
+    return raster.samples.visit([](const auto& samples) {
+        std::vector<std::uint8_t> levels(samples.size(), 0);
+        double low = INFINITY, high = -INFINITY;
+        for (const auto s : samples) {
+            const double v = static_cast<double>(s);
+            if (std::isfinite(v)) {
+                low = std::min(low, v);
+                high = std::max(high, v);
+            }
         }
-    if (!(high > low)) return levels;
-    const double scale = 255.0 / (high - low);
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        const double v = raster.samples[i];
-        if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(std::floor((v - low) * scale + 0.5));
-    }
-    return levels;
+        if (!(high > low)) return levels;
+        const double scale = 255.0 / (high - low);
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            const double v = static_cast<double>(samples[i]);
+            if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(std::floor((v - low) * scale + 0.5));
+        }
+        return levels;
+    });
 }

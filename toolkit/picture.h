@@ -1,6 +1,6 @@
 // Pictures at the depth their files hold them: BMP, PNG, TIFF and PGM/PPM
-// decoded to one grey sample per pixel of 8 or 16 bits or 32-bit floating
-// point, and the 8-bit grey view that the window's analysis takes.
+// decoded to one grey sample per pixel, held at the sample type of the file
+// (see samples.h), and the 8-bit grey view that the window's analysis takes.
 //
 // Colour becomes grey as the mean of red, green and blue: (r + g + b + 1) / 3
 // in whole numbers for 8- and 16-bit samples, (r + g + b) / 3 for floating
@@ -15,16 +15,14 @@
 #include <string>
 #include <vector>
 
-// The type of the samples as the file (or the caller) holds them.  1-, 2-
-// and 4-bit grey arrive as uint8, scaled to 0 .. 255 as PNG does.
-enum class SampleType { uint8, uint16, uint32, int8, int16, int32, float32, float64 };
+#include "toolkit/samples.h"
 
 struct GreyRaster {
     int width = 0;
     int height = 0;
-    SampleType type = SampleType::uint8;
-    // Row-major, top row first; every value of every type is exact in a double.
-    std::vector<double> samples;
+    // Row-major, top row first, each at the size of its type.
+    Samples samples;
+    SampleType type() const { return samples.type(); }
 };
 
 enum class PictureFormat { bmp, png, tiff, pnm };

@@ -94,8 +94,8 @@ GreyRaster decodePng(const std::string& bytes)
 
     raster.width = static_cast<int>(width);
     raster.height = static_cast<int>(height);
-    raster.type = depth == 16 ? SampleType::uint16 : SampleType::uint8;
-    raster.samples.resize(std::size_t{width} * height);
+    const SampleType type = depth == 16 ? SampleType::uint16 : SampleType::uint8;
+    raster.samples = Samples(type, std::size_t{width} * height);
     const std::size_t size = depth == 16 ? 2 : 1;
     auto sample = [&](const unsigned char* p) -> float {
         if (size == 1) return p[0];
@@ -103,11 +103,15 @@ GreyRaster decodePng(const std::string& bytes)
         std::memcpy(&v, p, 2);
         return v;
     };
-    double* out = raster.samples.data();
-    for (png_uint_32 y = 0; y < height; ++y)
-        for (png_uint_32 x = 0; x < width; ++x) {
-            const unsigned char* p = rows[y] + x * channels * size;
-            *out++ = channels >= 3 ? greyOf(sample(p), sample(p + size), sample(p + 2 * size), raster.type) : sample(p);
-        }
+    raster.samples.visit([&](auto& samples) {
+        using T = typename std::decay_t<decltype(samples)>::value_type;
+        auto out = samples.begin();
+        for (png_uint_32 y = 0; y < height; ++y)
+            for (png_uint_32 x = 0; x < width; ++x) {
+                const unsigned char* p = rows[y] + x * channels * size;
+                *out++ = static_cast<T>(channels >= 3 ? greyOf(sample(p), sample(p + size), sample(p + 2 * size), type)
+                                                      : sample(p));
+            }
+    });
     return raster;
 }

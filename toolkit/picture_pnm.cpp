@@ -78,8 +78,8 @@ GreyRaster decodePnm(const std::string& bytes)
     GreyRaster raster;
     raster.width = static_cast<int>(width);
     raster.height = static_cast<int>(height);
-    raster.type = sampleBytes == 2 ? SampleType::uint16 : SampleType::uint8;
-    raster.samples.resize(static_cast<std::size_t>(width * height));
+    const SampleType type = sampleBytes == 2 ? SampleType::uint16 : SampleType::uint8;
+    raster.samples = Samples(type, static_cast<std::size_t>(width * height));
     auto sample = [&]() -> float {
         long long v;
         if (plain) {
@@ -92,13 +92,16 @@ GreyRaster decodePnm(const std::string& bytes)
         if (v > maxval) throw std::runtime_error("a sample is larger than the largest value the header gives");
         return static_cast<float>(v);
     };
-    for (double& out : raster.samples) {
-        if (colour) {
-            const float red = sample(), green = sample(), blue = sample();
-            out = greyOf(red, green, blue, raster.type);
-        } else {
-            out = sample();
+    raster.samples.visit([&](auto& samples) {
+        using T = typename std::decay_t<decltype(samples)>::value_type;
+        for (T& out : samples) {
+            if (colour) {
+                const float red = sample(), green = sample(), blue = sample();
+                out = static_cast<T>(greyOf(red, green, blue, type));
+            } else {
+                out = static_cast<T>(sample());
+            }
         }
-    }
+    });
     return raster;
 }

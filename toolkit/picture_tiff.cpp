@@ -208,7 +208,7 @@ GreyRaster TiffPages::Impl::decodeCurrent()
     const bool rgb = photometric == PHOTOMETRIC_RGB;
     const bool palette = photometric == PHOTOMETRIC_PALETTE;
     GreyRaster raster;
-    raster.type = sampleType(format, bits, palette, fail);
+    const SampleType type = sampleType(format, bits, palette, fail);
     if (!rgb && !palette && photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE)
         throw fail("photometric interpretation " + std::to_string(photometric) +
                    " is not read; grey, RGB and palette pictures are");
@@ -300,30 +300,33 @@ GreyRaster TiffPages::Impl::decodeCurrent()
             }
     }
 
+    // The grey values, stored at the samples' type once made.
+    std::vector<double> grey;
     if (rgb) {
-        raster.samples.resize(pixels);
+        grey.resize(pixels);
         for (std::size_t i = 0; i < pixels; ++i)
-            raster.samples[i] = greyOf(planes[i], planes[pixels + i], planes[2 * pixels + i], raster.type);
+            grey[i] = greyOf(planes[i], planes[pixels + i], planes[2 * pixels + i], type);
     } else if (palette) {
-        raster.samples.resize(pixels);
+        grey.resize(pixels);
         const std::size_t entries = std::size_t{1} << bits;
         for (std::size_t i = 0; i < pixels; ++i) {
             const std::size_t index = static_cast<std::size_t>(planes[i]);
             if (index >= entries) throw fail("a pixel points past the colour map");
             // The map's 16-bit colours, made grey, at the samples' depth.
-            const double grey = greyOf(map[0][index], map[1][index], map[2][index], SampleType::uint16);
-            raster.samples[i] = raster.type == SampleType::uint8 ? std::floor(grey / 257 + 0.5) : grey;
+            const double g = greyOf(map[0][index], map[1][index], map[2][index], SampleType::uint16);
+            grey[i] = type == SampleType::uint8 ? std::floor(g / 257 + 0.5) : g;
         }
     } else {
-        raster.samples = std::move(planes);
+        grey = std::move(planes);
         if (bits < 8) {
             // 1, 2 and 4 bits onto 0 .. 255 (255, 85 or 17 a step), as PNG's are.
             const double step = 255.0 / ((1 << bits) - 1);
-            for (double& v : raster.samples) v *= step;
+            for (double& v : grey) v *= step;
         }
         if (photometric == PHOTOMETRIC_MINISWHITE)
-            for (double& v : raster.samples) v = whiteIsZero(v, raster.type);
+            for (double& v : grey) v = whiteIsZero(v, type);
     }
+    raster.samples = Samples(type, grey);
     orientPicture(raster, field<uint16_t>(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT));
     return raster;
 }

@@ -4,9 +4,10 @@ The functions run the same C++ code as the Orvane window and ``orvane-batch``,
 so every number equals the program's to the last digit (``format_number``
 prints it as the program does).  The C++ work releases the GIL.
 
-Images are 2-D numpy arrays of real numbers: uint8, uint16 or float32 as
-``read_image`` gives them, and any other integer or floating-point type;
-float64 and integers wider than 16 bits are analysed in double precision.
+Images are 2-D numpy arrays of real numbers, of any integer or floating-point
+type, kept at their own type (float16 as float32, booleans as uint8, 64-bit
+integers as float64); the spectral estimate reads each value in double
+precision.
 ``method1``, ``method2`` and ``spectrum`` see an image as the window does:
 8-bit as it is, anything else with its own smallest and largest value mapped
 to 0 and 255.  ``psd_dimension`` sees the full precision.
@@ -99,8 +100,8 @@ def _page(page):
 def read_image(path, page=None):
     """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth, as it
     is shown (a TIFF's Orientation tag applied): a 2-D array (rows, columns)
-    of uint8, uint16 or float32, and for TIFF also int8, int16, int32, uint32
-    or float64, as the file holds its samples.  A TIFF stack gives a 3-D
+    of the type the file holds its samples in: uint8 or uint16, and for TIFF
+    also int8, int16, int32, uint32, float32 or float64.  A TIFF stack gives a 3-D
     array (page, rows, columns), or with ``page`` (from 1, as file#page) one
     page.  A file that cannot be read raises RuntimeError with the programs'
     message; a page past the last raises IndexError."""
