@@ -88,13 +88,17 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     // Rounding noise is taken off each bin; the default range ends where it
     // grows to a visible share of the power, and a bin where it is more
     // than half the power is never fitted.
-    const std::vector<double> noise = psd::roundingNoise(spectrum, trend, wx, wy, PW, PH);
+    // With the default range a white floor found under the spectrum is
+    // taken off too, and ends the range where it grows.
+    const double kappa = psd::independenceFactor(W, H, PW, PH, options.window);
+    std::vector<double> noise = psd::roundingNoise(spectrum, trend, wx, wy, PW, PH);
+    const double white = options.fitMax <= 0 ? psd::whiteNoiseFloor(spectrum, noise, fitMin, kappa) : 0.0;
+    for (double& n : noise) n += white;
     PsdResult result{};
     std::vector<double> kept;
     result.bins = psd::binsAboveNoise(spectrum, noise, fitMin, fitMax, options.fitMax <= 0, kept);
     fitRangeUsed(result, fitMin, fitMax);
 
-    const double kappa = psd::independenceFactor(W, H, PW, PH, options.window);
     const psd::LineFit fit = psd::fitLine(result.bins, kept, kappa);
     if (fit.bins < 3) {
         const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -107,6 +111,10 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
         return result;
     }
     psd::fillDimension(fit, result);
+    if (white > 0)
+        result.note = "a white noise floor (detector noise, or a surface rougher at the smallest scales than its "
+                      "line) was found under the spectrum and taken off; the fit ends at " +
+                      number(result.fitMax) + " cycles per pixel, where it passes a fifth of the power";
 
     const std::size_t samples = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
     result.flags = psd::diagnose(result, psd::curvatureT(result.bins, kept, kappa), fit.bins - 3,

@@ -62,7 +62,8 @@ struct PsdResult {
     // is not a failure: the numbers stand, with this said about them.
     // no_fit alone, with every number NaN, when fewer than 3 bins are left
     // to fit (a smooth picture whose spectrum sinks under the noise floor at
-    // once); `note` then says so in words.
+    // once); `note` then says so in words.  `note` also says when a white
+    // noise floor was found under the spectrum and ended the fit range.
     std::vector<std::string> flags;
     std::string note;
     bool fitted() const { return !(flags.size() == 1 && flags[0] == "no_fit"); }

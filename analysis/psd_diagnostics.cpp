@@ -15,17 +15,34 @@ double tQuantile995(int df)
 double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa)
 {
     const WeightedBins p = weightBins(bins, kept, kappa);
-    if (p.m < 5) return 0;
-    // Normal equations of y = a + b u + c u^2, u = ln q - its weighted mean.
-    const double mx = p.swx / p.sw;
+    std::vector<double> x, y, w;
+    for (std::size_t i = 0; i < bins.size(); ++i)
+        if (bins[i].fitted) {
+            x.push_back(bins[i].lnQ);
+            y.push_back(p.y[i]);
+            w.push_back(p.w[i]);
+        }
+    return curvatureT(x, y, w);
+}
+
+double curvatureT(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w)
+{
+    const int m = static_cast<int>(x.size());
+    if (m < 5) return 0;
+    double sw = 0, swx = 0;
+    for (int i = 0; i < m; ++i) {
+        sw += w[i];
+        swx += w[i] * x[i];
+    }
+    // Normal equations of y = a + b u + c u^2, u = x - its weighted mean.
+    const double mx = swx / sw;
     double s[5] = {0, 0, 0, 0, 0}, t[3] = {0, 0, 0};
-    for (std::size_t i = 0; i < bins.size(); ++i) {
-        if (!bins[i].fitted) continue;
-        const double u = bins[i].lnQ - mx;
-        double power = p.w[i];
+    for (int i = 0; i < m; ++i) {
+        const double u = x[i] - mx;
+        double power = w[i];
         for (int k = 0; k < 5; ++k) {
             s[k] += power;
-            if (k < 3) t[k] += power * p.y[i];
+            if (k < 3) t[k] += power * y[i];
             power *= u;
         }
     }
@@ -40,12 +57,11 @@ double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& ke
     const double b = (c01 * t[0] + c11 * t[1] + c12 * t[2]) / det;
     const double c = (c02 * t[0] + c12 * t[1] + c22 * t[2]) / det;
     double chi2 = 0;
-    for (std::size_t i = 0; i < bins.size(); ++i) {
-        if (!bins[i].fitted) continue;
-        const double u = bins[i].lnQ - mx, r = p.y[i] - (a + b * u + c * u * u);
-        chi2 += p.w[i] * r * r;
+    for (int i = 0; i < m; ++i) {
+        const double u = x[i] - mx, r = y[i] - (a + b * u + c * u * u);
+        chi2 += w[i] * r * r;
     }
-    const double varC = c22 / det * std::max(1.0, chi2 / (p.m - 3));
+    const double varC = c22 / det * std::max(1.0, chi2 / (m - 3));
     return c / std::sqrt(varC);
 }
 

@@ -17,6 +17,8 @@ double tQuantile995(int df);
 // fitted bins (weights as fitLine's, its error widened as the interval's),
 // in ln q about the bins' weighted mean; 0 with fewer than 5 bins.
 double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& kept, double kappa);
+// The same for points (x, y) with weights w, x about its weighted mean.
+double curvatureT(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w);
 
 // What the values are made of: how many distinct values (counted up to
 // `limit` + 1), and how many samples lie at the smallest and the largest.

@@ -1,6 +1,8 @@
 // The spectrum's noise floor and the fit range it leaves (see psd_noise.h).
 #include "analysis/psd_noise.h"
 
+#include "analysis/psd_diagnostics.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -94,6 +96,65 @@ std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& t
         noise[j] = scale * sum / angles;
     }
     return noise;
+}
+
+double whiteNoiseFloor(const RadialSpectrum& spectrum, const std::vector<double>& rounding, double fitMin,
+                       double kappa)
+{
+    // The bins it can see: from fitMin up, where rounding leaves most of the power.
+    std::vector<double> x, signal, w;
+    double lowest = INFINITY;
+    for (std::size_t j = 0; j < spectrum.count.size(); ++j) {
+        if (spectrum.count[j] == 0 || std::exp(spectrum.lnQ[j]) < fitMin) continue;
+        const double mean = spectrum.power[j] / spectrum.count[j], s = mean - rounding[j];
+        if (!(s > 0.5 * mean)) continue;
+        x.push_back(spectrum.lnQ[j]);
+        signal.push_back(s);
+        // Weights held fixed over every floor tried, so that their chi^2 compare.
+        w.push_back(std::max(1.0, spectrum.count[j] / kappa) * (s / mean) * (s / mean));
+        lowest = std::min(lowest, s);
+    }
+    const int m = static_cast<int>(x.size());
+    if (m < 6) return 0.0;
+    // chi^2 of the weighted line through (x, ln(signal - floor)).
+    auto chi2 = [&](double floor) {
+        double sw = 0, swx = 0, swy = 0;
+        std::vector<double> y(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            y[i] = std::log(signal[i] - floor);
+            sw += w[i];
+            swx += w[i] * x[i];
+            swy += w[i] * y[i];
+        }
+        const double mx = swx / sw, my = swy / sw;
+        double sxx = 0, sxy = 0, syy = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            sxx += w[i] * (x[i] - mx) * (x[i] - mx);
+            sxy += w[i] * (x[i] - mx) * (y[i] - my);
+            syy += w[i] * (y[i] - my) * (y[i] - my);
+        }
+        return syy - sxy * sxy / sxx;
+    };
+    const double none = chi2(0);
+    double best = none, bestFloor = 0;
+    for (int k = 1; k < 100; ++k) {
+        const double floor = lowest * k / 100.0;
+        const double c = chi2(floor);
+        if (c < best) {
+            best = c;
+            bestFloor = floor;
+        }
+    }
+    // Significant when the drop beats the 99 % point of F(1, m - 3), the
+    // square of Student's 99.5 % quantile, on the scatter left.
+    const double t = tQuantile995(m - 3);
+    if (!((none - best) > t * t * best / (m - 3))) return 0.0;
+    // A floor explains a spectrum that is straight once it is off; one that
+    // still bends (a generator or a surface whose spectrum curves all
+    // along) is no floor, and the curvature is left for the flags to see.
+    std::vector<double> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) y[i] = std::log(signal[i] - bestFloor);
+    return std::fabs(curvatureT(x, y, w)) > tQuantile995(m - 3) ? 0.0 : bestFloor;
 }
 
 std::vector<PsdBin> binsAboveNoise(const RadialSpectrum& spectrum, const std::vector<double>& noise, double fitMin,

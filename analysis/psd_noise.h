@@ -28,6 +28,15 @@ std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& t
 // mean is `mean`; 0 when |mean| already reaches meanAbs.
 double gaussianSpread(double meanAbs, double mean);
 
+// A white noise floor (detector or electronic noise, of the same power at
+// every frequency) under the spectrum, found from the data: the floor N0
+// that best straightens ln(power - rounding - N0) against ln q over the
+// bins from fitMin to 0.5 (each weighted by the independent frequencies it
+// averages, kappa as in weightBins), kept only when it improves the line by
+// more than chance would at 99 %; 0 otherwise.
+double whiteNoiseFloor(const RadialSpectrum& spectrum, const std::vector<double>& rounding, double fitMin,
+                       double kappa);
+
 // How far the noise model is trusted: its estimate of a bin's noise may be
 // off by this share either way.
 constexpr double noiseModelError = 0.3;

@@ -46,6 +46,19 @@ std::vector<double> quantised(const std::vector<double>& z, int levels)
     return out;
 }
 
+// The surface with white noise added, as a detector adds it: of half the
+// spread of the steps between neighbours along a row, enough to flatten the
+// top octave of the spectrum.
+std::vector<double> withWhiteNoise(std::vector<double> z, int W, std::mt19937_64& random)
+{
+    double steps = 0;
+    for (std::size_t i = 1; i < z.size(); ++i)
+        if (i % static_cast<std::size_t>(W) != 0) steps += (z[i] - z[i - 1]) * (z[i] - z[i - 1]);
+    std::normal_distribution<double> noise(0, 0.5 * std::sqrt(steps / static_cast<double>(z.size())));
+    for (double& v : z) v += noise(random);
+    return z;
+}
+
 // What a user writes first: mean removed, no window, the periodogram
 // averaged over rings one frequency step wide up to Nyquist, and a straight
 // line through all of them by ordinary least squares.
@@ -283,9 +296,9 @@ int main(int argc, char** argv)
                 "worst", "in 95 %", "+-", "flagged", "in|flag", "no fit", "plain:bias", "RMSE", "worst");
     const double only = argc > 4 ? std::atof(argv[4]) : 0.0;
     for (const auto& size : sizes) {
-        // 8 and 16 bits over the whole range, and the few levels of a
-        // low-contrast picture.
-        for (int levels : {256, 65536, 200, 32, 8}) {
+        // 8 and 16 bits over the whole range, the few levels of a
+        // low-contrast picture, and (0) white detector noise on the surface.
+        for (int levels : {256, 65536, 200, 32, 8, 0}) {
             for (double D : dimensions) {
                 if (only > 0 && std::fabs(D - only) > 1e-9) continue;
                 // The same surfaces at both depths.
@@ -294,7 +307,8 @@ int main(int argc, char** argv)
                 Cell cell;
                 for (int k = 0; k < perCell; ++k) {
                     const std::vector<double> z =
-                        quantised(fractalSurface(D, size[0], size[1], cellRandom), levels);
+                        levels > 0 ? quantised(fractalSurface(D, size[0], size[1], cellRandom), levels)
+                                   : withWhiteNoise(fractalSurface(D, size[0], size[1], cellRandom), size[0], cellRandom);
                     if (fitCycles > 0) options.fitMin = fitCycles / std::min(size[0], size[1]);
                     const PsdResult r = estimatePsdDimension(z.data(), size[0], size[1], options);
                     ++cell.tried;
@@ -312,7 +326,10 @@ int main(int argc, char** argv)
                     cell.halfWidth += (r.dimensionHigh - r.dimensionLow) / 2;
                 }
                 char label[64];
-                std::snprintf(label, sizeof label, "%dx%d %5d D=%.1f", size[0], size[1], levels, D);
+                if (levels > 0)
+                    std::snprintf(label, sizeof label, "%dx%d %5d D=%.1f", size[0], size[1], levels, D);
+                else
+                    std::snprintf(label, sizeof label, "%dx%d noise D=%.1f", size[0], size[1], D);
                 cell.print(label);
             }
         }

@@ -204,3 +204,31 @@ TEST(PsdStages, ACurvedSpectrumAndItsValuesAreSeenForWhatTheyAre)
     EXPECT_EQ(v.atLargest, 4);
     EXPECT_EQ(psd::valueStats(values.data(), values.size(), 2).distinct, 3);  // counted up to the limit + 1
 }
+
+TEST(PsdStages, AWhiteFloorIsFoundOnlyWhereItStraightensTheSpectrum)
+{
+    // Bins eight to an octave from 0.02 to 0.5 cycles per pixel, each of
+    // 10^4 frequencies, on spectra known exactly.
+    auto spectrumOf = [](auto power) {
+        psd::RadialSpectrum s;
+        for (double q = 0.02; q <= 0.5; q *= std::exp2(1.0 / 8)) {
+            s.count.push_back(10000);
+            s.lnQ.push_back(std::log(q));
+            s.power.push_back(10000 * power(std::log(q)));
+        }
+        return s;
+    };
+    // The floor is searched in steps of 1 % of the lowest bin's power, 8 + floor.
+    const double floor = 0.3 * 8, step = 0.011 * (8 + floor);
+    const psd::RadialSpectrum withFloor = spectrumOf([&](double lnQ) { return std::exp(-3 * lnQ) + floor; });
+    const std::vector<double> none(withFloor.count.size(), 0.0);
+    EXPECT_NEAR(psd::whiteNoiseFloor(withFloor, none, 0.02, 1.0), floor, step);
+    // Part of the power already put down to rounding is not found again.
+    std::vector<double> rounding(withFloor.count.size(), 0.5 * floor);
+    EXPECT_NEAR(psd::whiteNoiseFloor(withFloor, rounding, 0.02, 1.0), 0.5 * floor, step);
+    // A straight line has no floor; nor has a spectrum that bends on either
+    // side of one, which a floor cannot straighten.
+    EXPECT_EQ(psd::whiteNoiseFloor(spectrumOf([](double lnQ) { return std::exp(-3 * lnQ); }), none, 0.02, 1.0), 0.0);
+    EXPECT_EQ(psd::whiteNoiseFloor(spectrumOf([](double lnQ) { return std::exp(-3 * lnQ - 0.3 * lnQ * lnQ); }), none, 0.02, 1.0), 0.0);
+    EXPECT_EQ(psd::whiteNoiseFloor(spectrumOf([](double lnQ) { return std::exp(-3 * lnQ + 0.2 * (lnQ + 3) * (lnQ + 3)); }), none, 0.02, 1.0), 0.0);
+}
