@@ -41,3 +41,4 @@ private:
 #include "analysis/spectrum.h"
 #include "analysis/estimators.h"
 #include "analysis/psd.h"
+#include "analysis/whittle.h"

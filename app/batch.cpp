@@ -86,6 +86,13 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
                 << FloatToStr(psd.fitMax);
         else if (options.psd)
             row << ",,,,,,,,,";  // the estimate failed: empty fields
+        const WhittleResult& whittle = page.whittle;
+        if (options.whittle && page.whittleDone)
+            row << ',' << FloatToStr(whittle.dimension) << ',' << FloatToStr(whittle.dimensionLow) << ','
+                << FloatToStr(whittle.dimensionHigh) << ',' << FloatToStr(whittle.anisoRatio) << ','
+                << FloatToStr(whittle.anisoAngle) << ',' << whittleFlagsText(whittle);
+        else if (options.whittle)
+            row << ",,,,,,";
         result.row += row.str() + "\n";
         // With --psd the points block has two more columns, empty for the methods.
         const std::string tail = options.psd ? ",,\n" : "\n";
@@ -95,6 +102,7 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
                              "," + FloatToStr(psd.bins[i].lnPsd) + "," + std::to_string(psd.bins[i].count) + "," +
                              (psd.bins[i].fitted ? "1" : "0") + "\n";
         if (!page.psdError.empty()) fail(page.name, "the spectral estimate failed: " + page.psdError);
+        if (!page.whittleError.empty()) fail(page.name, "the Whittle estimate failed: " + page.whittleError);
     }
     return result;
 }
@@ -246,7 +254,9 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    const std::string header = options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max\n" : "\n";
+    const std::string header =
+        std::string(options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max" : "") +
+        (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") + "\n";
     if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
     PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());
@@ -260,6 +270,7 @@ int main(int argc, char** argv)
         FileAnalysisOptions analysis;
         analysis.psd = options.psd;
         analysis.psdOptions = options.psdOptions;
+        analysis.whittle = options.whittle;
         analysis.spectrumStem = stem(options.spectrumDir, i);
         analysis.plotStem = stem(options.plotDir, i);
         const FileAnalysis file = analyseFile(files[i], analysis);

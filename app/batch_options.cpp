@@ -7,7 +7,8 @@
 
 const char* const batchUsage =
     "Usage: orvane-batch [--points] [--spectrum DIR] [--plot DIR] [--jobs N]\n"
-    "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]] FILE...\n"
+    "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]]\n"
+    "                    [--whittle] FILE...\n"
     "\n"
     "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
     "PPM) exactly as the Orvane window does (PoliczFFT, then Metoda 1 and Metoda 2)\n"
@@ -49,6 +50,13 @@ const char* const batchUsage =
     "                  method psd: i is the bin, ln_threshold ln q (q in cycles per\n"
     "                  pixel), ln_count ln PSD, and two more columns, psd_count (the\n"
     "                  frequencies in the bin) and psd_fitted (1 inside the fit range)\n"
+    "  --whittle       also the dimension from a debiased Whittle likelihood fit of\n"
+    "                  the whole 2-D periodogram, with the surface's anisotropy, in\n"
+    "                  six more columns: whittle_d,whittle_d_low,whittle_d_high (D and\n"
+    "                  its 95 % interval), aniso_ratio (how many times longer the\n"
+    "                  features are along their long direction than across; 1 when\n"
+    "                  isotropic), aniso_angle (that direction, degrees counter-\n"
+    "                  clockwise from the rows with y up, 0 to 180) and whittle_flags\n"
     "  --psd-window W  hann (the default) or none\n"
     "  --psd-range QMIN:QMAX\n"
     "                  the fit range in cycles per pixel (default: from 12 / the\n"
@@ -96,6 +104,7 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     app.add_option("--plot", options.plotDir)->check(folderName);
     app.add_option("--jobs", options.jobs)->check(CLI::Range(1, 1024));
     app.add_flag("--psd", options.psd);
+    app.add_flag("--whittle", options.whittle);
     std::string window, range;
     app.add_option("--psd-window", window)->check(CLI::IsMember({"hann", "none"}));
     app.add_option("--psd-range", range)->check([](const std::string& text) {

@@ -13,6 +13,7 @@ struct BatchOptions {
     int jobs = 0;  // 0: as many as suit the cores and the memory
     bool psd = false;
     PsdOptions psdOptions;
+    bool whittle = false;
     std::vector<std::string> files;
     bool help = false;
 };

@@ -19,13 +19,22 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         // The full depth only for the spectral estimate, and before the
         // spectrum, so that the two never take memory at once.
         GreyRaster full;
-        loadGreyBitmap(bitmap, reader, file, page, options.psd ? &full : nullptr);
+        const bool fullDepth = options.psd || options.whittle;
+        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr);
         if (options.psd) {
             try {
                 out.psd = psdDimension(full, options.psdOptions);
                 out.psdDone = true;
             } catch (const std::invalid_argument& e) {
                 out.psdError = e.what();
+            }
+        }
+        if (options.whittle) {
+            try {
+                out.whittle = whittleDimension(full);
+                out.whittleDone = true;
+            } catch (const std::invalid_argument& e) {
+                out.whittleError = e.what();
             }
         }
     }

@@ -10,6 +10,7 @@
 struct FileAnalysisOptions {
     bool psd = false;
     PsdOptions psdOptions;
+    bool whittle = false;
     // DIR/stem for the spectrum pictures (DIR/stem-spectrum.bmp, or
     // DIR/stem#page-spectrum.bmp for a stack); empty for none.
     std::string spectrumStem;
@@ -30,6 +31,9 @@ struct PageAnalysis {
     bool psdDone = false;
     std::string psdError;         // why the spectral estimate failed, when it was asked for
     PsdResult psd;
+    bool whittleDone = false;
+    std::string whittleError;     // why the Whittle estimate failed, when it was asked for
+    WhittleResult whittle;
 };
 
 struct FileAnalysis {

@@ -88,6 +88,13 @@ PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
     });
 }
 
+WhittleResult whittleDimension(const GreyRaster& picture, const WhittleOptions& options)
+{
+    return picture.samples.visit([&](const auto& samples) {
+        return estimateWhittleDimension(samples.data(), picture.width, picture.height, options);
+    });
+}
+
 std::uint64_t analysisBytes(long long width, long long height)
 {
     const std::uint64_t padded = std::uint64_t{powerOfTwoAtLeast(width)} * powerOfTwoAtLeast(height);

@@ -40,6 +40,10 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
 // std::invalid_argument with the reason when it cannot be estimated.
 PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options);
 
+// The Whittle dimension and anisotropy of a picture at its full depth.
+// Throws std::invalid_argument with the reason when it cannot be estimated.
+WhittleResult whittleDimension(const GreyRaster& picture, const WhittleOptions& options = {});
+
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the
 // rendered spectrum, and the file and its decoded pixels.

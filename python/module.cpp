@@ -213,6 +213,38 @@ py::dict psdDict(const PsdResult& p)
     return r;
 }
 
+py::dict whittleDict(const WhittleResult& w)
+{
+    py::dict r;
+    r["d"] = w.dimension;
+    r["d_low"] = w.dimensionLow;
+    r["d_high"] = w.dimensionHigh;
+    r["hurst"] = w.hurst;
+    r["hurst_std_error"] = w.hurstStdError;
+    r["aniso_ratio"] = w.anisoRatio;
+    r["aniso_angle"] = w.anisoAngle;
+    r["variance"] = w.variance;
+    r["crossover"] = w.crossover;
+    r["noise"] = w.noise;
+    r["iterations"] = w.iterations;
+    r["converged"] = w.converged;
+    r["frequencies"] = w.frequencies;
+    r["flags"] = py::tuple(py::cast(w.flags));
+    r["flags_text"] = whittleFlagsText(w);
+    return r;
+}
+
+py::dict whittleDimensionOf(const py::array& image)
+{
+    const GreyRaster raster = rasterOf(image);
+    WhittleResult result;
+    {
+        py::gil_scoped_release free;
+        result = whittleDimension(raster);
+    }
+    return whittleDict(result);
+}
+
 py::dict psdDimensionOf(const py::array& image, const std::string& window, py::object fitRange)
 {
     const PsdOptions options = psdOptions(window, fitRange);
@@ -226,10 +258,12 @@ py::dict psdDimensionOf(const py::array& image, const std::string& window, py::o
 }
 
 // One file as the rows orvane-batch writes, one dict per page.
-py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange)
+py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange,
+                         bool whittle)
 {
     FileAnalysisOptions options;
     options.psd = psd;
+    options.whittle = whittle;
     options.psdOptions = psdOptions(window, fitRange);
     FileAnalysis file;
     {
@@ -268,9 +302,18 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
             row["psd_q_min"] = page.psd.fitted() ? page.psd.fitMin : nan;
             row["psd_q_max"] = page.psd.fitted() ? page.psd.fitMax : nan;
         }
+        if (whittle && page.whittleDone) {
+            const py::dict fields = whittleDict(page.whittle);
+            for (const auto& [column, key] : {std::pair{"whittle_d", "d"}, {"whittle_d_low", "d_low"},
+                                              {"whittle_d_high", "d_high"}, {"aniso_ratio", "aniso_ratio"},
+                                              {"aniso_angle", "aniso_angle"}, {"whittle_flags", "flags_text"}})
+                row[column] = fields[key];
+        }
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;
         if (!page.psdError.empty()) notes += (notes.empty() ? "" : "; ") + ("the spectral estimate failed: " + page.psdError);
+        if (!page.whittleError.empty())
+            notes += (notes.empty() ? "" : "; ") + ("the Whittle estimate failed: " + page.whittleError);
         if (!notes.empty()) row["error"] = notes;
         rows.append(row);
     }
@@ -289,8 +332,9 @@ PYBIND11_MODULE(_orvane, m)
     m.def("method2", [](const py::array& image) { return method(image, Method::two); }, py::arg("image"));
     m.def("psd_dimension", &psdDimensionOf, py::arg("image"), py::arg("window") = "hann",
           py::arg("fit_range") = py::none());
+    m.def("whittle_dimension", &whittleDimensionOf, py::arg("image"));
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
-          py::arg("psd_range") = py::none());
+          py::arg("psd_range") = py::none(), py::arg("whittle") = false);
     m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);

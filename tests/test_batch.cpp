@@ -1,5 +1,7 @@
 #include "Polaczone.h"
+#include "fractal_surface.h"
 #include "gui_support.h"
+#include "imaging/road.h"
 #include "picture_corpus.h"
 #include "toolkit/numbertext.h"
 #include "toolkit/picture.h"
@@ -12,11 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include <csignal>
@@ -426,4 +430,33 @@ TEST_F(Batch, AnInterruptFinishesTheFilesInHandAndStartsNoOther)
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), (QStringList{"a-spectrum.bmp", "later-spectrum.bmp"}));
         EXPECT_NE(p.readAllStandardError().toStdString().find("after 2 of 3 files"), std::string::npos);
     }
+}
+
+TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
+{
+    pictures::TiffPage page;
+    page.width = 64;
+    page.height = 48;
+    page.bits = 16;
+    std::mt19937_64 random(2);
+    const std::vector<double> z = fractalSurface(2.4, 64, 48, random, 2.0, 45);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    for (double v : z) page.samples.push_back(std::round((v - *lo) / (*hi - *lo) * 60000));
+    std::ofstream(path("w.tif"), std::ios::binary) << pictures::tiffFile({page});
+    writeGreyBmp(path("tiny.bmp"), 20, 12, [](int x, int y) { return (x * 13 + y * 7) % 256; });
+    const BatchRun run = batch(QStringList{"--whittle"} + files({"w.tif", "tiny.bmp"}));
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 3u) << run.out;
+    EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4),
+              "whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags");
+    const auto row = fields(out[1]);
+    ASSERT_GE(row.size(), 12u) << out[1];  // the flags, last, may be empty
+    const WhittleResult w = whittleDimension(decodePicture(readFile(path("w.tif"))));
+    EXPECT_EQ(row[7], FloatToStr(w.dimension));
+    EXPECT_EQ(row[10], FloatToStr(w.anisoRatio));
+    EXPECT_NEAR(std::stod(row[11]), 45, 10);
+    // 20 x 12 is too small: its row keeps empty fields, the failure is said.
+    EXPECT_EQ(out[2].substr(out[2].size() - 6), ",,,,,,") << out[2];
+    EXPECT_NE(run.err.find("the Whittle estimate failed: the image (20 x 12 pixels) is too small"), std::string::npos) << run.err;
+    EXPECT_EQ(run.exitCode, 1);
 }

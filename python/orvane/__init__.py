@@ -27,13 +27,16 @@ __all__ = [
     "method1",
     "method2",
     "psd_dimension",
+    "whittle_dimension",
     "analyse_files",
     "format_number",
     "MethodResult",
     "PsdResult",
+    "WhittleResult",
 ]
 
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
+WHITTLE_COLUMNS = ["whittle_d", "whittle_d_low", "whittle_d_high", "aniso_ratio", "aniso_angle", "whittle_flags"]
 PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags", "psd_q_min", "psd_q_max"]
 
 
@@ -136,15 +139,48 @@ def psd_dimension(image, window="hann", fit_range=None):
     return PsdResult(_orvane.psd_dimension(image, window, fit_range))
 
 
-def _analyse_one(path, psd, psd_window, psd_range):
+class WhittleResult:
+    """The Whittle estimate: a debiased likelihood fit of the whole 2-D
+    periodogram.  ``d`` with its 95 % interval (``d_low``, ``d_high``),
+    ``hurst`` = 3 - d and its standard error, ``aniso_ratio`` (>= 1: how many
+    times longer the features are along their long direction than across) and
+    ``aniso_angle`` (that direction in degrees counter-clockwise from the
+    rows, y up, in [0, 180)), the model's ``variance``, ``crossover`` (pixels:
+    the scale above which the surface stops being self-affine) and white
+    ``noise`` variance, the fit's ``iterations``, ``converged`` and the
+    ``frequencies`` fitted, and ``flags`` (out_of_range, no_convergence)."""
+
+    def __init__(self, fields):
+        fields = dict(fields)
+        fields.pop("flags_text", None)
+        self.__dict__.update(fields)
+
+    def __repr__(self):
+        return (f"WhittleResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
+                f"{format_number(self.d_high)}), aniso_ratio={format_number(self.aniso_ratio)}, "
+                f"aniso_angle={format_number(self.aniso_angle)}"
+                + (f", flags={self.flags}" if self.flags else "") + ")")
+
+
+def whittle_dimension(image):
+    """The dimension and anisotropy from a debiased Whittle likelihood fit of
+    the image's whole 2-D periodogram, at its full depth (see WhittleResult).
+    Raises ValueError, saying why, for an image it cannot estimate (smaller
+    than 16 x 16, flat, or holding a value that is not finite), and TypeError
+    for an array that does not hold real numbers."""
+    return WhittleResult(_orvane.whittle_dimension(image))
+
+
+def _analyse_one(path, psd, psd_window, psd_range, whittle):
     # Files run side by side, so each transform keeps to one thread.
     _orvane.set_transform_threads(1)
-    return _orvane.analyse_file(path, psd, psd_window, psd_range)
+    return _orvane.analyse_file(path, psd, psd_window, psd_range, whittle)
 
 
-def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None):
+def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None, whittle=False):
     """Analyses picture files as ``orvane-batch`` does and returns a pandas
-    DataFrame with its CSV columns (``psd_*`` with ``psd``) and an ``error``
+    DataFrame with its CSV columns (``psd_*`` with ``psd``, the Whittle
+    estimate's columns with ``whittle``) and an ``error``
     column, one row per file (per page of a TIFF stack, named file#page), in the
     order given.  A file that fails gets a row with its error and the others go on.
 
@@ -161,7 +197,7 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     if psd_range is not None:
         # The same check as psd_dimension's, before any file is read.
         _orvane.check_fit_range(psd_range)
-    arguments = (psd, psd_window, psd_range)
+    arguments = (psd, psd_window, psd_range, whittle)
     if client is None:
         workers = max(1, min(available_cores(), len(paths)))
         if workers == 1:
@@ -175,7 +211,7 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     else:
         futures = client.map(_analyse_one, paths, *[[a] * len(paths) for a in arguments], pure=False)
         per_file = client.gather(futures)
-    columns = COLUMNS + (PSD_COLUMNS if psd else []) + ["error"]
+    columns = COLUMNS + (PSD_COLUMNS if psd else []) + (WHITTLE_COLUMNS if whittle else []) + ["error"]
     rows = [row for rows in per_file for row in rows]
     frame = pandas.DataFrame.from_records(rows, columns=columns)
     for name in ("width", "height", "padded_width", "padded_height") + (("psd_bins",) if psd else ()):

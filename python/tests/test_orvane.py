@@ -165,3 +165,39 @@ def test_arguments_are_checked_before_any_work(files):
     for page in (0, -1):
         with pytest.raises(ValueError, match="the first page is 1"):
             orvane.read_image(files[1], page=page)
+
+
+def stretched_surface(d, n, ratio, angle, seed):
+    """A fractional-Brownian surface by spectral synthesis in numpy: spectrum
+    (q' M q)^(-beta/2), features `ratio` times longer along `angle` (degrees,
+    y up) than across, cut from a grid four times larger."""
+    rng = np.random.default_rng(seed)
+    g = 4 * n
+    f = np.fft.fftfreq(g)
+    fx, fy = np.meshgrid(f, f)
+    t = np.radians(angle)
+    along = fx * np.cos(t) - fy * np.sin(t)   # y down in the array
+    across = fx * np.sin(t) + fy * np.cos(t)
+    q2 = along ** 2 * ratio + across ** 2 / ratio
+    q2[0, 0] = 1
+    amplitude = q2 ** (-(8 - 2 * d) / 4)
+    amplitude[0, 0] = 0
+    field = np.fft.ifft2(amplitude * (rng.normal(size=(g, g)) + 1j * rng.normal(size=(g, g)))).real
+    return field[:n, :n]
+
+
+def test_the_whittle_estimate_finds_dimension_and_stretch(files):
+    fit = orvane.whittle_dimension(stretched_surface(2.4, 128, 2.0, 60, 5))
+    assert abs(fit.d - 2.4) < 0.06 and fit.d_low < fit.d < fit.d_high
+    assert abs(fit.aniso_ratio / 2.0 - 1) < 0.1
+    assert abs(fit.aniso_angle - 60) < 5
+    assert fit.flags == ()
+    # The frame's columns are orvane-batch's.
+    run = subprocess.run([os.environ["ORVANE_BATCH"], "--whittle", files[1]], capture_output=True, text=True)
+    row = next(csv.DictReader(io.StringIO(run.stdout)))
+    frame = orvane.analyse_files([files[1]], psd=False, whittle=True)
+    for column in orvane.WHITTLE_COLUMNS[:-1]:
+        assert orvane.format_number(frame.iloc[0][column]) == row[column], column
+    assert orvane.format_number(orvane.whittle_dimension(orvane.read_image(files[1])).d) == row["whittle_d"]
+    with pytest.raises(ValueError, match="too small"):
+        orvane.whittle_dimension(np.zeros((8, 40)))

@@ -1,0 +1,50 @@
+// The surface dimension from a debiased Whittle likelihood fit of the whole
+// 2-D periodogram: every frequency counts, and direction is kept, so it is
+// more precise than the radial estimate on small pictures and tells how the
+// surface is stretched.  The model and its expected periodogram are in
+// whittle_model.h.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct WhittleOptions {
+    // Fit the anisotropy (ratio and angle) and a white noise floor.
+    bool anisotropy = true;
+    bool noise = true;
+    // The share of each side a Tukey taper rounds off.
+    double taper = 0.3;
+    // Frequencies below this many cycles across the shorter side are left
+    // out (0 keeps all but the mean).
+    double lowestCycles = 0.0;
+    int maxIterations = 40;
+};
+
+struct WhittleResult {
+    double dimension;        // 3 - hurst
+    double dimensionLow;     // its 95 % interval, from the sandwich covariance
+    double dimensionHigh;
+    double hurst;
+    double hurstStdError;
+    double variance;         // of the model's surface (its semivariogram's sill)
+    double crossover;        // 1 / kappa, pixels: the scale above which the surface stops being self-affine
+    double noise;            // the white noise's variance (0 when not fitted)
+    double anisoRatio;       // >= 1: how many times longer features are along than across
+    double anisoAngle;       // the long direction, degrees counter-clockwise from the rows, y up, [0, 180)
+    int iterations;
+    bool converged;
+    int frequencies;         // the periodogram's ordinates fitted
+    // out_of_range (D, or most of its interval, outside [2, 3]) and
+    // no_convergence (the fit stopped at its iteration limit).
+    std::vector<std::string> flags;
+};
+
+// The flags joined by ';'.
+std::string whittleFlagsText(const WhittleResult& result);
+
+// `values` holds height rows of width values of any sample type the spectral
+// estimate takes.  Throws std::invalid_argument, saying why, for a value
+// that is not a finite number, a picture smaller than 16 x 16 or too large
+// to transform, and one that is flat once its plane is removed.
+template <class T>
+WhittleResult estimateWhittleDimension(const T* values, int width, int height, const WhittleOptions& options = {});
