@@ -41,7 +41,8 @@ TForm1::TForm1()
       SaveDialog1(*this, "SaveDialog1"),
       Wykres(*this, "Wykres", {528, 48, 180, 186}, -1),
       MetodaPSD(*this, "MetodaPSD", "Metoda PSD", {416, 390, 97, 25}, 9),
-      Edit3(*this, "Edit3", "Edit3", {528, 392, 177, 21}, 10)
+      Edit3(*this, "Edit3", "Edit3", {528, 392, 177, 21}, 10),
+      MetodaWhittle(*this, "MetodaWhittle", "Metoda Whittle", {416, 360, 97, 25}, 11)
 {
     ApplyTabOrder();
     Wczytaj.OnClick(this, &TForm1::WczytajClick);
@@ -50,6 +51,7 @@ TForm1::TForm1()
     Metoda1.OnClick(this, &TForm1::Metoda1Click);
     Metoda2.OnClick(this, &TForm1::Metoda2Click);
     MetodaPSD.OnClick(this, &TForm1::MetodaPSDClick);
+    MetodaWhittle.OnClick(this, &TForm1::MetodaWhittleClick);
 }
 
 void TForm1::WczytajClick(TObject*)
@@ -133,6 +135,26 @@ void TForm1::MetodaPSDClick(TObject*)
     Edit3.SetText(psdText(psd));
     Memo1.Lines.Append(psdText(psd));
     Wykres.SetPlot(psdPlot(psd));
+}
+
+void TForm1::MetodaWhittleClick(TObject*)
+{
+    if (!sourceBitmap) {
+        ShowMessage("Najpierw wczytaj obraz.");
+        return;
+    }
+    WhittleResult whittle;
+    try {
+        TBusyCursor busy;
+        whittle = whittleDimension(sourcePicture);
+    } catch (const std::invalid_argument& e) {
+        // The reason is the estimator's, in English; so is the whole message.
+        ShowMessage(std::string("The dimension cannot be estimated by the Whittle fit: ") + e.what());
+        return;
+    }
+    Edit3.SetText(whittleText(whittle));
+    Memo1.Lines.Append(whittleText(whittle));
+    Wykres.SetPlot(whittlePlot(whittle));
 }
 
 void TForm1::ZamknijClick(TObject*)

@@ -35,6 +35,8 @@ public:
     TPlot Wykres;
     TButton MetodaPSD;
     TEdit Edit3;
+    // The Whittle estimate; its result shows in Edit3 as the spectral one does.
+    TButton MetodaWhittle;
 
     void WczytajClick(TObject* Sender);
     void PoliczFFTClick(TObject* Sender);
@@ -42,6 +44,7 @@ public:
     void Metoda1Click(TObject* Sender);
     void Metoda2Click(TObject* Sender);
     void MetodaPSDClick(TObject* Sender);
+    void MetodaWhittleClick(TObject* Sender);
 
     // The bitmap of Image1 once a file has loaded; null before.
     TBitmap* sourceBitmap = nullptr;

@@ -249,6 +249,39 @@ Scoring fisherScoring(Likelihood& likelihood, const std::vector<int>& active, Pa
     return result;
 }
 
+// The periodogram and the model averaged over rings eight to an octave
+// (edges 0.5 * 2^(-k/8)), over the frequencies fitted inside q < 0.5.
+std::vector<WhittleRing> ringsOf(const std::vector<double>& I, const std::vector<double>& mean,
+                                 const std::vector<char>& used, std::uint32_t PW, std::uint32_t PH)
+{
+    struct Sum {
+        double lnQ = 0, data = 0, model = 0;
+        long long count = 0;
+    };
+    std::vector<Sum> sums;
+    for (std::uint32_t ky = 0; ky < PH; ++ky)
+        for (std::uint32_t kx = 0; kx < PW; ++kx) {
+            const std::size_t i = std::size_t{ky} * PW + kx;
+            if (!used[i]) continue;
+            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
+            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
+            const double q = std::sqrt(fx * fx + fy * fy);
+            if (!(q < 0.5)) continue;
+            const std::size_t k = static_cast<std::size_t>(std::floor(-8 * std::log2(2 * q)));
+            if (k >= sums.size()) sums.resize(k + 1);
+            sums[k].lnQ += std::log(q);
+            sums[k].data += I[i];
+            sums[k].model += mean[i];
+            ++sums[k].count;
+        }
+    std::vector<WhittleRing> rings;
+    for (std::size_t k = sums.size(); k-- > 0;)
+        if (sums[k].count > 0)
+            rings.push_back({sums[k].lnQ / sums[k].count, std::log(sums[k].data / sums[k].count),
+                             std::log(sums[k].model / sums[k].count), sums[k].count});
+    return rings;
+}
+
 }  // namespace
 
 std::string whittleFlagsText(const WhittleResult& result)
@@ -384,6 +417,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     r.iterations = iterations;
     r.converged = converged;
     r.frequencies = frequencies;
+    r.rings = ringsOf(I, likelihood.lastMean(), used, PW, PH);
     const double inside = std::max(0.0, std::min(r.dimensionHigh, 3.0) - std::max(r.dimensionLow, 2.0));
     if (r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
         r.flags.push_back("out_of_range");

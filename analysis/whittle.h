@@ -20,6 +20,15 @@ struct WhittleOptions {
     int maxIterations = 40;
 };
 
+// A ring of the periodogram fitted, eight to an octave: the mean of the
+// picture's periodogram and of the fitted model's over its frequencies.
+struct WhittleRing {
+    double lnQ;          // mean ln q, q in cycles per pixel
+    double lnData;       // ln of the mean periodogram
+    double lnModel;      // ln of the mean expected periodogram of the fit
+    long long count;
+};
+
 struct WhittleResult {
     double dimension;        // 3 - hurst
     double dimensionLow;     // its 95 % interval, from the sandwich covariance
@@ -34,6 +43,7 @@ struct WhittleResult {
     int iterations;
     bool converged;
     int frequencies;         // the periodogram's ordinates fitted
+    std::vector<WhittleRing> rings;  // by rising q, for a plot
     // out_of_range (D, or most of its interval, outside [2, 3]) and
     // no_convergence (the fit stopped at its iteration limit).
     std::vector<std::string> flags;

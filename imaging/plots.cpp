@@ -57,6 +57,30 @@ std::string psdText(const PsdResult& psd)
     return psd.flags.empty() ? std::string(text) : std::string(text) + " (" + psdFlagsText(psd) + ")";
 }
 
+std::string whittleText(const WhittleResult& whittle)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "W %.4f [%.4f; %.4f] r %.2f, %.0f\u00b0", whittle.dimension, whittle.dimensionLow,
+                  whittle.dimensionHigh, whittle.anisoRatio, whittle.anisoAngle);
+    return whittle.flags.empty() ? std::string(text) : std::string(text) + " (" + whittleFlagsText(whittle) + ")";
+}
+
+PlotData whittlePlot(const WhittleResult& whittle)
+{
+    PlotData plot;
+    plot.title = "Periodogram (Whittle)";
+    plot.result = "D = " + whittleText(whittle).substr(2);
+    plot.xLabel = "ln q (cykle na piksel)";
+    plot.yLabel = "ln periodogram";
+    for (const WhittleRing& ring : whittle.rings) {
+        plot.x.push_back(ring.lnQ);
+        plot.y.push_back(ring.lnData);
+        plot.curveX.push_back(ring.lnQ);
+        plot.curveY.push_back(ring.lnModel);
+    }
+    return plot;
+}
+
 PlotData psdPlot(const PsdResult& psd)
 {
     PlotData plot;

@@ -16,3 +16,10 @@ PlotData inEnglish(PlotData plot);
 
 // "2.5123 [2.4901; 2.5345]": the spectral D and its interval as the window shows them.
 std::string psdText(const PsdResult& psd);
+
+// The Whittle estimate: the periodogram's rings (ln q against ln of their
+// mean), the fitted model's radial profile over them as a curve, and D with
+// its interval and the anisotropy.
+PlotData whittlePlot(const WhittleResult& whittle);
+// "W 2.4950 [2.4761; 2.5139] r 1.01, 73°": as the window shows it.
+std::string whittleText(const WhittleResult& whittle);

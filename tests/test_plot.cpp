@@ -117,6 +117,14 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
     EXPECT_EQ(form.Wykres.Plot()->title, "Widmo mocy");
     EXPECT_NE(form.Edit3.GetText().find(" ["), std::string::npos);
     EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], form.Edit3.GetText());
+    QTest::mouseClick(form.MetodaWhittle.button(), Qt::LeftButton);
+    ASSERT_NE(form.Wykres.Plot(), nullptr);
+    EXPECT_EQ(form.Wykres.Plot()->title, "Periodogram (Whittle)");
+    EXPECT_EQ(form.Wykres.Plot()->curveY.size(), form.Wykres.Plot()->y.size());
+    EXPECT_GT(form.Wykres.Plot()->y.size(), 5u);
+    EXPECT_EQ(form.Edit3.GetText().substr(0, 2), "W ");
+    EXPECT_NE(form.Edit3.GetText().find(" r "), std::string::npos);
+    EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], form.Edit3.GetText());
     {
         ModalScript script;
         script.closeDialog("PlotWindow", [](QDialog* d) { EXPECT_NE(d->findChild<QPushButton*>("SavePlot"), nullptr); });
@@ -133,7 +141,7 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
 
     // The new controls sit in free space: inside the client area, over no other control.
     const QRect client(0, 0, 716, 465);
-    for (QWidget* added : {form.Wykres.widget(), form.MetodaPSD.widget(), form.Edit3.widget()}) {
+    for (QWidget* added : {form.Wykres.widget(), form.MetodaPSD.widget(), form.Edit3.widget(), form.MetodaWhittle.widget()}) {
         EXPECT_TRUE(client.contains(added->geometry())) << added->objectName().toStdString();
         for (QWidget* other : form.widget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             if (other != added && other->isVisible()) {

@@ -158,6 +158,15 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
         p.setPen(QPen(QColor(200, 30, 30), 1.8, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(a, b);
     }
+    QPolygonF curve;
+    for (std::size_t i = 0; i < std::min(plot.curveX.size(), plot.curveY.size()); ++i)
+        if (std::isfinite(plot.curveX[i]) && std::isfinite(plot.curveY[i])) curve << QPointF(X(plot.curveX[i]), Y(plot.curveY[i]));
+    if (curve.size() > 1) {
+        p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(curve);
+        p.setPen(QPen(QColor(200, 30, 30), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(curve);
+    }
     p.restore();
 }
 

@@ -29,6 +29,8 @@ struct PlotData {
     std::vector<bool> fitted;  // per point; empty: every point is fitted
     bool line = false;         // y = intercept + slope x over the fitted points' x range
     double slope = 0, intercept = 0;
+    // A model's curve through (curveX, curveY), drawn over the points.
+    std::vector<double> curveX, curveY;
     std::string tooFewPoints = "Za mało punktów do wykresu";  // shown in the frame when fewer than two
 };
 
