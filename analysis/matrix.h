@@ -42,3 +42,4 @@ private:
 #include "analysis/estimators.h"
 #include "analysis/psd.h"
 #include "analysis/whittle.h"
+#include "analysis/dimension_map.h"

@@ -103,6 +103,7 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
                              (psd.bins[i].fitted ? "1" : "0") + "\n";
         if (!page.psdError.empty()) fail(page.name, "the spectral estimate failed: " + page.psdError);
         if (!page.whittleError.empty()) fail(page.name, "the Whittle estimate failed: " + page.whittleError);
+        if (!page.mapError.empty()) fail(page.name, "the dimension map failed: " + page.mapError);
     }
     return result;
 }
@@ -242,8 +243,9 @@ int main(int argc, char** argv)
     if (options.help) return out.write(batchUsage) ? 0 : 1;
     if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir, "spectrum pictures")) return 2;
     if (!options.plotDir.empty() && !prepareFolder(options.plotDir, "plots")) return 2;
+    if (!options.mapDir.empty() && !prepareFolder(options.mapDir, "maps")) return 2;
     std::unique_ptr<THeadlessGraphics> graphics;
-    if (!options.plotDir.empty()) graphics = std::make_unique<THeadlessGraphics>(argc, argv);
+    if (!options.plotDir.empty() || !options.mapDir.empty()) graphics = std::make_unique<THeadlessGraphics>(argc, argv);
 
     const std::vector<std::string>& files = options.files;
     // Per-file outputs share one set of distinct names.
@@ -271,6 +273,9 @@ int main(int argc, char** argv)
         analysis.psd = options.psd;
         analysis.psdOptions = options.psdOptions;
         analysis.whittle = options.whittle;
+        analysis.mapStem = stem(options.mapDir, i);
+        analysis.mapWindow = options.mapWindow;
+        analysis.mapStep = options.mapStep;
         analysis.spectrumStem = stem(options.spectrumDir, i);
         analysis.plotStem = stem(options.plotDir, i);
         const FileAnalysis file = analyseFile(files[i], analysis);

@@ -3,12 +3,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 const char* const batchUsage =
     "Usage: orvane-batch [--points] [--spectrum DIR] [--plot DIR] [--jobs N]\n"
     "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]]\n"
-    "                    [--whittle] FILE...\n"
+    "                    [--whittle] [--map DIR [--map-window N] [--map-step S]] FILE...\n"
     "\n"
     "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
     "PPM) exactly as the Orvane window does (PoliczFFT, then Metoda 1 and Metoda 2)\n"
@@ -57,6 +58,12 @@ const char* const batchUsage =
     "                  features are along their long direction than across; 1 when\n"
     "                  isotropic), aniso_angle (that direction, degrees counter-\n"
     "                  clockwise from the rows with y up, 0 to 180) and whittle_flags\n"
+    "  --map DIR       also a map of the local Whittle dimension of each picture: D\n"
+    "                  of every window of N x N pixels (--map-window, default 64),\n"
+    "                  S pixels apart (--map-step, default N / 2), as a 32-bit\n"
+    "                  floating-point TIFF (DIR/<name>-map.tif, one sample a window,\n"
+    "                  NaN where a window cannot be estimated) and a colour PNG with\n"
+    "                  a scale bar from D = 2 to 3 (DIR/<name>-map.png)\n"
     "  --psd-window W  hann (the default) or none\n"
     "  --psd-range QMIN:QMAX\n"
     "                  the fit range in cycles per pixel (default: from 12 / the\n"
@@ -105,6 +112,9 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     app.add_option("--jobs", options.jobs)->check(CLI::Range(1, 1024));
     app.add_flag("--psd", options.psd);
     app.add_flag("--whittle", options.whittle);
+    app.add_option("--map", options.mapDir)->check(folderName);
+    app.add_option("--map-window", options.mapWindow)->check(CLI::Range(16, 1 << 15));
+    app.add_option("--map-step", options.mapStep)->check(CLI::Range(1, 1 << 15));
     std::string window, range;
     app.add_option("--psd-window", window)->check(CLI::IsMember({"hann", "none"}));
     app.add_option("--psd-range", range)->check([](const std::string& text) {
@@ -121,6 +131,7 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
         return false;
     }
     if (!window.empty() || !range.empty()) options.psd = true;
+    if (options.mapStep == 0) options.mapStep = std::max(1, options.mapWindow / 2);
     if (window == "none") options.psdOptions.window = PsdOptions::Window::none;
     if (!range.empty()) parseRange(range, options.psdOptions.fitMin, options.psdOptions.fitMax);
     if (!options.help && options.files.empty()) {

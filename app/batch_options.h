@@ -14,6 +14,8 @@ struct BatchOptions {
     bool psd = false;
     PsdOptions psdOptions;
     bool whittle = false;
+    std::string mapDir;
+    int mapWindow = 64, mapStep = 0;  // 0: half the window
     std::vector<std::string> files;
     bool help = false;
 };

@@ -12,14 +12,15 @@
 namespace {
 
 void analysePage(PictureReader& reader, int page, const std::string& file, const std::string& spectrumFile,
-                 const std::string& plotFile, const FileAnalysisOptions& options, PageAnalysis& out)
+                 const std::string& plotFile, const std::string& mapFile, const FileAnalysisOptions& options,
+                 PageAnalysis& out)
 {
     TBitmap bitmap;
     {
         // The full depth only for the spectral estimate, and before the
         // spectrum, so that the two never take memory at once.
         GreyRaster full;
-        const bool fullDepth = options.psd || options.whittle;
+        const bool fullDepth = options.psd || options.whittle || !mapFile.empty();
         loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr);
         if (options.psd) {
             try {
@@ -35,6 +36,13 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
                 out.whittleDone = true;
             } catch (const std::invalid_argument& e) {
                 out.whittleError = e.what();
+            }
+        }
+        if (!mapFile.empty()) {
+            try {
+                saveDimensionMap(dimensionMapOf(full, options.mapWindow, options.mapStep), mapFile);
+            } catch (const std::invalid_argument& e) {
+                out.mapError = e.what();
             }
         }
     }
@@ -101,7 +109,8 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
         try {
             analysePage(*reader, page, path,
                         options.spectrumStem.empty() ? "" : options.spectrumStem + suffix + "-spectrum.bmp",
-                        options.plotStem.empty() ? "" : options.plotStem + suffix + "-plot.svg", options, out);
+                        options.plotStem.empty() ? "" : options.plotStem + suffix + "-plot.svg",
+                        options.mapStem.empty() ? "" : options.mapStem + suffix, options, out);
         } catch (const std::bad_alloc&) {
             out = PageAnalysis{};
             out.name = path + suffix;

@@ -11,6 +11,11 @@ struct FileAnalysisOptions {
     bool psd = false;
     PsdOptions psdOptions;
     bool whittle = false;
+    // DIR/stem for the local dimension map (DIR/stem-map.tif and .png, or
+    // DIR/stem#page-map.*); empty for none.  Windows of mapWindow pixels,
+    // mapStep apart.
+    std::string mapStem;
+    int mapWindow = 64, mapStep = 32;
     // DIR/stem for the spectrum pictures (DIR/stem-spectrum.bmp, or
     // DIR/stem#page-spectrum.bmp for a stack); empty for none.
     std::string spectrumStem;
@@ -34,6 +39,7 @@ struct PageAnalysis {
     bool whittleDone = false;
     std::string whittleError;     // why the Whittle estimate failed, when it was asked for
     WhittleResult whittle;
+    std::string mapError;         // why the map failed, when it was asked for
 };
 
 struct FileAnalysis {

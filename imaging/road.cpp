@@ -1,5 +1,8 @@
 #include "imaging/road.h"
 
+#include "toolkit/files.h"
+#include "toolkit/map_files.h"
+
 #include "imaging/convert.h"
 #include "imaging/palette.h"
 
@@ -93,6 +96,19 @@ WhittleResult whittleDimension(const GreyRaster& picture, const WhittleOptions& 
     return picture.samples.visit([&](const auto& samples) {
         return estimateWhittleDimension(samples.data(), picture.width, picture.height, options);
     });
+}
+
+DimensionMap dimensionMapOf(const GreyRaster& picture, int window, int step)
+{
+    return picture.samples.visit([&](const auto& samples) {
+        return dimensionMap(samples.data(), picture.width, picture.height, window, step);
+    });
+}
+
+void saveDimensionMap(const DimensionMap& map, const std::string& stem)
+{
+    writeFileAtomically(stem + "-map.tif", floatTiff(map.columns, map.rows, map.d));
+    saveColourMapPng(stem + "-map.png", map.columns, map.rows, map.d, 2.0, 3.0);
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

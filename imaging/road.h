@@ -44,6 +44,13 @@ PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options);
 // Throws std::invalid_argument with the reason when it cannot be estimated.
 WhittleResult whittleDimension(const GreyRaster& picture, const WhittleOptions& options = {});
 
+// The map of local Whittle dimensions of a picture at its full depth
+// (see analysis/dimension_map.h), and its files: stem-map.tif (32-bit
+// floating point, one sample a window, NaN where none) and stem-map.png
+// (colours from D = 2 to 3, with a scale bar), each written atomically.
+DimensionMap dimensionMapOf(const GreyRaster& picture, int window, int step);
+void saveDimensionMap(const DimensionMap& map, const std::string& stem);
+
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the
 // rendered spectrum, and the file and its decoded pixels.

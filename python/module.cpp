@@ -245,6 +245,19 @@ py::dict whittleDimensionOf(const py::array& image)
     return whittleDict(result);
 }
 
+py::array dimensionMapOf_(const py::array& image, int window, int step)
+{
+    const GreyRaster raster = rasterOf(image);
+    DimensionMap map;
+    {
+        py::gil_scoped_release free;
+        map = dimensionMapOf(raster, window, step);
+    }
+    py::array_t<double> out(std::vector<py::ssize_t>{map.rows, map.columns});
+    std::copy(map.d.begin(), map.d.end(), out.mutable_data());
+    return std::move(out);
+}
+
 py::dict psdDimensionOf(const py::array& image, const std::string& window, py::object fitRange)
 {
     const PsdOptions options = psdOptions(window, fitRange);
@@ -333,6 +346,7 @@ PYBIND11_MODULE(_orvane, m)
     m.def("psd_dimension", &psdDimensionOf, py::arg("image"), py::arg("window") = "hann",
           py::arg("fit_range") = py::none());
     m.def("whittle_dimension", &whittleDimensionOf, py::arg("image"));
+    m.def("dimension_map", &dimensionMapOf_, py::arg("image"), py::arg("window"), py::arg("step"));
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
           py::arg("psd_range") = py::none(), py::arg("whittle") = false);
     m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));

@@ -460,3 +460,28 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     EXPECT_NE(run.err.find("the Whittle estimate failed: the image (20 x 12 pixels) is too small"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 1);
 }
+
+TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)
+{
+    pictures::TiffPage page;
+    page.width = page.height = 96;
+    page.bits = 32;
+    page.format = SAMPLEFORMAT_IEEEFP;
+    std::mt19937_64 random(6);
+    for (double v : fractalSurface(2.5, 96, 96, random)) page.samples.push_back(v);
+    std::ofstream(path("m.tif"), std::ios::binary) << pictures::tiffFile({page});
+    writeGreyBmp(path("tiny.bmp"), 20, 12, [](int x, int y) { return (x * 13 + y * 7) % 256; });
+    const BatchRun run = batch(QStringList{"--map", dir.path() + "/maps", "--map-window", "32"} + files({"m.tif", "tiny.bmp"}));
+    EXPECT_EQ(run.exitCode, 1) << run.err;  // tiny.bmp is smaller than a window
+    EXPECT_NE(run.err.find("the dimension map failed: the map's window of 32 pixels must be at least 16 and fit in"),
+              std::string::npos)
+        << run.err;
+    // Windows 16 apart: (96 - 32) / 16 + 1 = 5 each way, read back by the picture reader as float32.
+    const GreyRaster map = decodePicture(readFile(path("maps/m-map.tif")));
+    EXPECT_EQ(map.width, 5);
+    EXPECT_EQ(map.height, 5);
+    EXPECT_EQ(map.type(), SampleType::float32);
+    const DimensionMap expected = dimensionMapOf(decodePicture(readFile(path("m.tif"))), 32, 16);
+    for (std::size_t i = 0; i < 25; ++i) EXPECT_EQ(map.samples[i], static_cast<float>(expected.d[i])) << i;
+    EXPECT_EQ(readFile(path("maps/m-map.png")).substr(1, 3), "PNG");
+}

@@ -1,6 +1,7 @@
 // The Whittle estimate: its model against independent computations, its
 // expected periodogram against simulated fields, its gradient against
 // finite differences, and what it recovers from surfaces of known form.
+#include "analysis/dimension_map.h"
 #include "analysis/whittle.h"
 #include "analysis/whittle_model.h"
 #include "analysis/psd_stages.h"
@@ -182,4 +183,32 @@ TEST(Whittle, RecoversTheDimensionAndTheStretchOfKnownSurfaces)
     EXPECT_THROW(estimateWhittleDimension(z.data(), 12, 64), std::invalid_argument);
     const std::vector<double> flat(64 * 64, 3.0);
     EXPECT_THROW(estimateWhittleDimension(flat.data(), 64, 64), std::invalid_argument);
+}
+
+TEST(Whittle, AMapShowsWhereTheDimensionChanges)
+{
+    // Two surfaces side by side, D 2.2 on the left and 2.8 on the right:
+    // the map's windows that lie in one half find its dimension.
+    std::mt19937_64 random(12);
+    const int W = 128, H = 64;
+    const std::vector<double> left = fractalSurface(2.2, 64, 64, random), right = fractalSurface(2.8, 64, 64, random);
+    std::vector<float> picture(static_cast<std::size_t>(W) * H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            picture[static_cast<std::size_t>(y) * W + x] =
+                static_cast<float>(x < 64 ? left[static_cast<std::size_t>(y) * 64 + x] : right[static_cast<std::size_t>(y) * 64 + x - 64]);
+    const DimensionMap map = dimensionMap(picture.data(), W, H, 32, 32);
+    ASSERT_EQ(map.columns, 4);
+    ASSERT_EQ(map.rows, 2);
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_NEAR(map.d[static_cast<std::size_t>(r * 4)], 2.2, 0.25) << r;
+        EXPECT_NEAR(map.d[static_cast<std::size_t>(r * 4 + 3)], 2.8, 0.25) << r;
+        EXPECT_LT(map.d[static_cast<std::size_t>(r * 4 + 1)] + 0.2, map.d[static_cast<std::size_t>(r * 4 + 2)]);
+    }
+    // A flat window is NaN, not a failure; a window that does not fit is.
+    std::fill(picture.begin(), picture.begin() + 32, 5.0f);
+    for (int y = 0; y < 32; ++y) std::fill_n(picture.begin() + y * W, 32, 5.0f);
+    EXPECT_TRUE(std::isnan(dimensionMap(picture.data(), W, H, 32, 32).d[0]));
+    EXPECT_THROW(dimensionMap(picture.data(), W, H, 80, 32), std::invalid_argument);
+    EXPECT_THROW(dimensionMap(picture.data(), W, H, 8, 4), std::invalid_argument);
 }

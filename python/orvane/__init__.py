@@ -28,6 +28,7 @@ __all__ = [
     "method2",
     "psd_dimension",
     "whittle_dimension",
+    "dimension_map",
     "analyse_files",
     "format_number",
     "MethodResult",
@@ -169,6 +170,18 @@ def whittle_dimension(image):
     than 16 x 16, flat, or holding a value that is not finite), and TypeError
     for an array that does not hold real numbers."""
     return WhittleResult(_orvane.whittle_dimension(image))
+
+
+def dimension_map(image, window=64, step=None):
+    """The local Whittle dimension of every window of ``window`` x ``window``
+    pixels, ``step`` pixels apart (by default half the window), as a 2-D
+    float64 array: element [r, c] is D of the window whose top-left pixel is
+    (row r * step, column c * step); NaN where a window cannot be estimated.
+    The windows run on all cores.  Raises ValueError for a window smaller
+    than 16 or larger than the image, or a step smaller than 1."""
+    if step is None:
+        step = max(1, int(window) // 2)
+    return _orvane.dimension_map(image, int(window), int(step))
 
 
 def _analyse_one(path, psd, psd_window, psd_range, whittle):

@@ -201,3 +201,12 @@ def test_the_whittle_estimate_finds_dimension_and_stretch(files):
     assert orvane.format_number(orvane.whittle_dimension(orvane.read_image(files[1])).d) == row["whittle_d"]
     with pytest.raises(ValueError, match="too small"):
         orvane.whittle_dimension(np.zeros((8, 40)))
+
+
+def test_a_dimension_map_finds_each_halfs_dimension():
+    picture = np.hstack([stretched_surface(2.2, 64, 1, 0, 7), stretched_surface(2.8, 64, 1, 0, 8)])
+    d = orvane.dimension_map(picture, window=32, step=32)
+    assert d.shape == (2, 4) and d.dtype == np.float64
+    assert np.all(np.abs(d[:, 0] - 2.2) < 0.25) and np.all(np.abs(d[:, 3] - 2.8) < 0.25)
+    with pytest.raises(ValueError, match="must be at least 16"):
+        orvane.dimension_map(picture, window=8)
