@@ -18,22 +18,6 @@ constexpr double pi = 3.14159265358979323846;
 using whittle::parameterCount;
 using whittle::Parameters;
 
-// A Tukey taper over n samples (cosine ends over `share` of the side, at
-// the samples' centres), scaled so that its squares sum to 1.
-std::vector<double> tukey(int n, double share)
-{
-    std::vector<double> h(static_cast<std::size_t>(n), 1.0);
-    const double edge = share * n / 2;
-    double squares = 0;
-    for (int i = 0; i < n; ++i) {
-        const double x = std::min(i + 0.5, n - i - 0.5);
-        if (x < edge) h[static_cast<std::size_t>(i)] = 0.5 * (1 - std::cos(pi * x / edge));
-        squares += h[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i)];
-    }
-    for (double& v : h) v /= std::sqrt(squares);
-    return h;
-}
-
 // x solving m x = y for a small dense system (partial pivoting); false
 // when m is singular.
 bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
@@ -306,7 +290,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     // The periodogram of the tapered picture less its tapered mean (the
     // trend the model's expected periodogram takes exactly).
     psd::Trend trend = psd::measureTrend(values, W, H, PsdOptions::Trend::mean, parts);
-    const std::vector<double> hx = tukey(W, options.taper), hy = tukey(H, options.taper);
+    const std::vector<double> hx = whittle::tukeyTaper(W, options.taper), hy = whittle::tukeyTaper(H, options.taper);
     trend.mean = whittle::taperedMean(values, hx, hy);
     matrix real(static_cast<int>(PH), static_cast<int>(PW), nullptr);
     const double residual = psd::windowedResiduals(values, W, H, trend, hx, hy, real, parts);

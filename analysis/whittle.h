@@ -30,19 +30,19 @@ struct WhittleRing {
 };
 
 struct WhittleResult {
-    double dimension;        // 3 - hurst
-    double dimensionLow;     // its 95 % interval, from the sandwich covariance
-    double dimensionHigh;
-    double hurst;
-    double hurstStdError;
-    double variance;         // of the model's surface (its semivariogram's sill)
-    double crossover;        // 1 / kappa, pixels: the scale above which the surface stops being self-affine
-    double noise;            // the white noise's variance (0 when not fitted)
-    double anisoRatio;       // >= 1: how many times longer features are along than across
-    double anisoAngle;       // the long direction, degrees counter-clockwise from the rows, y up, [0, 180)
-    int iterations;
-    bool converged;
-    int frequencies;         // the periodogram's ordinates fitted
+    double dimension = 0;        // 3 - hurst
+    double dimensionLow = 0;     // its 95 % interval, from the sandwich covariance
+    double dimensionHigh = 0;
+    double hurst = 0;
+    double hurstStdError = 0;
+    double variance = 0;         // of the model's surface (its semivariogram's sill)
+    double crossover = 0;        // 1 / kappa, pixels: the scale above which the surface stops being self-affine
+    double noise = 0;            // the white noise's variance (0 when not fitted)
+    double anisoRatio = 0;       // >= 1: how many times longer features are along than across
+    double anisoAngle = 0;       // the long direction, degrees counter-clockwise from the rows, y up, [0, 180)
+    int iterations = 0;
+    bool converged = false;
+    int frequencies = 0;         // the periodogram's ordinates fitted
     std::vector<WhittleRing> rings;  // by rising q, for a plot
     // out_of_range (D, or most of its interval, outside [2, 3]) and
     // no_convergence (the fit stopped at its iteration limit).

@@ -173,6 +173,20 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx_, const s
     taperHat.assign(grid.getData(), grid.getData() + 8 * std::size_t{PW} * PH);
 }
 
+std::vector<double> tukeyTaper(int n, double share)
+{
+    std::vector<double> h(static_cast<std::size_t>(n), 1.0);
+    const double edge = share * n / 2;
+    double squares = 0;
+    for (int i = 0; i < n; ++i) {
+        const double x = std::min(i + 0.5, n - i - 0.5);
+        if (x < edge) h[static_cast<std::size_t>(i)] = 0.5 * (1 - std::cos(pi * x / edge));
+        squares += h[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i)];
+    }
+    for (double& v : h) v /= std::sqrt(squares);
+    return h;
+}
+
 template <class T>
 double taperedMean(const T* values, const std::vector<double>& hx, const std::vector<double>& hy)
 {

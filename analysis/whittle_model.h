@@ -69,6 +69,10 @@ private:
     mutable Work work;
 };
 
+// A Tukey taper over n samples (cosine ends over `share` of the side, at
+// the samples' centres), scaled so that its squares sum to 1.
+std::vector<double> tukeyTaper(int n, double share);
+
 // The tapered mean sum h X / sum h of W x H values, h = hx hy.
 template <class T>
 double taperedMean(const T* values, const std::vector<double>& hx, const std::vector<double>& hy);

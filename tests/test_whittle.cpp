@@ -19,19 +19,8 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-std::vector<double> tukey(int n)
-{
-    std::vector<double> h(static_cast<std::size_t>(n), 1.0);
-    const double edge = 0.3 * n / 2;
-    double squares = 0;
-    for (int i = 0; i < n; ++i) {
-        const double x = std::min(i + 0.5, n - i - 0.5);
-        if (x < edge) h[static_cast<std::size_t>(i)] = 0.5 * (1 - std::cos(pi * x / edge));
-        squares += h[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i)];
-    }
-    for (double& v : h) v /= std::sqrt(squares);
-    return h;
-}
+// The estimate's taper, a Tukey window of 30 %.
+std::vector<double> tukey(int n) { return whittle::tukeyTaper(n, 0.3); }
 
 }  // namespace
 

@@ -57,7 +57,17 @@ class MethodResult:
         return f"MethodResult(d={format_number(self.d)}, slope={format_number(self.slope)})"
 
 
-class PsdResult:
+class _Fields:
+    """A result's fields as attributes (the C++ record's dict, less its
+    flags as one text, which the CSV uses)."""
+
+    def __init__(self, fields):
+        fields = dict(fields)
+        fields.pop("flags_text", None)
+        self.__dict__.update(fields)
+
+
+class PsdResult(_Fields):
     """The spectral estimate: PSD ~ q**-beta over the fit range (cycles per pixel),
     hurst = (beta - 2) / 2, d = (8 - beta) / 2 with its 95 % interval
     (d_low, d_high), the slope's standard error, the fitted line's intercept
@@ -69,11 +79,6 @@ class PsdResult:
     few_bins; empty when nothing): the number stands, with that said.  With
     ``no_fit`` alone there was nothing to fit: every number is NaN and
     ``note`` says why."""
-
-    def __init__(self, fields):
-        fields = dict(fields)
-        fields.pop("flags_text", None)
-        self.__dict__.update(fields)
 
     def __repr__(self):
         return (f"PsdResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
@@ -140,7 +145,7 @@ def psd_dimension(image, window="hann", fit_range=None):
     return PsdResult(_orvane.psd_dimension(image, window, fit_range))
 
 
-class WhittleResult:
+class WhittleResult(_Fields):
     """The Whittle estimate: a debiased likelihood fit of the whole 2-D
     periodogram.  ``d`` with its 95 % interval (``d_low``, ``d_high``),
     ``hurst`` = 3 - d and its standard error, ``aniso_ratio`` (>= 1: how many
@@ -150,11 +155,6 @@ class WhittleResult:
     the scale above which the surface stops being self-affine) and white
     ``noise`` variance, the fit's ``iterations``, ``converged`` and the
     ``frequencies`` fitted, and ``flags`` (out_of_range, no_convergence)."""
-
-    def __init__(self, fields):
-        fields = dict(fields)
-        fields.pop("flags_text", None)
-        self.__dict__.update(fields)
 
     def __repr__(self):
         return (f"WhittleResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
