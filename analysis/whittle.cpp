@@ -18,6 +18,20 @@ constexpr double pi = 3.14159265358979323846;
 using whittle::parameterCount;
 using whittle::Parameters;
 
+// Where H starts: the radial estimate's, a transform's cost, when it has
+// one inside (0, 1); 0.5 otherwise.
+template <class T>
+double startingHurst(const T* values, int W, int H)
+{
+    try {
+        const PsdResult radial = estimatePsdDimension(values, W, H);
+        if (radial.fitted() && radial.hurst > 0.05 && radial.hurst < 0.95) return radial.hurst;
+    } catch (const std::invalid_argument&) {
+        // too small or flat for it: the middle
+    }
+    return 0.5;
+}
+
 // x solving m x = y for a small dense system (partial pivoting); false
 // when m is singular.
 bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
@@ -329,7 +343,8 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
         if (used[i]) usedI.push_back(I[i]);
     std::nth_element(usedI.begin(), usedI.begin() + static_cast<std::ptrdiff_t>(usedI.size() / 2), usedI.end());
     const double median = usedI[usedI.size() / 2];
-    Parameters p = {0.0, 0.5, std::log(1.0 / std::max(W, H)), 0.0, 0.0, options.noise ? std::log(median * 1e-3) : -700.0};
+    Parameters p = {0.0, startingHurst(values, W, H), std::log(1.0 / std::max(W, H)), 0.0, 0.0,
+                    options.noise ? std::log(median * 1e-3) : -700.0};
     {
         std::vector<double> unit;
         Parameters q = p;
