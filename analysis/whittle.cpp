@@ -280,6 +280,124 @@ std::vector<WhittleRing> ringsOf(const std::vector<double>& I, const std::vector
     return rings;
 }
 
+// The periodogram of the tapered picture less its tapered mean (the trend
+// the model's expected periodogram takes exactly), on the PW x PH grid, and
+// which frequencies are fitted: all but the mean, those below `lowestCycles`
+// across the shorter side and the Nyquist lines (their own conjugates,
+// where the band-limited spectrum folds).
+struct Periodogram {
+    std::vector<double> I;
+    std::vector<char> used;
+    int frequencies = 0;
+    double median = 0;  // of the fitted ordinates
+};
+
+template <class T>
+Periodogram taperedPeriodogram(const T* values, int W, int H, const std::vector<double>& hx,
+                               const std::vector<double>& hy, std::uint32_t PW, std::uint32_t PH, double lowestCycles)
+{
+    const int parts = std::min(availableCores(), 8);
+    psd::Trend trend = psd::measureTrend(values, W, H, PsdOptions::Trend::mean, parts);
+    trend.mean = whittle::taperedMean(values, hx, hy);
+    matrix real(static_cast<int>(PH), static_cast<int>(PW), nullptr);
+    const double residual = psd::windowedResiduals(values, W, H, trend, hx, hy, real, parts);
+    if (!(residual > 1e-24 * trend.largest * trend.largest * W * H))
+        throw std::invalid_argument("the image is flat: there is no spectrum to fit");
+    const std::size_t n = std::size_t{PW} * PH;
+    matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+    for (std::size_t i = 0; i < n; ++i) grid.getData()[2 * i] = real.getData()[i];
+    fourierTransform2D(grid.getData(), PW, PH, -1);
+    Periodogram out;
+    out.I.resize(n);
+    out.used.assign(n, 0);
+    const double lowest = lowestCycles / std::min(W, H);
+    std::vector<double> fitted;
+    for (std::uint32_t ky = 0; ky < PH; ++ky)
+        for (std::uint32_t kx = 0; kx < PW; ++kx) {
+            const std::size_t i = std::size_t{ky} * PW + kx;
+            const double* c = grid.getData() + 2 * i;
+            out.I[i] = c[0] * c[0] + c[1] * c[1];
+            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
+            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
+            const double q2 = fx * fx + fy * fy;
+            out.used[i] = q2 > 0 && q2 >= lowest * lowest && 2 * kx != PW && 2 * ky != PH;
+            if (out.used[i]) fitted.push_back(out.I[i]);
+        }
+    out.frequencies = static_cast<int>(fitted.size());
+    std::nth_element(fitted.begin(), fitted.begin() + static_cast<std::ptrdiff_t>(fitted.size() / 2), fitted.end());
+    out.median = fitted[fitted.size() / 2];
+    return out;
+}
+
+// Where the fit starts: H as given, isotropic, the crossover at the
+// picture's size, noise a thousandth of the periodogram's median, and the
+// variance that matches the periodogram's total over the fitted frequencies.
+Parameters startingParameters(const whittle::ExpectedPeriodogram& model, const Periodogram& periodogram, double hurst,
+                              int W, int H, bool noise)
+{
+    Parameters p = {0.0, hurst, std::log(1.0 / std::max(W, H)), 0.0, 0.0,
+                    noise ? std::log(periodogram.median * 1e-3) : -700.0};
+    Parameters unitWithoutNoise = p;
+    unitWithoutNoise[whittle::lnNoise] = -700;
+    std::vector<double> unit;
+    model.evaluate(unitWithoutNoise, unit, nullptr);
+    double si = 0, sm = 0;
+    for (std::size_t i = 0; i < unit.size(); ++i)
+        if (periodogram.used[i]) {
+            si += periodogram.I[i];
+            sm += unit[i];
+        }
+    p[whittle::lnVariance] = std::log(si / sm);
+    return p;
+}
+
+// The sandwich variance F^-1 J F^-1 of the parameter at `which` in `active`,
+// at the fit's last evaluation; NaN when F is singular.
+double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std::vector<int>& active,
+                        const std::vector<char>& used, const std::vector<double>& hx, const std::vector<double>& hy,
+                        std::uint32_t PW, std::uint32_t PH, std::size_t which)
+{
+    const std::vector<double>& mean = likelihood.lastMean();
+    const auto& gradient = likelihood.lastGradient();
+    const std::size_t n = mean.size();
+    std::vector<std::vector<double>> a(active.size(), std::vector<double>(n, 0.0));
+    for (std::size_t j = 0; j < active.size(); ++j)
+        for (std::size_t i = 0; i < n; ++i)
+            if (used[i]) a[j][i] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
+    const std::vector<std::vector<double>> J =
+        scoreCovariance(a, whittle::periodogramCorrelation(hx, hy, PW, PH), PW, PH);
+    // The column of F^-1 for the parameter, then its quadratic form with J.
+    std::vector<double> column(active.size(), 0.0);
+    column[which] = 1;
+    if (!solve(fit.information, column)) return NAN;
+    double variance = 0;
+    for (std::size_t j = 0; j < active.size(); ++j)
+        for (std::size_t k = 0; k < active.size(); ++k) variance += column[j] * J[j][k] * column[k];
+    return variance;
+}
+
+// The result's numbers from the parameters found and the variance of H.
+WhittleResult resultOf(const Parameters& p, double varianceH, bool noise)
+{
+    WhittleResult r;
+    r.hurst = p[whittle::hurst];
+    r.hurstStdError = std::sqrt(varianceH);
+    r.dimension = 3 - r.hurst;
+    r.dimensionLow = r.dimension - 1.959963984540054 * r.hurstStdError;
+    r.dimensionHigh = r.dimension + 1.959963984540054 * r.hurstStdError;
+    r.variance = std::exp(p[whittle::lnVariance]);
+    r.crossover = std::exp(-p[whittle::lnKappa]);
+    r.noise = noise ? std::exp(p[whittle::lnNoise]) : 0.0;
+    const double t = std::hypot(p[whittle::anisoA], p[whittle::anisoB]);
+    r.anisoRatio = std::exp(t);
+    // The long direction in the array's axes (y down) is half the angle of
+    // (a, b); seen with y up it turns the other way.
+    double angle = t > 0 ? -0.5 * std::atan2(p[whittle::anisoB], p[whittle::anisoA]) * 180 / pi : 0.0;
+    angle = std::fmod(angle + 360.0, 180.0);
+    r.anisoAngle = angle >= 180.0 ? 0.0 : angle;
+    return r;
+}
+
 }  // namespace
 
 std::string whittleFlagsText(const WhittleResult& result)
@@ -299,128 +417,41 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     if (2.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the Whittle estimate");
-    const int parts = std::min(availableCores(), 8);
-
-    // The periodogram of the tapered picture less its tapered mean (the
-    // trend the model's expected periodogram takes exactly).
-    psd::Trend trend = psd::measureTrend(values, W, H, PsdOptions::Trend::mean, parts);
     const std::vector<double> hx = whittle::tukeyTaper(W, options.taper), hy = whittle::tukeyTaper(H, options.taper);
-    trend.mean = whittle::taperedMean(values, hx, hy);
-    matrix real(static_cast<int>(PH), static_cast<int>(PW), nullptr);
-    const double residual = psd::windowedResiduals(values, W, H, trend, hx, hy, real, parts);
-    if (!(residual > 1e-24 * trend.largest * trend.largest * W * H))
-        throw std::invalid_argument("the image is flat: there is no spectrum to fit");
-    const std::size_t n = std::size_t{PW} * PH;
-    matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
-    for (std::size_t i = 0; i < n; ++i) grid.getData()[2 * i] = real.getData()[i];
-    fourierTransform2D(grid.getData(), PW, PH, -1);
-    std::vector<double> I(n);
-    std::vector<char> used(n, 0);
-    const double lowest = options.lowestCycles / std::min(W, H);
-    int frequencies = 0;
-    for (std::uint32_t ky = 0; ky < PH; ++ky)
-        for (std::uint32_t kx = 0; kx < PW; ++kx) {
-            const std::size_t i = std::size_t{ky} * PW + kx;
-            const double* c = grid.getData() + 2 * i;
-            I[i] = c[0] * c[0] + c[1] * c[1];
-            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
-            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
-            // The mean and the Nyquist lines (their own conjugates, where the
-            // band-limited spectrum folds) are left out.
-            used[i] = fx * fx + fy * fy > 0 && fx * fx + fy * fy >= lowest * lowest && 2 * kx != PW && 2 * ky != PH;
-            frequencies += used[i];
-        }
+    const Periodogram periodogram = taperedPeriodogram(values, W, H, hx, hy, PW, PH, options.lowestCycles);
 
-    // The parameters fitted, and where they start: H 0.5, isotropic, the
-    // scale that matches the periodogram's total, noise a thousandth of
-    // its median.
     std::vector<int> active = {whittle::lnVariance, whittle::hurst, whittle::lnKappa};
     if (options.anisotropy) active.insert(active.end(), {whittle::anisoA, whittle::anisoB});
     if (options.noise) active.push_back(whittle::lnNoise);
     const whittle::ExpectedPeriodogram model(hx, hy, PW, PH);
-    std::vector<double> usedI;
-    for (std::size_t i = 0; i < n; ++i)
-        if (used[i]) usedI.push_back(I[i]);
-    std::nth_element(usedI.begin(), usedI.begin() + static_cast<std::ptrdiff_t>(usedI.size() / 2), usedI.end());
-    const double median = usedI[usedI.size() / 2];
-    Parameters p = {0.0, startingHurst(values, W, H), std::log(1.0 / std::max(W, H)), 0.0, 0.0,
-                    options.noise ? std::log(median * 1e-3) : -700.0};
-    {
-        std::vector<double> unit;
-        Parameters q = p;
-        q[whittle::lnNoise] = -700;
-        model.evaluate(q, unit, nullptr);
-        double si = 0, sm = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (used[i]) {
-                si += I[i];
-                sm += unit[i];
-            }
-        p[whittle::lnVariance] = std::log(si / sm);
-    }
+    Parameters p = startingParameters(model, periodogram, startingHurst(values, W, H), W, H, options.noise);
 
     // Fisher scoring with a backtracking line search: first without the
     // noise (its direction is flat while it is negligible), then with it.
-    Likelihood likelihood(model, I, used, active);
+    Likelihood likelihood(model, periodogram.I, periodogram.used, active);
     Bounds bounds;
     bounds.lnKappa = {std::log(1e-4 / std::max(W, H)), std::log(10.0)};
-    bounds.lnNoise = std::log(median * 1e-8);
+    bounds.lnNoise = std::log(periodogram.median * 1e-8);
     int iterations = 0;
-    bool converged = true;
     if (options.noise) {
-        std::vector<int> quiet(active.begin(), active.end() - 1);
-        Likelihood withoutNoise(model, I, used, quiet);
-        const Scoring first = fisherScoring(withoutNoise, quiet, p, bounds, options.maxIterations);
-        iterations += first.iterations;
+        const std::vector<int> quiet(active.begin(), active.end() - 1);
+        Likelihood withoutNoise(model, periodogram.I, periodogram.used, quiet);
+        iterations += fisherScoring(withoutNoise, quiet, p, bounds, options.maxIterations).iterations;
     }
-    const Scoring second = fisherScoring(likelihood, active, p, bounds, options.maxIterations);
-    iterations += second.iterations;
-    converged = second.converged;
-    Fit fit = likelihood.at(p, true);
+    const Scoring scoring = fisherScoring(likelihood, active, p, bounds, options.maxIterations);
+    iterations += scoring.iterations;
+    const Fit fit = likelihood.at(p, true);
+    const double varianceH = sandwichVariance(likelihood, fit, active, periodogram.used, hx, hy, PW, PH, 1);
 
-    // The sandwich covariance: F^-1 J F^-1.
-    const std::vector<double>& mean = likelihood.lastMean();
-    const auto& gradient = likelihood.lastGradient();
-    std::vector<std::vector<double>> a(active.size(), std::vector<double>(n, 0.0));
-    for (std::size_t j = 0; j < active.size(); ++j)
-        for (std::size_t i = 0; i < n; ++i)
-            if (used[i]) a[j][i] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
-    const std::vector<std::vector<double>> J =
-        scoreCovariance(a, whittle::periodogramCorrelation(hx, hy, PW, PH), PW, PH);
-    // The column of F^-1 for H, then its quadratic form with J.
-    std::vector<double> column(active.size(), 0.0);
-    column[1] = 1;
-    double varianceH = NAN;
-    if (solve(fit.information, column)) {
-        varianceH = 0;
-        for (std::size_t j = 0; j < active.size(); ++j)
-            for (std::size_t k = 0; k < active.size(); ++k) varianceH += column[j] * J[j][k] * column[k];
-    }
-
-    WhittleResult r{};
-    r.hurst = p[whittle::hurst];
-    r.hurstStdError = std::sqrt(varianceH);
-    r.dimension = 3 - r.hurst;
-    r.dimensionLow = r.dimension - 1.959963984540054 * r.hurstStdError;
-    r.dimensionHigh = r.dimension + 1.959963984540054 * r.hurstStdError;
-    r.variance = std::exp(p[whittle::lnVariance]);
-    r.crossover = std::exp(-p[whittle::lnKappa]);
-    r.noise = options.noise ? std::exp(p[whittle::lnNoise]) : 0.0;
-    const double t = std::hypot(p[whittle::anisoA], p[whittle::anisoB]);
-    r.anisoRatio = std::exp(t);
-    // The long direction in the array's axes (y down) is half the angle of
-    // (a, b); seen with y up it turns the other way.
-    double angle = t > 0 ? -0.5 * std::atan2(p[whittle::anisoB], p[whittle::anisoA]) * 180 / pi : 0.0;
-    angle = std::fmod(angle + 360.0, 180.0);
-    r.anisoAngle = angle >= 180.0 ? 0.0 : angle;
+    WhittleResult r = resultOf(p, varianceH, options.noise);
     r.iterations = iterations;
-    r.converged = converged;
-    r.frequencies = frequencies;
-    r.rings = ringsOf(I, likelihood.lastMean(), used, PW, PH);
+    r.converged = scoring.converged;
+    r.frequencies = periodogram.frequencies;
+    r.rings = ringsOf(periodogram.I, likelihood.lastMean(), periodogram.used, PW, PH);
     const double inside = std::max(0.0, std::min(r.dimensionHigh, 3.0) - std::max(r.dimensionLow, 2.0));
     if (r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
         r.flags.push_back("out_of_range");
-    if (!converged) r.flags.push_back("no_convergence");
+    if (!r.converged) r.flags.push_back("no_convergence");
     return r;
 }
 
