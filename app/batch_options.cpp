@@ -32,7 +32,7 @@ const char* const batchUsage =
     "                  that tell them apart in front (DIR/d1_x-spectrum.bmp), and\n"
     "                  one file named twice a number (DIR/x-2-spectrum.bmp).\n"
     "  --plot DIR      also write the log-log plots of the fits, Metoda 1, Metoda 2\n"
-    "                  and with --psd the spectral estimate, as one SVG a file:\n"
+    "                  and with --psd and --whittle their estimates, as one SVG a file:\n"
     "                  DIR/<name>-plot.svg, named as the spectrum pictures are\n"
     "  --jobs N        analyse N files at once (default: the number of cores, fewer\n"
     "                  when the memory available would not hold that many of the\n"

@@ -68,6 +68,7 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         std::vector<PlotData> plots{inEnglish(methodPlot(1, out.points1, out.d1)),
                                     inEnglish(methodPlot(2, out.points2, out.d2))};
         if (out.psdDone) plots.push_back(inEnglish(psdPlot(out.psd)));
+        if (out.whittleDone) plots.push_back(inEnglish(whittlePlot(out.whittle)));
         savePlotsSvg(plots, 480, 320, plotFile);
     }
 }

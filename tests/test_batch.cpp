@@ -444,7 +444,7 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     for (double v : z) page.samples.push_back(std::round((v - *lo) / (*hi - *lo) * 60000));
     std::ofstream(path("w.tif"), std::ios::binary) << pictures::tiffFile({page});
     writeGreyBmp(path("tiny.bmp"), 20, 12, [](int x, int y) { return (x * 13 + y * 7) % 256; });
-    const BatchRun run = batch(QStringList{"--whittle"} + files({"w.tif", "tiny.bmp"}));
+    const BatchRun run = batch(QStringList{"--whittle", "--plot", dir.path() + "/plots"} + files({"w.tif", "tiny.bmp"}));
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 3u) << run.out;
     EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4),
@@ -459,6 +459,12 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     EXPECT_EQ(out[2].substr(out[2].size() - 6), ",,,,,,") << out[2];
     EXPECT_NE(run.err.find("the Whittle estimate failed: the image (20 x 12 pixels) is too small"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 1);
+    // Its plot follows the methods' in the picture's plot file, in English.
+    QSvgRenderer svg(QString::fromStdString(path("plots/w-plot.svg")));
+    EXPECT_EQ(svg.viewBox().height(), 3 * 320);
+    const std::string text = readFile(path("plots/w-plot.svg"));
+    EXPECT_NE(text.find("Periodogram (Whittle)"), std::string::npos);
+    EXPECT_NE(text.find("cycles per pixel"), std::string::npos);
 }
 
 TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)
