@@ -182,6 +182,13 @@ GreyRaster TiffPages::decode(int page)
     }
     while (d->current < page) {
         if (!TIFFReadDirectory(t)) {
+            // A broken directory on the way: the page is found from the
+            // start, as going back finds it, so that a page is the same
+            // whatever was read before it.
+            if (TIFFSetDirectory(t, static_cast<tdir_t>(page))) {
+                d->current = page;
+                break;
+            }
             // Where libtiff stands now is unknown: start again next time.
             d->current = d->count;
             throw failure(d->source, "page " + std::to_string(page + 1) + " cannot be read");
