@@ -49,8 +49,8 @@ struct PsdResult {
     double dimensionHigh;
     double r2;              // of the weighted fit
     int binsFitted;
-    double fitMin;          // the fit range used, cycles per pixel
-    double fitMax;
+    double fitMin;          // the fit range used, cycles per pixel: the frequencies
+    double fitMax;          // of the first and last bins fitted (the range asked when fewer than two are)
     std::vector<PsdBin> bins;  // every bin that holds a frequency, by rising q
     // What the estimate knows about itself, words of one vocabulary, in this
     // order: out_of_range (D, or most of its interval, outside [2, 3]),

@@ -261,8 +261,8 @@ std::vector<WhittleRing> ringsOf(const std::vector<double>& I, const std::vector
         for (std::uint32_t kx = 0; kx < PW; ++kx) {
             const std::size_t i = std::size_t{ky} * PW + kx;
             if (!used[i]) continue;
-            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
-            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
+            const double fx = whittle::signedFrequency(kx, PW);
+            const double fy = whittle::signedFrequency(ky, PH);
             const double q = std::sqrt(fx * fx + fy * fy);
             if (!(q < 0.5)) continue;
             const std::size_t k = static_cast<std::size_t>(std::floor(-8 * std::log2(2 * q)));
@@ -317,8 +317,8 @@ Periodogram taperedPeriodogram(const T* values, int W, int H, const std::vector<
             const std::size_t i = std::size_t{ky} * PW + kx;
             const double* c = grid.getData() + 2 * i;
             out.I[i] = c[0] * c[0] + c[1] * c[1];
-            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
-            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
+            const double fx = whittle::signedFrequency(kx, PW);
+            const double fy = whittle::signedFrequency(ky, PH);
             const double q2 = fx * fx + fy * fy;
             out.used[i] = q2 > 0 && q2 >= lowest * lowest && 2 * kx != PW && 2 * ky != PH;
             if (out.used[i]) fitted.push_back(out.I[i]);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdlib>
 
 namespace whittle {
@@ -26,19 +27,23 @@ std::vector<double> autocorrelation(const std::vector<double>& h)
     return c;
 }
 
+// sum_s w(s) e^(-2 pi i k s / P) for k = 0 .. P - 1.
+std::vector<std::complex<double>> sideTransform(const std::vector<double>& w, std::uint32_t P)
+{
+    std::vector<std::complex<double>> out(P);
+    for (std::uint32_t k = 0; k < P; ++k)
+        for (std::size_t s = 0; s < w.size(); ++s)
+            out[k] += w[s] * std::polar(1.0, -2 * pi * static_cast<double>((static_cast<std::uint64_t>(k) * s) % P) / P);
+    return out;
+}
+
 // |sum_s h(s)^2 e^(-2 pi i k s / P)|^2 for k = 0 .. P - 1.
 std::vector<double> squaredTaperTransform(const std::vector<double>& h, std::uint32_t P)
 {
-    std::vector<double> out(P);
-    for (std::uint32_t k = 0; k < P; ++k) {
-        double re = 0, im = 0;
-        for (std::size_t s = 0; s < h.size(); ++s) {
-            const double angle = -2 * pi * static_cast<double>((static_cast<std::uint64_t>(k) * s) % P) / P;
-            re += h[s] * h[s] * std::cos(angle);
-            im += h[s] * h[s] * std::sin(angle);
-        }
-        out[k] = re * re + im * im;
-    }
+    std::vector<double> squares(h.size());
+    for (std::size_t s = 0; s < h.size(); ++s) squares[s] = h[s] * h[s];
+    std::vector<double> out;
+    for (const std::complex<double>& c : sideTransform(squares, P)) out.push_back(std::norm(c));
     return out;
 }
 
@@ -77,16 +82,10 @@ std::vector<double> relativeTransform(const std::vector<double>& h, std::uint32_
 {
     double total = 0;
     for (double v : h) total += v;
-    std::vector<double> out(2 * std::size_t{P});
-    for (std::uint32_t k = 0; k < P; ++k) {
-        double re = 0, im = 0;
-        for (std::size_t s = 0; s < h.size(); ++s) {
-            const double angle = -2 * pi * static_cast<double>((static_cast<std::uint64_t>(k) * s) % P) / P;
-            re += h[s] * std::cos(angle);
-            im += h[s] * std::sin(angle);
-        }
-        out[2 * k] = re / total;
-        out[2 * k + 1] = im / total;
+    std::vector<double> out;
+    for (const std::complex<double>& c : sideTransform(h, P)) {
+        out.push_back(c.real() / total);
+        out.push_back(c.imag() / total);
     }
     return out;
 }
@@ -354,8 +353,8 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& mea
                          &aliases[static_cast<std::size_t>((j * (2 * coarse + 1) + i) * 6)]);
     for (std::uint32_t ky = 0; ky < PH; ++ky)
         for (std::uint32_t kx = 0; kx < PW; ++kx) {
-            const double fx = (kx <= PW / 2 ? double(kx) : double(kx) - PW) / PW;
-            const double fy = (ky <= PH / 2 ? double(ky) : double(ky) - PH) / PH;
+            const double fx = signedFrequency(kx, PW);
+            const double fy = signedFrequency(ky, PH);
             const double gx = (fx + 0.5) * 2 * coarse, gy = (fy + 0.5) * 2 * coarse;
             const int ix = std::min(static_cast<int>(gx), 2 * coarse - 1), iy = std::min(static_cast<int>(gy), 2 * coarse - 1);
             const double sx = gx - ix, sy = gy - iy;

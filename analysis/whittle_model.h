@@ -95,7 +95,13 @@ public:
 private:
     double a, b, ch, sh, q;
 };
-inline Distance anisotropicDistance(double u1, double u2, double a, double b) { return Anisotropy(a, b).at(u1, u2); }
+
+// Frequency k of a transform of length P in cycles per sample, from -0.5 up
+// to 0.5 (the upper half of the indices read as negative frequencies).
+inline double signedFrequency(std::uint32_t k, std::uint32_t P)
+{
+    return (k <= P / 2 ? static_cast<double>(k) : static_cast<double>(k) - P) / P;
+}
 
 // The periodogram's correlation between frequencies dk apart, |rho|^2, for
 // the taper: rho(dk) = sum_s h(s)^2 e^(-2 pi i dk s / P) along each side;
