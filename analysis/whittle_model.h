@@ -1,27 +1,32 @@
 // The model behind the Whittle estimate and its expected periodogram.
 //
-// The surface is a stationary field of Matern covariance: its spectrum is
-// proportional to (kappa^2 + |A w|^2)^-(H + 1), fractional-Brownian of
-// Hurst exponent H (dimension 3 - H) at scales below 1 / kappa, flat above;
-// with geometric anisotropy, plus white noise of variance eta.  Its
-// semivariogram is s2 S(kappa d), S(x) = 1 - 2^(1-H) / Gamma(H) x^H K_H(x)
-// (about s2 c (kappa d)^(2H) for small kappa d).  The distance d stretches
-// lags by r along the direction of the long features (angle theta from the
-// x axis): d^2 = u' M u with M = exp(-T), T = [[a, b], [b, -a]],
-// (a, b) = ln r (cos 2 theta, sin 2 theta), a form smooth through the
-// isotropic r = 1.
+// The surface is a stationary field of Matern spectrum
+//   f(q) = 4 pi s2 H kappa^(2H) (kappa^2 + 4 pi^2 q' exp(T) q)^-(H + 1)
+// (cycles per pixel; s2 its variance): fractional-Brownian of Hurst
+// exponent H (dimension 3 - H) at scales below 1 / kappa, flat above.  The
+// anisotropy T = [[a, b], [b, -a]], (a, b) = ln r (cos 2 theta, sin 2 theta),
+// makes features r times longer along the angle theta from the x axis than
+// across, in a form smooth through the isotropic r = 1.  The spectrum is
+// band-limited, as a spectral synthesis or an instrument's optics make it:
+// the lattice sees f within |fx|, |fy| <= 1/2 and nothing folded in.  White
+// noise of variance eta adds to the picture.
 //
-// The picture's tapered mean sum h X / sum h is removed before the taper
-// (h, sum h^2 = 1), so the transform's weights at every frequency w,
-// v = h (e^(-i w s) - alpha), alpha = H(w) / H(0), sum to nothing, and the
-// expected periodogram is exact for the semivariogram alone:
-//   A(w) - 2 Re(conj(alpha) Psi(w)) + |alpha|^2 Q + eta,
-// A = -sum_u gamma(u) c_h(u) e^(-i w u) (c_h the taper's autocorrelation,
-// every lag of the picture folded onto the padded grid), Psi the tapered
-// transform of psi = -Gamma h (a convolution) and Q = h' psi.
+// The estimate fits the periodogram of the picture's discrete Laplacian
+// (the four neighbours less four times the centre, on the interior
+// pixels), tapered.  The Laplacian takes off the mean and any plane
+// exactly, and multiplies the spectrum by the known gain
+// |G(w)|^2 = (2 cos 2 pi fx + 2 cos 2 pi fy - 4)^2, which whitens it, so
+// that the taper leaks little.  The expected periodogram is the filtered
+// spectrum blurred by the taper's window: sum_u c(u) c_h(u) e^(-i w u), c
+// the filtered field's covariance, c_h the taper's autocorrelation.  c is
+// the transform of f |G|^2 summed on a grid some times finer than the
+// periodogram's, which is exact but for the jump at the band's edges (when
+// stretched) and the cusp at w = 0: within a few tenths of a per cent,
+// more beside the Nyquist lines, which the fit leaves out.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -32,56 +37,11 @@ constexpr int parameterCount = 6;
 using Parameters = std::array<double, parameterCount>;
 enum Parameter { lnVariance, hurst, lnKappa, anisoA, anisoB, lnNoise };
 
-// S(x) = 1 - 2^(1-nu) / Gamma(nu) x^nu K_nu(x) for 0 < nu < 1: by its power
-// series below x = 2 (where the difference from 1 would cancel), from the
-// Bessel function above.
-double maternStructure(double nu, double x);
-
-class ExpectedPeriodogram {
-public:
-    // For a W x H picture tapered by hx (along x) and hy (along y), each
-    // normalised so that sum hx^2 = sum hy^2 = 1, on the PW x PH grid of
-    // frequencies (PW >= W, PH >= H, powers of two).
-    ExpectedPeriodogram(const std::vector<double>& hx, const std::vector<double>& hy, std::uint32_t PW,
-                        std::uint32_t PH);
-
-    // The expected periodogram at every frequency of the grid (row-major,
-    // PH rows of PW, frequency (kx / PW, ky / PH) cycles per pixel), and,
-    // when `gradient` is given, its derivative by each parameter.  One
-    // model is not to be evaluated from two threads at once: it keeps its
-    // work space.
-    void evaluate(const Parameters& p, std::vector<double>& mean,
-                  std::array<std::vector<double>, parameterCount>* gradient) const;
-
-    std::uint32_t width() const { return PW; }
-    std::uint32_t height() const { return PH; }
-
-private:
-    int W, H;
-    std::uint32_t PW, PH;
-    std::vector<double> hx, hy;
-    std::vector<double> cx, cy;  // the taper's autocorrelation along each side, by lag
-    std::vector<double> alphaX, alphaY;  // H(w) / H(0) along each side, (re, im) pairs
-    std::vector<double> taperHat;        // the taper's transform on the 2 PW x 2 PH grid, (re, im)
-    struct Work {
-        std::vector<std::vector<double>> lagSums, kernels, psi;
-    };
-    mutable Work work;
-};
-
-// A Tukey taper over n samples (cosine ends over `share` of the side, at
-// the samples' centres), scaled so that its squares sum to 1.
-std::vector<double> tukeyTaper(int n, double share);
-
-// The tapered mean sum h X / sum h of W x H values, h = hx hy.
-template <class T>
-double taperedMean(const T* values, const std::vector<double>& hx, const std::vector<double>& hy);
-
-// The semivariogram's squared distance u' M u and its derivatives by a and b.
+// The quadratic form u' exp(-T) u for one (a, b) and its derivatives by a
+// and b (q' exp(T) q is the form for (-a, -b)).
 struct Distance {
     double d2, da, db;
 };
-// M = exp(-T) for one (a, b), its hyperbolic functions worked out once.
 class Anisotropy {
 public:
     Anisotropy(double a, double b);
@@ -96,12 +56,74 @@ private:
     double a, b, ch, sh, q;
 };
 
+// f at (fx, fy) and its derivatives by H, ln kappa, a and b (by ln s2 it
+// is f itself): out = {f, df/dH, df/dln kappa, df/da, df/db}.
+class Spectrum {
+public:
+    explicit Spectrum(const Parameters& p);
+    void at(double fx, double fy, double out[5]) const;
+    double at(double fx, double fy) const;
+
+private:
+    double nu, logKappa, k2, scale;
+    Anisotropy frequencies;
+};
+
+// The Laplacian's power gain |G(w)|^2.
+double laplacianGain(double fx, double fy);
+
 // Frequency k of a transform of length P in cycles per sample, from -0.5 up
 // to 0.5 (the upper half of the indices read as negative frequencies).
 inline double signedFrequency(std::uint32_t k, std::uint32_t P)
 {
     return (k <= P / 2 ? static_cast<double>(k) : static_cast<double>(k) - P) / P;
 }
+
+class ExpectedPeriodogram {
+public:
+    // For the W x H Laplacian of a (W + 2) x (H + 2) picture, tapered by hx
+    // (along x) and hy (along y), each normalised so that sum hx^2 =
+    // sum hy^2 = 1, on the PW x PH grid of frequencies (PW >= W, PH >= H,
+    // powers of two).
+    ExpectedPeriodogram(const std::vector<double>& hx, const std::vector<double>& hy, std::uint32_t PW,
+                        std::uint32_t PH);
+
+    // The expected periodogram of the surface (without the noise) at every
+    // frequency of the grid (row-major, PH rows of PW, frequency
+    // (kx / PW, ky / PH) cycles per pixel).  A model is not to be evaluated
+    // from two threads at once: it keeps its work space.
+    void evaluate(const Parameters& p, std::vector<double>& surface) const;
+
+    std::uint32_t width() const { return PW; }
+    std::uint32_t height() const { return PH; }
+    // |G(w)|^2 at every frequency of the grid.
+    const std::vector<double>& gain() const { return gain_; }
+    // The expected periodogram of white noise of unit variance, filtered
+    // and tapered: sum_v r(v) c_h(v) e^(-i w v), r the Laplacian's
+    // autocorrelation (13 lags within two steps).
+    const std::vector<double>& noise() const { return noise_; }
+
+private:
+    int W, H;
+    std::uint32_t PW, PH;
+    std::uint32_t GW, GH;        // the fine grid the covariance is summed on
+    std::vector<double> cx, cy;  // the taper's autocorrelation along each side, by lag
+    std::vector<double> gain_, noise_;
+    std::vector<double> fineGain;  // |G|^2 on the fine grid's half plane
+    mutable std::vector<double> fine, sums;
+};
+
+// A Tukey taper over n samples (cosine ends over `share` of the side, at
+// the samples' centres), scaled so that its squares sum to 1.
+std::vector<double> tukeyTaper(int n, double share);
+
+// The Laplacian of W x H values on their (W - 2) x (H - 2) interior pixels,
+// each times hx(x) hy(y), into `out` (row-major, rows of `stride`); the sum
+// of the squares written.  Throws std::invalid_argument for a value that is
+// not a finite number.
+template <class T>
+double taperedLaplacian(const T* values, int W, int H, const std::vector<double>& hx, const std::vector<double>& hy,
+                        double* out, std::size_t stride);
 
 // The periodogram's correlation between frequencies dk apart, |rho|^2, for
 // the taper: rho(dk) = sum_s h(s)^2 e^(-2 pi i dk s / P) along each side;

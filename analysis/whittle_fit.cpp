@@ -1,0 +1,257 @@
+// Fitting the Whittle likelihood (see whittle_fit.h).
+#include "analysis/whittle_fit.h"
+
+#include "analysis/fourier.h"
+#include "analysis/matrix.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace whittle {
+
+namespace {
+
+// x solving m x = y for a small dense system (partial pivoting); false
+// when m is singular.
+bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
+{
+    const std::size_t n = x.size();
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < n; ++r)
+            if (std::fabs(m[r][c]) > std::fabs(m[pivot][c])) pivot = r;
+        if (!(std::fabs(m[pivot][c]) > 0)) return false;
+        std::swap(m[c], m[pivot]);
+        std::swap(x[c], x[pivot]);
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double f = m[r][c] / m[c][c];
+            for (std::size_t k = c; k < n; ++k) m[r][k] -= f * m[c][k];
+            x[r] -= f * x[c];
+        }
+    }
+    for (std::size_t c = n; c-- > 0;) {
+        for (std::size_t k = c + 1; k < n; ++k) x[c] -= m[c][k] * x[k];
+        x[c] /= m[c][c];
+    }
+    return true;
+}
+
+// The score's covariance for ordinates correlated as the taper makes them:
+// J = 2 sum a_j (a_k conv K), a_j = d mean / d theta_j / mean on the
+// frequencies used, K the periodogram's correlation (see whittle_model.h).
+std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<double>>& a,
+                                                 const std::vector<double>& K, std::uint32_t PW, std::uint32_t PH)
+{
+    const std::size_t n = std::size_t{PW} * PH, m = a.size();
+    matrix kernel(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+    for (std::size_t i = 0; i < n; ++i) kernel.getData()[2 * i] = K[i];
+    fourierTransform2D(kernel.getData(), PW, PH, -1);
+    std::vector<std::vector<double>> convolved(m);
+    for (std::size_t j = 0; j < m; j += 2) {
+        // Two real sequences at once, as the real and imaginary parts.
+        matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+        double* g = grid.getData();
+        for (std::size_t i = 0; i < n; ++i) {
+            g[2 * i] = a[j][i];
+            g[2 * i + 1] = j + 1 < m ? a[j + 1][i] : 0.0;
+        }
+        fourierTransform2D(g, PW, PH, -1);
+        for (std::size_t i = 0; i < n; ++i) {
+            g[2 * i] *= kernel.getData()[2 * i];
+            g[2 * i + 1] *= kernel.getData()[2 * i];
+        }
+        fourierTransform2D(g, PW, PH, 1);  // scaled by 1 / n
+        convolved[j].resize(n);
+        for (std::size_t i = 0; i < n; ++i) convolved[j][i] = g[2 * i];
+        if (j + 1 < m) {
+            convolved[j + 1].resize(n);
+            for (std::size_t i = 0; i < n; ++i) convolved[j + 1][i] = g[2 * i + 1];
+        }
+    }
+    std::vector<std::vector<double>> J(m, std::vector<double>(m, 0.0));
+    for (std::size_t j = 0; j < m; ++j)
+        for (std::size_t k = 0; k < m; ++k) {
+            double s = 0;
+            for (std::size_t i = 0; i < n; ++i) s += a[j][i] * convolved[k][i];
+            J[j][k] = 2 * s;
+        }
+    return J;
+}
+
+}  // namespace
+
+void AnchoredModel::anchor(const Parameters& p, const std::vector<double>& surface)
+{
+    const Spectrum f(p);
+    ratio.resize(o.index.size());
+    for (std::size_t i = 0; i < o.index.size(); ++i) ratio[i] = surface[o.index[i]] / (f.at(o.fx[i], o.fy[i]) * o.gain[i]);
+}
+
+void AnchoredModel::evaluate(const Parameters& p, std::vector<double>& mean,
+                             std::array<std::vector<double>, parameterCount>* gradient) const
+{
+    const Spectrum f(p);
+    const double eta = std::exp(p[lnNoise]);
+    const std::size_t n = o.index.size();
+    mean.resize(n);
+    if (!gradient) {
+        for (std::size_t i = 0; i < n; ++i) mean[i] = ratio[i] * o.gain[i] * f.at(o.fx[i], o.fy[i]) + eta * o.noise[i];
+        return;
+    }
+    auto& d = *gradient;
+    for (auto& each : d) each.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s[5];
+        f.at(o.fx[i], o.fy[i], s);
+        const double scale = ratio[i] * o.gain[i];
+        mean[i] = scale * s[0] + eta * o.noise[i];
+        d[lnVariance][i] = scale * s[0];
+        d[hurst][i] = scale * s[1];
+        d[lnKappa][i] = scale * s[2];
+        d[anisoA][i] = scale * s[3];
+        d[anisoB][i] = scale * s[4];
+        d[lnNoise][i] = eta * o.noise[i];
+    }
+}
+
+Fit Likelihood::at(const Parameters& p, bool derivatives)
+{
+    model.evaluate(p, mean, derivatives ? &gradient : nullptr);
+    Fit f;
+    const std::size_t m = active.size();
+    if (derivatives) {
+        f.score.assign(m, 0.0);
+        f.information.assign(m, std::vector<double>(m, 0.0));
+    }
+    const std::vector<double>& I = o.I;
+    for (std::size_t i = 0; i < I.size(); ++i) {
+        if (!(mean[i] > 0)) {
+            f.objective = INFINITY;
+            return f;
+        }
+        f.objective += std::log(mean[i]) + I[i] / mean[i];
+        if (!derivatives) continue;
+        const double inv = 1 / mean[i], residual = (I[i] - mean[i]) * inv * inv;
+        for (std::size_t j = 0; j < m; ++j) {
+            const double gj = gradient[static_cast<std::size_t>(active[j])][i];
+            f.score[j] += gj * residual;
+            for (std::size_t k = 0; k <= j; ++k)
+                f.information[j][k] += gj * gradient[static_cast<std::size_t>(active[k])][i] * inv * inv;
+        }
+    }
+    for (std::size_t j = 0; derivatives && j < m; ++j)
+        for (std::size_t k = 0; k < j; ++k) f.information[k][j] = f.information[j][k];
+    return f;
+}
+
+Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bounds, int maxIterations)
+{
+    const std::vector<int>& active = likelihood.parameters();
+    const double limits[parameterCount] = {3.0, 0.1, 2.0, 0.5, 0.5, 3.0};
+    Scoring result;
+    Fit fit = likelihood.at(p, true);
+    for (; result.iterations < maxIterations; ++result.iterations) {
+        // A parameter held at a bound that the step would push past is
+        // left where it is, and the step taken in the others.
+        std::vector<char> held(active.size(), 0);
+        std::vector<double> step;
+        bool solved = false;
+        for (int pass = 0; pass < 2; ++pass) {
+            std::vector<std::vector<double>> m = fit.information;
+            step = fit.score;
+            for (std::size_t j = 0; j < m.size(); ++j) {
+                m[j][j] *= 1 + 1e-9;
+                if (!held[j]) continue;
+                for (std::size_t k = 0; k < m.size(); ++k) m[j][k] = m[k][j] = 0;
+                m[j][j] = 1;
+                step[j] = 0;
+            }
+            solved = solve(m, step);
+            if (!solved) break;
+            bool more = false;
+            for (std::size_t j = 0; j < step.size(); ++j) {
+                const int which = active[j];
+                const double at = p[static_cast<std::size_t>(which)];
+                const bool blocked = (which == whittle::hurst && ((at <= 0.005 && step[j] < 0) || (at >= 0.995 && step[j] > 0))) ||
+                                     (which == whittle::lnNoise && at <= bounds.lnNoise && step[j] < 0) ||
+                                     (which == whittle::lnKappa && ((at <= bounds.lnKappa.first && step[j] < 0) ||
+                                                                    (at >= bounds.lnKappa.second && step[j] > 0)));
+                if (blocked && !held[j]) held[j] = more = true;
+            }
+            if (!more) break;
+        }
+        if (!solved) break;
+        double scale = 1;
+        for (std::size_t j = 0; j < step.size(); ++j)
+            scale = std::min(scale, limits[active[j]] / std::max(std::fabs(step[j]), 1e-300));
+        bool accepted = false;
+        Parameters next = p;
+        double trialObjective = fit.objective;
+        for (int halving = 0; halving < 40 && !accepted; ++halving, scale /= 2) {
+            next = p;
+            for (std::size_t j = 0; j < step.size(); ++j) next[static_cast<std::size_t>(active[j])] += scale * step[j];
+            next[whittle::hurst] = std::clamp(next[whittle::hurst], 0.005, 0.995);
+            next[whittle::lnKappa] = std::clamp(next[whittle::lnKappa], bounds.lnKappa.first, bounds.lnKappa.second);
+            next[whittle::lnNoise] = std::max(next[whittle::lnNoise], bounds.lnNoise);
+            trialObjective = likelihood.at(next, false).objective;
+            accepted = trialObjective <= fit.objective;
+        }
+        if (!accepted) {
+            result.converged = true;  // no step lowers it: a minimum to the objective's precision
+            break;
+        }
+        // Converged when the step's predicted gain (the Newton decrement,
+        // score' F^-1 score) is far below what chance moves the objective by
+        // (about 1 for each parameter), or when D and the anisotropy have
+        // stopped moving, or creep while the objective gains next to nothing
+        // (a flat valley in the crossover, beyond the picture's size).
+        double decrement = 0;
+        for (std::size_t j = 0; j < step.size(); ++j) decrement += step[j] * fit.score[j];
+        double moved = 0;
+        for (int j : {whittle::hurst, whittle::anisoA, whittle::anisoB})
+            moved = std::max(moved, std::fabs(next[static_cast<std::size_t>(j)] - p[static_cast<std::size_t>(j)]));
+        const double gain = fit.objective - trialObjective;
+        p = next;
+        fit = likelihood.at(p, true);
+        if (decrement < 1e-2 || moved < 1e-5 || (gain < 0.05 && moved < 1e-4)) {
+            result.converged = true;
+            ++result.iterations;
+            break;
+        }
+    }
+    return result;
+}
+
+double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std::vector<double>& hx,
+                        const std::vector<double>& hy, std::size_t which)
+{
+    // The score over the whole grid is twice the half plane's: a_j = d mean /
+    // d theta_j / mean at each fitted frequency and its conjugate, and the
+    // information twice the fit's.
+    const Ordinates& o = likelihood.ordinates();
+    const std::vector<int>& active = likelihood.parameters();
+    const std::vector<double>& mean = likelihood.lastMean();
+    const auto& gradient = likelihood.lastGradient();
+    const std::size_t n = std::size_t{o.PW} * o.PH;
+    std::vector<std::vector<double>> a(active.size(), std::vector<double>(n, 0.0));
+    for (std::size_t j = 0; j < active.size(); ++j)
+        for (std::size_t i = 0; i < o.index.size(); ++i) {
+            const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
+            const std::size_t mirror = ((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW;
+            a[j][at] = a[j][mirror] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
+        }
+    const std::vector<std::vector<double>> J = scoreCovariance(a, periodogramCorrelation(hx, hy, o.PW, o.PH), o.PW, o.PH);
+    std::vector<std::vector<double>> F = fit.information;
+    for (auto& row : F)
+        for (double& v : row) v *= 2;
+    // The column of F^-1 for the parameter, then its quadratic form with J.
+    std::vector<double> column(active.size(), 0.0);
+    column[which] = 1;
+    if (!solve(F, column)) return NAN;
+    double variance = 0;
+    for (std::size_t j = 0; j < active.size(); ++j)
+        for (std::size_t k = 0; k < active.size(); ++k) variance += column[j] * J[j][k] * column[k];
+    return variance;
+}
+
+}  // namespace whittle
