@@ -133,26 +133,26 @@ Periodogram taperedPeriodogram(const T* values, int W, int H, const whittle::Exp
 
 // Where the fit starts: H as given, isotropic, the crossover at the
 // picture's size, noise a thousandth of the periodogram's median, and the
-// variance that matches the periodogram's total over the fitted ordinates.
-Parameters startingParameters(const whittle::ExpectedPeriodogram& model, const Periodogram& periodogram, double hurst,
-                              int W, int H, bool noise)
+// variance that matches the periodogram's total over the fitted ordinates
+// (by the filtered spectrum, near enough for a start).
+Parameters startingParameters(const Periodogram& periodogram, double hurst, int W, int H, bool noise)
 {
     Parameters p = {0.0, hurst, std::log(1.0 / std::max(W, H)), 0.0, 0.0,
                     noise ? std::log(periodogram.median * 1e-3) : -700.0};
-    std::vector<double> unit;
-    model.evaluate(p, unit);
+    const whittle::Spectrum unit(p);
+    const whittle::Ordinates& o = periodogram.ordinates;
     double si = 0, sm = 0;
-    for (std::size_t i = 0; i < periodogram.ordinates.index.size(); ++i) {
-        si += periodogram.ordinates.I[i];
-        sm += unit[periodogram.ordinates.index[i]];
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        si += o.I[i];
+        sm += unit.at(o.fx[i], o.fy[i]) * o.gain[i];
     }
     p[whittle::lnVariance] = std::log(si / sm);
     return p;
 }
 
-// Fits the anchored model, re-anchoring at each fit's end, until the anchor
-// stays put (D and the anisotropy within 1e-4) or after six anchors; the
-// model is left anchored at p.
+// Fits the anchored model, re-anchoring at each fit's end, until a fit
+// stays by its anchor (D and the anisotropy within 1e-4) or after six
+// anchors; `surface` is left the exact model's at the last anchor.
 struct Anchoring {
     int iterations = 0;
     bool converged = false;
@@ -179,7 +179,7 @@ Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Ancho
         double moved = 0;
         for (int j : {whittle::hurst, whittle::anisoA, whittle::anisoB})
             moved = std::max(moved, std::fabs(p[static_cast<std::size_t>(j)] - before[static_cast<std::size_t>(j)]));
-        if (moved < 1e-4) break;
+        if (moved < 1e-4) return result;  // the anchor held: near enough to p
         result.converged = false;  // until an anchor holds
     }
     model.evaluate(p, surface);
@@ -238,7 +238,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     std::vector<int> active = {whittle::lnVariance, whittle::hurst, whittle::lnKappa};
     if (options.anisotropy) active.insert(active.end(), {whittle::anisoA, whittle::anisoB});
     if (options.noise) active.push_back(whittle::lnNoise);
-    Parameters p = startingParameters(model, periodogram, startingHurst(values, W, H), W, H, options.noise);
+    Parameters p = startingParameters(periodogram, startingHurst(values, W, H), W, H, options.noise);
     whittle::Bounds bounds;
     bounds.lnKappa = {std::log(1e-4 / std::max(W, H)), std::log(10.0)};
     bounds.lnNoise = std::log(periodogram.median * 1e-8);

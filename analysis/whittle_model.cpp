@@ -6,6 +6,7 @@
 #include "analysis/psd_stages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
@@ -31,10 +32,11 @@ std::vector<double> autocorrelation(const std::vector<double>& h)
 // sum_s w(s) e^(-2 pi i k s / P) for k = 0 .. P - 1.
 std::vector<std::complex<double>> sideTransform(const std::vector<double>& w, std::uint32_t P)
 {
-    std::vector<std::complex<double>> out(P);
+    // The P roots of unity once, each product k s read from them.
+    std::vector<std::complex<double>> root(P), out(P);
+    for (std::uint32_t j = 0; j < P; ++j) root[j] = std::polar(1.0, -2 * pi * j / P);
     for (std::uint32_t k = 0; k < P; ++k)
-        for (std::size_t s = 0; s < w.size(); ++s)
-            out[k] += w[s] * std::polar(1.0, -2 * pi * static_cast<double>((static_cast<std::uint64_t>(k) * s) % P) / P);
+        for (std::size_t s = 0; s < w.size(); ++s) out[k] += w[s] * root[(static_cast<std::uint64_t>(k) * s) % P];
     return out;
 }
 
@@ -107,23 +109,37 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
       GW(PW_ * std::max(2u, 256 / PW_)), GH(PH_ * std::max(2u, 256 / PH_)), cx(autocorrelation(hx)),
       cy(autocorrelation(hy))
 {
+    // Both are sums of products of cosines along each side: cos 2 pi f d
+    // for the lags d = 0, 1, 2 the Laplacian's autocorrelation reaches.
+    auto cosines = [](std::uint32_t P) {
+        std::vector<std::array<double, 3>> c(P);
+        for (std::uint32_t k = 0; k < P; ++k)
+            for (int d = 0; d < 3; ++d) c[k][static_cast<std::size_t>(d)] = std::cos(2 * pi * signedFrequency(k, P) * d);
+        return c;
+    };
+    const auto along = cosines(PW), across = cosines(PH);
     const std::size_t n = std::size_t{PW} * PH;
     gain_.resize(n);
     noise_.resize(n);
     for (std::uint32_t ky = 0; ky < PH; ++ky)
         for (std::uint32_t kx = 0; kx < PW; ++kx) {
-            const double fx = signedFrequency(kx, PW), fy = signedFrequency(ky, PH);
+            // The taps come in mirrored pairs, so the sines cancel.
             double N = 0;
-            for (const Tap& tap : laplacianSquared)
-                N += tap.weight * cx[static_cast<std::size_t>(std::abs(tap.dx))] * cy[static_cast<std::size_t>(std::abs(tap.dy))] *
-                     std::cos(2 * pi * (fx * tap.dx + fy * tap.dy));
-            gain_[std::size_t{ky} * PW + kx] = laplacianGain(fx, fy);
+            for (const Tap& tap : laplacianSquared) {
+                const std::size_t dx = static_cast<std::size_t>(std::abs(tap.dx)), dy = static_cast<std::size_t>(std::abs(tap.dy));
+                N += tap.weight * cx[dx] * cy[dy] * along[kx][dx] * across[ky][dy];
+            }
+            const double g = 2 * along[kx][1] + 2 * across[ky][1] - 4;
+            gain_[std::size_t{ky} * PW + kx] = g * g;
             noise_[std::size_t{ky} * PW + kx] = N;
         }
+    const auto fineAlong = cosines(GW), fineAcross = cosines(GH);
     fineGain.resize(std::size_t{GH / 2 + 1} * GW);
     for (std::uint32_t ky = 0; ky <= GH / 2; ++ky)
-        for (std::uint32_t kx = 0; kx < GW; ++kx)
-            fineGain[std::size_t{ky} * GW + kx] = laplacianGain(signedFrequency(kx, GW), signedFrequency(ky, GH));
+        for (std::uint32_t kx = 0; kx < GW; ++kx) {
+            const double g = 2 * fineAlong[kx][1] + 2 * fineAcross[ky][1] - 4;
+            fineGain[std::size_t{ky} * GW + kx] = g * g;
+        }
 }
 
 void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& surface) const
