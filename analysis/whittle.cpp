@@ -70,10 +70,8 @@ std::vector<WhittleRing> ringsOf(const std::vector<double>& I, const std::vector
 }
 
 // The periodogram of the picture's tapered Laplacian on the model's grid,
-// and the ordinates fitted: one of each conjugate pair, all but the mean,
-// those below `lowestCycles` across the shorter side, and the Nyquist
-// lines with the lines beside them (where the band's edges meet, and the
-// model is least sure).
+// and the ordinates fitted (see whittle::ordinatesOf), those below
+// `lowestCycles` across the shorter side left out.
 struct Periodogram {
     std::vector<double> I;
     std::vector<char> used;  // on the whole grid, both of each pair
@@ -85,47 +83,19 @@ template <class T>
 Periodogram taperedPeriodogram(const T* values, int W, int H, const whittle::ExpectedPeriodogram& model,
                                const std::vector<double>& hx, const std::vector<double>& hy, double lowestCycles)
 {
-    const std::uint32_t PW = model.width(), PH = model.height();
-    const std::size_t n = std::size_t{PW} * PH;
-    std::vector<double> real(n, 0.0);
-    const double squares = whittle::taperedLaplacian(values, W, H, hx, hy, real.data(), PW);
-    double largest = 0;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(W) * static_cast<std::size_t>(H); ++i)
-        largest = std::max(largest, std::fabs(static_cast<double>(values[i])));
-    // A plane's Laplacian is rounding error, some 1e-16 of the values.
-    if (!(squares > 1e-20 * largest * largest))
-        throw std::invalid_argument("the image is flat: there is no spectrum to fit");
-    matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
-    for (std::size_t i = 0; i < n; ++i) grid.getData()[2 * i] = real[i];
-    fourierTransform2D(grid.getData(), PW, PH, -1);
     Periodogram out;
-    out.I.resize(n);
-    out.used.assign(n, 0);
+    out.I = whittle::laplacianPeriodogram(values, W, H, model, hx, hy);
     whittle::Ordinates& o = out.ordinates;
-    o.PW = PW;
-    o.PH = PH;
-    const double lowest = lowestCycles / std::min(W, H);
-    auto nearNyquist = [](std::uint32_t k, std::uint32_t P) { return k + 1 >= P / 2 && k <= P / 2 + 1; };
+    o = whittle::ordinatesOf(model, lowestCycles / std::min(W, H));
+    if (o.index.empty()) throw std::invalid_argument("the image has no frequencies left to fit");
+    out.used.assign(out.I.size(), 0);
     std::vector<double> fitted;
-    for (std::uint32_t ky = 0; ky < PH; ++ky)
-        for (std::uint32_t kx = 0; kx < PW; ++kx) {
-            const std::size_t i = std::size_t{ky} * PW + kx;
-            const double* c = grid.getData() + 2 * i;
-            out.I[i] = c[0] * c[0] + c[1] * c[1];
-            const double fx = whittle::signedFrequency(kx, PW), fy = whittle::signedFrequency(ky, PH);
-            const double q2 = fx * fx + fy * fy;
-            out.used[i] = q2 > 0 && q2 >= lowest * lowest && !nearNyquist(kx, PW) && !nearNyquist(ky, PH);
-            // The upper half plane (fy > 0, or fy = 0 and fx > 0) holds one of each pair.
-            if (!out.used[i] || fy < 0 || (fy == 0 && fx < 0)) continue;
-            o.index.push_back(i);
-            o.fx.push_back(fx);
-            o.fy.push_back(fy);
-            o.I.push_back(out.I[i]);
-            o.gain.push_back(model.gain()[i]);
-            o.noise.push_back(model.noise()[i]);
-            fitted.push_back(out.I[i] / model.gain()[i]);
-        }
-    if (fitted.empty()) throw std::invalid_argument("the image has no frequencies left to fit");
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
+        out.used[at] = out.used[((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW] = 1;
+        o.I.push_back(out.I[at]);
+        fitted.push_back(o.I[i] / o.gain[i]);
+    }
     std::nth_element(fitted.begin(), fitted.begin() + static_cast<std::ptrdiff_t>(fitted.size() / 2), fitted.end());
     out.median = fitted[fitted.size() / 2];
     return out;
@@ -158,8 +128,8 @@ struct Anchoring {
     bool converged = false;
 };
 
-Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::AnchoredModel& anchored,
-                       const whittle::Ordinates& ordinates, const std::vector<int>& active, Parameters& p,
+Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Anchors& anchors,
+                       const whittle::AnchoredModel& anchored, const whittle::Ordinates& ordinates, const std::vector<int>& active, Parameters& p,
                        const whittle::Bounds& bounds, const WhittleOptions& options, std::vector<double>& surface)
 {
     // Without the noise first (its direction is flat while it is
@@ -169,7 +139,8 @@ Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Ancho
     Anchoring result;
     for (int round = 0; round < 6; ++round) {
         model.evaluate(p, surface);
-        anchored.anchor(p, surface);
+        anchors = {};
+        anchors.add(p, surface, ordinates);
         const Parameters before = p;
         if (round == 0 && options.noise)
             result.iterations += whittle::fisherScoring(withoutNoise, p, bounds, options.maxIterations).iterations;
@@ -183,7 +154,8 @@ Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Ancho
         result.converged = false;  // until an anchor holds
     }
     model.evaluate(p, surface);
-    anchored.anchor(p, surface);
+    anchors = {};
+    anchors.add(p, surface, ordinates);
     return result;
 }
 
@@ -210,6 +182,14 @@ WhittleResult resultOf(const Parameters& p, double varianceH, bool noise)
 }
 
 }  // namespace
+
+whittle::Parameters whittle::parametersOf(const WhittleResult& r)
+{
+    // resultOf's angle is -half the angle of (a, b), in degrees.
+    const double t = std::log(r.anisoRatio), turn = -2 * r.anisoAngle * pi / 180;
+    return {std::log(r.variance), r.hurst, -std::log(r.crossover), t * std::cos(turn), t * std::sin(turn),
+            r.noise > 0 ? std::log(r.noise) : -700.0};
+}
 
 std::string whittleFlagsText(const WhittleResult& result)
 {
@@ -242,9 +222,11 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     whittle::Bounds bounds;
     bounds.lnKappa = {std::log(1e-4 / std::max(W, H)), std::log(10.0)};
     bounds.lnNoise = std::log(periodogram.median * 1e-8);
-    whittle::AnchoredModel anchored(periodogram.ordinates);
+    whittle::Anchors anchors;
+    const whittle::AnchoredModel anchored(periodogram.ordinates, anchors);
     std::vector<double> surface;
-    const Anchoring fitted = fitByAnchors(model, anchored, periodogram.ordinates, active, p, bounds, options, surface);
+    const Anchoring fitted =
+        fitByAnchors(model, anchors, anchored, periodogram.ordinates, active, p, bounds, options, surface);
     whittle::Likelihood likelihood(anchored, periodogram.ordinates, active);
     const whittle::Fit fit = likelihood.at(p, true);
     const double varianceH = whittle::sandwichVariance(likelihood, fit, hx, hy, 1);

@@ -3,9 +3,14 @@
 
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
+#include "analysis/psd_stages.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace whittle {
 
@@ -80,33 +85,97 @@ std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<d
 
 }  // namespace
 
-void AnchoredModel::anchor(const Parameters& p, const std::vector<double>& surface)
+Ordinates ordinatesOf(const ExpectedPeriodogram& model, double lowest)
 {
-    const Spectrum f(p);
-    ratio.resize(o.index.size());
-    for (std::size_t i = 0; i < o.index.size(); ++i) ratio[i] = surface[o.index[i]] / (f.at(o.fx[i], o.fy[i]) * o.gain[i]);
+    Ordinates o;
+    o.PW = model.width();
+    o.PH = model.height();
+    auto nearNyquist = [](std::uint32_t k, std::uint32_t P) { return k + 1 >= P / 2 && k <= P / 2 + 1; };
+    for (std::uint32_t ky = 0; ky < o.PH; ++ky)
+        for (std::uint32_t kx = 0; kx < o.PW; ++kx) {
+            const double fx = signedFrequency(kx, o.PW), fy = signedFrequency(ky, o.PH);
+            const double q2 = fx * fx + fy * fy;
+            // The upper half plane (fy > 0, or fy = 0 and fx > 0) holds one of each pair.
+            if (!(q2 > 0) || q2 < lowest * lowest || nearNyquist(kx, o.PW) || nearNyquist(ky, o.PH) || fy < 0 ||
+                (fy == 0 && fx < 0))
+                continue;
+            const std::size_t i = std::size_t{ky} * o.PW + kx;
+            o.index.push_back(i);
+            o.fx.push_back(fx);
+            o.fy.push_back(fy);
+            o.gain.push_back(model.gain()[i]);
+            o.noise.push_back(model.noise()[i]);
+        }
+    return o;
 }
 
-void AnchoredModel::evaluate(const Parameters& p, std::vector<double>& mean,
-                             std::array<std::vector<double>, parameterCount>* gradient) const
+template <class T>
+std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const ExpectedPeriodogram& model,
+                                         const std::vector<double>& hx, const std::vector<double>& hy)
+{
+    const std::uint32_t PW = model.width(), PH = model.height();
+    const std::size_t n = std::size_t{PW} * PH;
+    std::vector<double> grid(2 * n, 0.0), real(n, 0.0);
+    const double squares = taperedLaplacian(values, W, H, hx, hy, real.data(), PW);
+    double largest = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(W) * static_cast<std::size_t>(H); ++i)
+        largest = std::max(largest, std::fabs(static_cast<double>(values[i])));
+    // A plane's Laplacian is rounding error, some 1e-16 of the values.
+    if (!(squares > 1e-20 * largest * largest))
+        throw std::invalid_argument("the image is flat: there is no spectrum to fit");
+    for (std::size_t i = 0; i < n; ++i) grid[2 * i] = real[i];
+    fourierTransform2D(grid.data(), PW, PH, -1);
+    for (std::size_t i = 0; i < n; ++i) real[i] = grid[2 * i] * grid[2 * i] + grid[2 * i + 1] * grid[2 * i + 1];
+    return real;
+}
+
+#define ORVANE_WHITTLE_TYPE(T)                                                                                    \
+    template std::vector<double> laplacianPeriodogram(const T*, int, int, const ExpectedPeriodogram&,          \
+                                                      const std::vector<double>&, const std::vector<double>&);
+ORVANE_PSD_SAMPLE_TYPES(ORVANE_WHITTLE_TYPE)
+#undef ORVANE_WHITTLE_TYPE
+
+void Anchors::add(const Parameters& p, const std::vector<double>& surface, const Ordinates& o)
 {
     const Spectrum f(p);
+    std::vector<double> r(o.index.size());
+    for (std::size_t i = 0; i < o.index.size(); ++i) r[i] = surface[o.index[i]] / (f.at(o.fx[i], o.fy[i]) * o.gain[i]);
+    hurst.push_back(p[whittle::hurst]);
+    ratio.push_back(std::move(r));
+}
+
+void AnchoredModel::evaluate(const Parameters& p, std::size_t first, std::size_t last, std::vector<double>& mean,
+                             std::array<std::vector<double>, parameterCount>* gradient) const
+{
+    // Between which anchors H lies, and how far.
+    std::size_t k = 0;
+    double t = 0, span = 1;
+    const std::vector<double>& hs = anchors.hurst;
+    if (hs.size() > 1) {
+        const double h = std::clamp(p[hurst], hs.front(), hs.back());
+        k = static_cast<std::size_t>(std::upper_bound(hs.begin(), hs.end() - 1, h) - hs.begin());
+        k = k == 0 ? 0 : k - 1;
+        span = hs[k + 1] - hs[k];
+        t = (h - hs[k]) / span;
+        if (p[hurst] < hs.front() || p[hurst] > hs.back()) span = INFINITY;  // held beyond: no slope
+    }
+    const std::vector<double>& r0 = anchors.ratio[k];
+    const std::vector<double>& r1 = anchors.ratio[hs.size() > 1 ? k + 1 : k];
+    const Spectrum f(p);
     const double eta = std::exp(p[lnNoise]);
-    const std::size_t n = o.index.size();
-    mean.resize(n);
     if (!gradient) {
-        for (std::size_t i = 0; i < n; ++i) mean[i] = ratio[i] * o.gain[i] * f.at(o.fx[i], o.fy[i]) + eta * o.noise[i];
+        for (std::size_t i = first; i < last; ++i)
+            mean[i] = ((1 - t) * r0[i] + t * r1[i]) * o.gain[i] * f.at(o.fx[i], o.fy[i]) + eta * o.noise[i];
         return;
     }
     auto& d = *gradient;
-    for (auto& each : d) each.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = first; i < last; ++i) {
         double s[5];
         f.at(o.fx[i], o.fy[i], s);
-        const double scale = ratio[i] * o.gain[i];
+        const double scale = ((1 - t) * r0[i] + t * r1[i]) * o.gain[i];
         mean[i] = scale * s[0] + eta * o.noise[i];
         d[lnVariance][i] = scale * s[0];
-        d[hurst][i] = scale * s[1];
+        d[hurst][i] = scale * s[1] + (r1[i] - r0[i]) / span * o.gain[i] * s[0];
         d[lnKappa][i] = scale * s[2];
         d[anisoA][i] = scale * s[3];
         d[anisoB][i] = scale * s[4];
@@ -114,9 +183,9 @@ void AnchoredModel::evaluate(const Parameters& p, std::vector<double>& mean,
     }
 }
 
-Fit Likelihood::at(const Parameters& p, bool derivatives)
+Fit Likelihood::part(const Parameters& p, bool derivatives, std::size_t first, std::size_t last)
 {
-    model.evaluate(p, mean, derivatives ? &gradient : nullptr);
+    model.evaluate(p, first, last, mean, derivatives ? &gradient : nullptr);
     Fit f;
     const std::size_t m = active.size();
     if (derivatives) {
@@ -124,7 +193,7 @@ Fit Likelihood::at(const Parameters& p, bool derivatives)
         f.information.assign(m, std::vector<double>(m, 0.0));
     }
     const std::vector<double>& I = o.I;
-    for (std::size_t i = 0; i < I.size(); ++i) {
+    for (std::size_t i = first; i < last; ++i) {
         if (!(mean[i] > 0)) {
             f.objective = INFINITY;
             return f;
@@ -139,8 +208,43 @@ Fit Likelihood::at(const Parameters& p, bool derivatives)
                 f.information[j][k] += gj * gradient[static_cast<std::size_t>(active[k])][i] * inv * inv;
         }
     }
-    for (std::size_t j = 0; derivatives && j < m; ++j)
-        for (std::size_t k = 0; k < j; ++k) f.information[k][j] = f.information[j][k];
+    return f;
+}
+
+Fit Likelihood::at(const Parameters& p, bool derivatives)
+{
+    // Four parts, summed in order, whether or not a second thread takes
+    // two of them: the digits do not depend on the cores.  Small fits (a
+    // map's windows, which have threads of their own) keep to one.
+    constexpr std::size_t parts = 4;
+    const std::size_t n = o.I.size();
+    mean.resize(n);
+    if (derivatives)
+        for (auto& each : gradient) each.resize(n);
+    std::array<Fit, parts> partial;
+    auto run = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) partial[k] = part(p, derivatives, n * k / parts, n * (k + 1) / parts);
+    };
+    std::thread helper;
+    if (n >= 8192 && availableCores() > 1) {
+        try {
+            helper = std::thread(run, parts / 2, parts);
+        } catch (const std::system_error&) {
+            // no second thread: the caller's does it all
+        }
+    }
+    run(0, helper.joinable() ? parts / 2 : parts);
+    if (helper.joinable()) helper.join();
+    Fit f = std::move(partial[0]);
+    for (std::size_t k = 1; k < parts; ++k) {
+        f.objective += partial[k].objective;
+        for (std::size_t j = 0; j < f.score.size(); ++j) {
+            f.score[j] += partial[k].score[j];
+            for (std::size_t i = 0; i <= j; ++i) f.information[j][i] += partial[k].information[j][i];
+        }
+    }
+    for (std::size_t j = 0; j < f.score.size(); ++j)
+        for (std::size_t i = 0; i < j; ++i) f.information[i][j] = f.information[j][i];
     return f;
 }
 
@@ -184,16 +288,21 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
         double scale = 1;
         for (std::size_t j = 0; j < step.size(); ++j)
             scale = std::min(scale, limits[active[j]] / std::max(std::fabs(step[j]), 1e-300));
-        bool accepted = false;
+        // The full step's trial is worked out with its derivatives, which
+        // serve the next iteration when it is taken, as it mostly is.
+        bool accepted = false, withDerivatives = false;
         Parameters next = p;
         double trialObjective = fit.objective;
+        Fit trial;
         for (int halving = 0; halving < 40 && !accepted; ++halving, scale /= 2) {
             next = p;
             for (std::size_t j = 0; j < step.size(); ++j) next[static_cast<std::size_t>(active[j])] += scale * step[j];
             next[whittle::hurst] = std::clamp(next[whittle::hurst], 0.005, 0.995);
             next[whittle::lnKappa] = std::clamp(next[whittle::lnKappa], bounds.lnKappa.first, bounds.lnKappa.second);
             next[whittle::lnNoise] = std::max(next[whittle::lnNoise], bounds.lnNoise);
-            trialObjective = likelihood.at(next, false).objective;
+            withDerivatives = halving == 0;
+            trial = likelihood.at(next, withDerivatives);
+            trialObjective = trial.objective;
             accepted = trialObjective <= fit.objective;
         }
         if (!accepted) {
@@ -212,7 +321,7 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
             moved = std::max(moved, std::fabs(next[static_cast<std::size_t>(j)] - p[static_cast<std::size_t>(j)]));
         const double gain = fit.objective - trialObjective;
         p = next;
-        fit = likelihood.at(p, true);
+        fit = withDerivatives ? std::move(trial) : likelihood.at(p, true);
         if (decrement < 1e-2 || moved < 1e-5 || (gain < 0.05 && moved < 1e-4)) {
             result.converged = true;
             ++result.iterations;

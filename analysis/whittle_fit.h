@@ -3,6 +3,7 @@
 // covariance of the parameters.
 #pragma once
 
+#include "analysis/whittle.h"
 #include "analysis/whittle_model.h"
 
 #include <array>
@@ -21,24 +22,47 @@ struct Ordinates {
     std::vector<double> fx, fy, I, gain, noise;
 };
 
-// The expected periodogram near an anchor p0: R f(w; p) |G|^2 + eta N, with
-// R the exact surface part over f |G|^2 at p0 (the taper's blur and the
-// band's edges), held while p moves.  It is exact at the anchor, costs one
-// spectrum a frequency, and its score, which leaves out how R moves, still
-// has mean zero at the truth: fitted and re-anchored until the anchor stays
-// put, it finds the exact model's estimate to within its own precision.
+// Which ordinates a model's grid fits (I left empty): one of each
+// conjugate pair, all but the mean, those below `lowest` cycles per pixel,
+// and the Nyquist lines with the lines beside them (where the band's edges
+// meet, and the model is least sure).
+Ordinates ordinatesOf(const ExpectedPeriodogram& model, double lowest);
+
+// The periodogram of the W x H picture's Laplacian, tapered by hx and hy, on
+// the model's whole grid.  Throws std::invalid_argument for a value that is
+// not a finite number and a picture that is flat once its plane is removed.
+template <class T>
+std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const ExpectedPeriodogram& model,
+                                         const std::vector<double>& hx, const std::vector<double>& hy);
+
+// The exact expected periodogram's surface part over f |G|^2 at each
+// ordinate (the taper's blur and the band's edges), worked out at one or
+// more values of H (rising), the other parameters held.
+struct Anchors {
+    std::vector<double> hurst;
+    std::vector<std::vector<double>> ratio;
+    // `surface` is ExpectedPeriodogram::evaluate's at p, on the whole grid.
+    void add(const Parameters& p, const std::vector<double>& surface, const Ordinates& ordinates);
+};
+
+// The expected periodogram near its anchors: R f(w; p) |G|^2 + eta N, with R
+// the anchors' ratio, read linearly in H between them (held beyond).  With
+// one anchor p0, R is held while p moves: the model is exact at p0, costs
+// one spectrum a frequency, and its score, which leaves out how R moves,
+// still has mean zero at the truth; fitted and re-anchored until the
+// anchor stays put, it finds the exact model's estimate.  With anchors
+// across H and the other parameters held, it is near exact for any H.
 class AnchoredModel {
 public:
-    explicit AnchoredModel(const Ordinates& ordinates) : o(ordinates) {}
-    // `surface` is ExpectedPeriodogram::evaluate's at p, on the whole grid.
-    void anchor(const Parameters& p, const std::vector<double>& surface);
-    // The mean and (when asked) its derivatives at every ordinate.
-    void evaluate(const Parameters& p, std::vector<double>& mean,
+    AnchoredModel(const Ordinates& ordinates, const Anchors& anchors) : o(ordinates), anchors(anchors) {}
+    // The mean and (when asked) its derivatives at the ordinates first to
+    // last (exclusive), into arrays sized for them all.
+    void evaluate(const Parameters& p, std::size_t first, std::size_t last, std::vector<double>& mean,
                   std::array<std::vector<double>, parameterCount>* gradient) const;
 
 private:
     const Ordinates& o;
-    std::vector<double> ratio;
+    const Anchors& anchors;
 };
 
 // What one evaluation of the model gives against the periodogram.
@@ -61,6 +85,8 @@ public:
     const Ordinates& ordinates() const { return o; }
 
 private:
+    Fit part(const Parameters& p, bool derivatives, std::size_t first, std::size_t last);
+
     const AnchoredModel& model;
     const Ordinates& o;
     const std::vector<int>& active;
@@ -88,5 +114,8 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
 // ordinates correlated as the taper makes them; NaN when F is singular.
 double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std::vector<double>& hx,
                         const std::vector<double>& hy, std::size_t which);
+
+// The model's parameters that a result reports.
+Parameters parametersOf(const WhittleResult& result);
 
 }  // namespace whittle
