@@ -122,31 +122,48 @@ Parameters startingParameters(const Periodogram& periodogram, double hurst, int 
 
 // Fits the anchored model, re-anchoring at each fit's end, until a fit
 // stays by its anchor (D and the anisotropy within 1e-4) or after six
-// anchors; `surface` is left the exact model's at the last anchor.
+// anchors; `surface` is left the exact model's at the last anchor.  The
+// noise is fitted after the rest (its direction is flat while it is
+// negligible) and kept only when it raises the likelihood beyond chance:
+// by more than 5.4, twice which is chi-squared's 99.9 % point, strict
+// because the taper makes neighbouring ordinates count twice over.  Below
+// that it only trades against H.  `active` loses the noise then.
 struct Anchoring {
     int iterations = 0;
     bool converged = false;
 };
 
 Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Anchors& anchors,
-                       const whittle::AnchoredModel& anchored, const whittle::Ordinates& ordinates, const std::vector<int>& active, Parameters& p,
-                       const whittle::Bounds& bounds, const WhittleOptions& options, std::vector<double>& surface)
+                       const whittle::AnchoredModel& anchored, const whittle::Ordinates& ordinates,
+                       std::vector<int>& active, Parameters& p, const whittle::Bounds& bounds,
+                       const WhittleOptions& options, std::vector<double>& surface)
 {
-    // Without the noise first (its direction is flat while it is
-    // negligible), then with it.
-    const std::vector<int> quiet(active.begin(), active.end() - (options.noise ? 1 : 0));
-    whittle::Likelihood withoutNoise(anchored, ordinates, quiet), likelihood(anchored, ordinates, active);
     Anchoring result;
     for (int round = 0; round < 6; ++round) {
         model.evaluate(p, surface);
         anchors = {};
         anchors.add(p, surface, ordinates);
         const Parameters before = p;
-        if (round == 0 && options.noise)
+        whittle::Likelihood likelihood(anchored, ordinates, active);
+        if (round == 0 && options.noise) {
+            std::vector<int> quiet(active.begin(), active.end() - 1);
+            whittle::Likelihood withoutNoise(anchored, ordinates, quiet);
             result.iterations += whittle::fisherScoring(withoutNoise, p, bounds, options.maxIterations).iterations;
-        const whittle::Scoring scoring = whittle::fisherScoring(likelihood, p, bounds, options.maxIterations);
-        result.iterations += scoring.iterations;
-        result.converged = scoring.converged;
+            const double quietObjective = withoutNoise.at(p, false).objective;
+            const Parameters withoutNoiseFound = p;
+            const whittle::Scoring scoring = whittle::fisherScoring(likelihood, p, bounds, options.maxIterations);
+            result.iterations += scoring.iterations;
+            result.converged = scoring.converged;
+            if (!(quietObjective - likelihood.at(p, false).objective > 5.4)) {
+                p = withoutNoiseFound;
+                p[whittle::lnNoise] = -700;
+                active = quiet;
+            }
+        } else {
+            const whittle::Scoring scoring = whittle::fisherScoring(likelihood, p, bounds, options.maxIterations);
+            result.iterations += scoring.iterations;
+            result.converged = scoring.converged;
+        }
         double moved = 0;
         for (int j : {whittle::hurst, whittle::anisoA, whittle::anisoB})
             moved = std::max(moved, std::fabs(p[static_cast<std::size_t>(j)] - before[static_cast<std::size_t>(j)]));
@@ -205,7 +222,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too small for the Whittle estimate: each side must be at least 16");
     // The Laplacian's interior, tapered, on a grid of powers of two; the
-    // model sums its covariance on a grid at least twice as fine.
+    // model sums its covariance on a grid twice as fine.
     const int w = W - 2, h = H - 2;
     const std::uint32_t PW = powerOfTwoAtLeast(w), PH = powerOfTwoAtLeast(h);
     if (8.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
@@ -227,7 +244,15 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     std::vector<double> surface;
     const Anchoring fitted =
         fitByAnchors(model, anchors, anchored, periodogram.ordinates, active, p, bounds, options, surface);
-    whittle::Likelihood likelihood(anchored, periodogram.ordinates, active);
+    // The interval: the parameters the data cannot place are held, a
+    // crossover beyond a hundred pictures (the surface self-affine across
+    // it) and the noise at its floor, as their directions are flat.
+    std::vector<int> placed;
+    for (int j : active)
+        if (!(j == whittle::lnKappa && p[whittle::lnKappa] < std::log(0.01 / std::max(W, H))) &&
+            !(j == whittle::lnNoise && p[whittle::lnNoise] <= bounds.lnNoise))
+            placed.push_back(j);
+    whittle::Likelihood likelihood(anchored, periodogram.ordinates, placed);
     const whittle::Fit fit = likelihood.at(p, true);
     const double varianceH = whittle::sandwichVariance(likelihood, fit, hx, hy, 1);
 
@@ -239,7 +264,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     for (std::size_t i = 0; i < surface.size(); ++i) surface[i] += eta * model.noise()[i];
     r.rings = ringsOf(periodogram.I, surface, periodogram.used, model.gain(), PW, PH);
     const double inside = std::max(0.0, std::min(r.dimensionHigh, 3.0) - std::max(r.dimensionLow, 2.0));
-    if (r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
+    if (!(varianceH > 0) || r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
         r.flags.push_back("out_of_range");
     if (!r.converged) r.flags.push_back("no_convergence");
     return r;

@@ -106,7 +106,7 @@ double laplacianGain(double fx, double fy)
 ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const std::vector<double>& hy,
                                          std::uint32_t PW_, std::uint32_t PH_)
     : W(static_cast<int>(hx.size())), H(static_cast<int>(hy.size())), PW(PW_), PH(PH_),
-      GW(PW_ * std::max(2u, 256 / PW_)), GH(PH_ * std::max(2u, 256 / PH_)), cx(autocorrelation(hx)),
+      GW(2 * PW_), GH(2 * PH_), cx(autocorrelation(hx)),
       cy(autocorrelation(hy))
 {
     // Both are sums of products of cosines along each side: cos 2 pi f d

@@ -19,7 +19,7 @@
 // that the taper leaks little.  The expected periodogram is the filtered
 // spectrum blurred by the taper's window: sum_u c(u) c_h(u) e^(-i w u), c
 // the filtered field's covariance, c_h the taper's autocorrelation.  c is
-// the transform of f |G|^2 summed on a grid some times finer than the
+// the transform of f |G|^2 summed on a grid twice as fine as the
 // periodogram's, which is exact but for the jump at the band's edges (when
 // stretched) and the cusp at w = 0: within a few tenths of a per cent,
 // more beside the Nyquist lines, which the fit leaves out.
