@@ -11,6 +11,7 @@
 #include "toolkit/plot.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -47,6 +48,10 @@ std::string csvField(const std::string& text)
     }
     return quoted + "\"";
 }
+
+// A number for a field, empty when it is unknown: NaN, or a size of 0.
+std::string number(double value) { return std::isnan(value) ? std::string() : FloatToStr(value); }
+std::string size(double metres) { return metres > 0 ? FloatToStr(metres) : std::string(); }
 
 std::string fitPointLines(const std::string& name, int method, const FitPoints& fit, const std::string& tail)
 {
@@ -93,6 +98,13 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
                 << FloatToStr(whittle.anisoAngle) << ',' << whittleFlagsText(whittle);
         else if (options.whittle)
             row << ",,,,,,";
+        const SurfaceParameters& p = page.params;
+        if (options.params && page.paramsDone)
+            row << ',' << number(p.sa) << ',' << number(p.sq) << ',' << number(p.ssk) << ',' << number(p.sku) << ','
+                << number(p.sz) << ',' << number(p.sdq) << ',' << number(p.sdr);
+        else if (options.params)
+            row << ",,,,,,,";
+        row << ',' << size(page.dx) << ',' << size(page.dy);
         result.row += row.str() + "\n";
         // With --psd the points block has two more columns, empty for the methods.
         const std::string tail = options.psd ? ",,\n" : "\n";
@@ -104,6 +116,7 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         if (!page.psdError.empty()) fail(page.name, "the spectral estimate failed: " + page.psdError);
         if (!page.whittleError.empty()) fail(page.name, "the Whittle estimate failed: " + page.whittleError);
         if (!page.mapError.empty()) fail(page.name, "the dimension map failed: " + page.mapError);
+        if (!page.paramsError.empty()) fail(page.name, "the surface parameters failed: " + page.paramsError);
     }
     return result;
 }
@@ -258,7 +271,8 @@ int main(int argc, char** argv)
 
     const std::string header =
         std::string(options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max" : "") +
-        (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") + "\n";
+        (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") +
+        (options.params ? ",sa,sq,ssk,sku,sz,sdq,sdr" : "") + ",dx,dy\n";
     if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
     PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());
@@ -273,6 +287,12 @@ int main(int argc, char** argv)
         analysis.psd = options.psd;
         analysis.psdOptions = options.psdOptions;
         analysis.whittle = options.whittle;
+        analysis.shortestWavelength = options.shortestWavelength;
+        analysis.longestWavelength = options.longestWavelength;
+        analysis.params = options.params;
+        analysis.pixelX = options.pixelX;
+        analysis.pixelY = options.pixelY;
+        analysis.heightScale = options.heightScale;
         analysis.mapStem = stem(options.mapDir, i);
         analysis.mapWindow = options.mapWindow;
         analysis.mapStep = options.mapStep;

@@ -1,6 +1,8 @@
 // orvane-batch's options, read with CLI11; the help text is our own.
 #include "app/batch_options.h"
 
+#include "imaging/lengths.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -10,16 +12,19 @@ const char* const batchUsage =
     "Usage: orvane-batch [--points] [--spectrum DIR] [--plot DIR] [--jobs N]\n"
     "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]]\n"
     "                    [--whittle] [--map DIR [--map-window N] [--map-step S]]\n"
+    "                    [--params] [--pixel-size DX[:DY]] [--height-scale H]\n"
     "                    FILE...\n"
     "\n"
     "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
     "PPM) exactly as the Orvane window does (PoliczFFT, then Metoda 1 and Metoda 2)\n"
     "and writes CSV to standard output:\n"
     "\n"
-    "  file,width,height,padded_width,padded_height,d1,d2\n"
+    "  file,width,height,padded_width,padded_height,d1,d2,...,dx,dy\n"
     "\n"
     "one row per file, in the order given; d1 and d2 are the texts the window shows\n"
-    "in Edit1 and Edit2 (NAN where the estimate failed, INF or -INF for a slope of 0).\n"
+    "in Edit1 and Edit2 (NAN where the estimate failed, INF or -INF for a slope of 0);\n"
+    "the options' columns follow, and last the pixel's size in metres, dx and dy\n"
+    "(the file's, or --pixel-size's; empty when neither gives it).\n"
     "Each page of a TIFF stack is a row of its own, named file#page (from 1).  The\n"
     "methods see 16-bit and floating-point pictures with their own smallest and\n"
     "largest value mapped to grey levels 0 and 255; --psd sees the full depth.\n"
@@ -65,11 +70,24 @@ const char* const batchUsage =
     "                  floating-point TIFF (DIR/<name>-map.tif, one sample a window,\n"
     "                  NaN where a window cannot be estimated) and a colour PNG with\n"
     "                  a scale bar from D = 2 to 3 (DIR/<name>-map.png)\n"
+    "  --params        also the ISO 25178 height parameters above the least-squares\n"
+    "                  plane, in seven more columns: sa,sq,ssk,sku,sz (in metres with\n"
+    "                  --height-scale, else in the stored unit) and sdq,sdr (from\n"
+    "                  each 2 x 2 cell's slopes; empty without both the pixel size\n"
+    "                  and --height-scale)\n"
+    "  --pixel-size DX[:DY]\n"
+    "                  the pixel's size for files that give none, with a unit:\n"
+    "                  m, mm, um, nm or pm (0.5um, or 0.5um:0.4um along x and y)\n"
+    "  --height-scale H\n"
+    "                  the length of one stored height unit (a grey level), with a\n"
+    "                  unit: 2nm\n"
     "  --psd-window W  hann (the default) or none\n"
     "  --psd-range QMIN:QMAX\n"
     "                  the fit range in cycles per pixel (default: from 12 / the\n"
     "                  shorter side up to where rounding noise grows to a fifth of\n"
-    "                  the power, at most 0.4)\n"
+    "                  the power, at most 0.4); or as wavelengths with a unit,\n"
+    "                  shortest first (4um:64um), for pictures whose pixel size is\n"
+    "                  known\n"
     "  --help          show this text\n"
     "\n"
     "Rows are written as they are done, in the order given.  A file that cannot be\n"
@@ -120,9 +138,22 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     app.add_option("--psd-window", window)->check(CLI::IsMember({"hann", "none"}));
     app.add_option("--psd-range", range)->check([](const std::string& text) {
         double low, high;
-        return parseRange(text, low, high)
+        return parseRange(text, low, high) || (parseLengthPair(text, low, high) && low < high)
                    ? std::string()
-                   : "needs QMIN:QMAX with 0 < QMIN < QMAX <= 0.5 cycles per pixel, not '" + text + "'";
+                   : "needs QMIN:QMAX with 0 < QMIN < QMAX <= 0.5 cycles per pixel, or two wavelengths with a unit, "
+                     "shortest first (4um:64um), not '" + text + "'";
+    });
+    app.add_flag("--params", options.params);
+    std::string pixel, heightScale;
+    app.add_option("--pixel-size", pixel)->check([](const std::string& text) {
+        double x, y;
+        return parseLength(text, x) || parseLengthPair(text, x, y)
+                   ? std::string()
+                   : "needs a length with a unit (0.5um), or two (0.5um:0.4um), not '" + text + "'";
+    });
+    app.add_option("--height-scale", heightScale)->check([](const std::string& text) {
+        double h;
+        return parseLength(text, h) ? std::string() : "needs a length with a unit (2nm), not '" + text + "'";
     });
     app.add_option("files", options.files);
     try {
@@ -134,7 +165,11 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     if (!window.empty() || !range.empty()) options.psd = true;
     if (options.mapStep == 0) options.mapStep = std::max(1, options.mapWindow / 2);
     if (window == "none") options.psdOptions.window = PsdOptions::Window::none;
-    if (!range.empty()) parseRange(range, options.psdOptions.fitMin, options.psdOptions.fitMax);
+    if (!range.empty() && !parseRange(range, options.psdOptions.fitMin, options.psdOptions.fitMax))
+        parseLengthPair(range, options.shortestWavelength, options.longestWavelength);
+    if (!pixel.empty() && !parseLength(pixel, options.pixelX)) parseLengthPair(pixel, options.pixelX, options.pixelY);
+    else if (!pixel.empty()) options.pixelY = options.pixelX;
+    if (!heightScale.empty()) parseLength(heightScale, options.heightScale);
     if (!options.help && options.files.empty()) {
         std::cerr << "orvane-batch: no files given\n";
         return false;

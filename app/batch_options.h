@@ -13,6 +13,10 @@ struct BatchOptions {
     int jobs = 0;  // 0: as many as suit the cores and the memory
     bool psd = false;
     PsdOptions psdOptions;
+    double shortestWavelength = 0, longestWavelength = 0;  // --psd-range in lengths, metres
+    bool params = false;
+    double pixelX = 0, pixelY = 0;  // --pixel-size, metres (0: not given)
+    double heightScale = 0;         // --height-scale, metres a stored unit (0: not given)
     bool whittle = false;
     std::string mapDir;
     int mapWindow = 64, mapStep = 0;  // 0: half the window

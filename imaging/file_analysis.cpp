@@ -2,14 +2,36 @@
 #include "imaging/file_analysis.h"
 
 #include "imaging/convert.h"
+#include "imaging/lengths.h"
 #include "imaging/plots.h"
 #include "imaging/road.h"
 #include "toolkit/picture.h"
 
+#include <cmath>
 #include <new>
 #include <stdexcept>
 
 namespace {
+
+// The spectral estimate's options for a page: a fit range given as
+// wavelengths becomes cycles per pixel by the pixel's size (the geometric
+// mean of its sides).  Throws std::invalid_argument when the page has no
+// pixel size or the range does not fit its band.
+PsdOptions psdOptionsFor(const FileAnalysisOptions& options, double dx, double dy)
+{
+    PsdOptions psd = options.psdOptions;
+    if (!(options.longestWavelength > 0)) return psd;
+    if (!(dx > 0 && dy > 0))
+        throw std::invalid_argument("a fit range in wavelengths needs the pixel size, which the file does not give "
+                                    "(--pixel-size gives it)");
+    const double pixel = std::sqrt(dx * dy);
+    psd.fitMin = pixel / options.longestWavelength;
+    psd.fitMax = pixel / options.shortestWavelength;
+    if (psd.fitMax > 0.5)
+        throw std::invalid_argument("the fit range's shortest wavelength is shorter than two pixels of " +
+                                    lengthText(pixel));
+    return psd;
+}
 
 void analysePage(PictureReader& reader, int page, const std::string& file, const std::string& spectrumFile,
                  const std::string& plotFile, const std::string& mapFile, const FileAnalysisOptions& options,
@@ -20,14 +42,26 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         // The full depth only for the spectral estimate, and before the
         // spectrum, so that the two never take memory at once.
         GreyRaster full;
-        const bool fullDepth = options.psd || options.whittle || !mapFile.empty();
-        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr);
+        const bool fullDepth = options.psd || options.whittle || options.params || !mapFile.empty();
+        PixelSize size;
+        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr, &size);
+        // The file's own pixel size first, the options' for files without one.
+        out.dx = size.dx > 0 ? size.dx : options.pixelX;
+        out.dy = size.dy > 0 ? size.dy : options.pixelY;
         if (options.psd) {
             try {
-                out.psd = psdDimension(full, options.psdOptions);
+                out.psd = psdDimension(full, psdOptionsFor(options, out.dx, out.dy));
                 out.psdDone = true;
             } catch (const std::invalid_argument& e) {
                 out.psdError = e.what();
+            }
+        }
+        if (options.params) {
+            try {
+                out.params = surfaceParametersOf(full, out.dx, out.dy, options.heightScale);
+                out.paramsDone = true;
+            } catch (const std::invalid_argument& e) {
+                out.paramsError = e.what();
             }
         }
         if (options.whittle) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analysis/matrix.h"
+#include "analysis/surface_parameters.h"
 
 #include <string>
 #include <vector>
@@ -10,6 +11,15 @@
 struct FileAnalysisOptions {
     bool psd = false;
     PsdOptions psdOptions;
+    // The spectral fit's range as wavelengths in metres, for pages whose
+    // pixel size is known (0: the range psdOptions gives).
+    double shortestWavelength = 0, longestWavelength = 0;
+    // The surface parameters (analysis/surface_parameters.h).
+    bool params = false;
+    // The pixel's size in metres for files that give none (0: unknown), and
+    // the heights' metres a stored unit (0: no length unit).
+    double pixelX = 0, pixelY = 0;
+    double heightScale = 0;
     bool whittle = false;
     // DIR/stem for the local dimension map (DIR/stem-map.tif and .png, or
     // DIR/stem#page-map.*); empty for none.  Windows of mapWindow pixels,
@@ -40,6 +50,10 @@ struct PageAnalysis {
     std::string whittleError;     // why the Whittle estimate failed, when it was asked for
     WhittleResult whittle;
     std::string mapError;         // why the map failed, when it was asked for
+    bool paramsDone = false;
+    std::string paramsError;      // why the surface parameters failed, when they were asked for
+    SurfaceParameters params;
+    double dx = 0, dy = 0;        // the pixel's size in metres (the file's, or the options'); 0: unknown
 };
 
 struct FileAnalysis {

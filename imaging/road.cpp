@@ -24,18 +24,21 @@ void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pag
     loadGreyBitmap(bitmap, *reader, path, page, full);
 }
 
-void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page, GreyRaster* full)
+void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page, GreyRaster* full,
+                    PixelSize* size)
 {
     try {
         if (reader.format() == PictureFormat::bmp && page == 0) {
             GreyRaster picture;
             if (full) picture = reader.decode(0);
             bitmap.LoadFromMemory(reader.bytes().data(), reader.bytes().size());
+            if (size) *size = PixelSize{};  // a BMP's resolution is for printing
             if (full) *full = std::move(picture);
         } else {
             GreyRaster picture = reader.decode(page);
             const std::vector<std::uint8_t> levels = eightBitView(picture);
             bitmap.LoadLevels(picture.width, picture.height, levels.data());
+            if (size) *size = PixelSize{picture.dx, picture.dy};
             if (full) *full = std::move(picture);
         }
     } catch (const std::runtime_error& e) {
@@ -88,6 +91,13 @@ PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options)
     }
     return picture.samples.visit([&](const auto& samples) {
         return estimatePsdDimension(samples.data(), picture.width, picture.height, options);
+    });
+}
+
+SurfaceParameters surfaceParametersOf(const GreyRaster& picture, double dx, double dy, double heightScale)
+{
+    return picture.samples.visit([&](const auto& samples) {
+        return surfaceParameters(samples.data(), picture.width, picture.height, dx, dy, heightScale);
     });
 }
 

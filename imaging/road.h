@@ -3,12 +3,18 @@
 #pragma once
 
 #include "analysis/matrix.h"
+#include "analysis/surface_parameters.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/picture.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// A pixel's size in metres along x and y; 0 when unknown.
+struct PixelSize {
+    double dx = 0, dy = 0;
+};
 
 // Loads page `page` (from 0) of a picture file (BMP, PNG, TIFF, PGM/PPM)
 // into the bitmap and gives it the grey palette.  A BMP loads as it always
@@ -19,9 +25,10 @@
 void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr,
                     GreyRaster* full = nullptr);
 // The same from a file opened once, whose pages are loaded in turn; `path`
-// names it in messages.
+// names it in messages; `size` receives the pixel's size the page's file
+// gives (0 where none).
 void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page,
-                    GreyRaster* full = nullptr);
+                    GreyRaster* full = nullptr, PixelSize* size = nullptr);
 
 // The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
 // scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)
@@ -39,6 +46,12 @@ double fractalDimension(const matrix& spectrum, Method method, const Notifier& n
 // The spectral dimension of a picture at its full depth.  Throws
 // std::invalid_argument with the reason when it cannot be estimated.
 PsdResult psdDimension(const GreyRaster& picture, const PsdOptions& options);
+
+// The surface parameters of a picture at its full depth, with pixels dx x dy
+// metres and heightScale metres a stored unit (each 0 when unknown; see
+// analysis/surface_parameters.h).  Throws std::invalid_argument with the
+// reason when they cannot be computed.
+SurfaceParameters surfaceParametersOf(const GreyRaster& picture, double dx, double dy, double heightScale);
 
 // The Whittle dimension and anisotropy of a picture at its full depth.
 // Throws std::invalid_argument with the reason when it cannot be estimated.

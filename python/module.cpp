@@ -270,14 +270,72 @@ py::dict psdDimensionOf(const py::array& image, const std::string& window, py::o
     return psdDict(result);
 }
 
+py::dict parametersDict(const SurfaceParameters& p)
+{
+    py::dict r;
+    r["sa"] = p.sa;
+    r["sq"] = p.sq;
+    r["ssk"] = p.ssk;
+    r["sku"] = p.sku;
+    r["sz"] = p.sz;
+    r["sdq"] = p.sdq;
+    r["sdr"] = p.sdr;
+    return r;
+}
+
+// A pixel size in metres: None (unknown), one number, or (dx, dy); each
+// positive and finite.
+PixelSize pixelSizeOf(py::object size)
+{
+    PixelSize s;
+    if (size.is_none()) return s;
+    if (py::isinstance<py::sequence>(size) && !py::isinstance<py::str>(size)) {
+        const py::sequence pair = size;
+        if (pair.size() != 2) throw py::value_error("pixel_size must be one length in metres, or two (dx, dy)");
+        s.dx = pair[0].cast<double>();
+        s.dy = pair[1].cast<double>();
+    } else {
+        s.dx = s.dy = size.cast<double>();
+    }
+    if (!(s.dx > 0 && s.dy > 0) || !std::isfinite(s.dx) || !std::isfinite(s.dy))
+        throw py::value_error("pixel_size must be positive lengths in metres");
+    return s;
+}
+
+double heightScaleOf(py::object scale)
+{
+    if (scale.is_none()) return 0;
+    const double h = scale.cast<double>();
+    if (!(h > 0) || !std::isfinite(h)) throw py::value_error("height_scale must be a positive length in metres");
+    return h;
+}
+
+py::dict surfaceParametersOf_(const py::array& image, py::object pixelSize, py::object heightScale)
+{
+    const PixelSize size = pixelSizeOf(pixelSize);
+    const double scale = heightScaleOf(heightScale);
+    const GreyRaster raster = rasterOf(image);
+    SurfaceParameters result;
+    {
+        py::gil_scoped_release free;
+        result = surfaceParametersOf(raster, size.dx, size.dy, scale);
+    }
+    return parametersDict(result);
+}
+
 // One file as the rows orvane-batch writes, one dict per page.
 py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange,
-                         bool whittle)
+                         bool whittle, bool params, py::object pixelSize, py::object heightScale)
 {
     FileAnalysisOptions options;
     options.psd = psd;
     options.whittle = whittle;
     options.psdOptions = psdOptions(window, fitRange);
+    options.params = params;
+    const PixelSize size = pixelSizeOf(pixelSize);
+    options.pixelX = size.dx;
+    options.pixelY = size.dy;
+    options.heightScale = heightScaleOf(heightScale);
     FileAnalysis file;
     {
         py::gil_scoped_release free;
@@ -322,11 +380,20 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
                                               {"aniso_angle", "aniso_angle"}, {"whittle_flags", "flags_text"}})
                 row[column] = fields[key];
         }
+        if (params && page.paramsDone) {
+            const py::dict fields = parametersDict(page.params);
+            for (const auto& item : fields) row[item.first] = item.second;
+        }
+        const double unknown = std::numeric_limits<double>::quiet_NaN();
+        row["dx"] = page.dx > 0 ? page.dx : unknown;
+        row["dy"] = page.dy > 0 ? page.dy : unknown;
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;
         if (!page.psdError.empty()) notes += (notes.empty() ? "" : "; ") + ("the spectral estimate failed: " + page.psdError);
         if (!page.whittleError.empty())
             notes += (notes.empty() ? "" : "; ") + ("the Whittle estimate failed: " + page.whittleError);
+        if (!page.paramsError.empty())
+            notes += (notes.empty() ? "" : "; ") + ("the surface parameters failed: " + page.paramsError);
         if (!notes.empty()) row["error"] = notes;
         rows.append(row);
     }
@@ -348,7 +415,10 @@ PYBIND11_MODULE(_orvane, m)
     m.def("whittle_dimension", &whittleDimensionOf, py::arg("image"));
     m.def("dimension_map", &dimensionMapOf_, py::arg("image"), py::arg("window"), py::arg("step"));
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
-          py::arg("psd_range") = py::none(), py::arg("whittle") = false);
+          py::arg("psd_range") = py::none(), py::arg("whittle") = false, py::arg("params") = false,
+          py::arg("pixel_size") = py::none(), py::arg("height_scale") = py::none());
+    m.def("surface_parameters", &surfaceParametersOf_, py::arg("image"), py::arg("pixel_size") = py::none(),
+          py::arg("height_scale") = py::none());
     m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);

@@ -93,6 +93,8 @@ struct TiffPage {
     std::vector<double> samples;           // width * height * channels, interleaved
     std::vector<std::uint16_t> colourMap;  // 3 * 2^bits for a palette picture
     int orientation = 0;                   // the Orientation tag, 0 for none
+    int resolutionUnit = 0;                // the ResolutionUnit tag and the resolutions, 0 for none
+    float xResolution = 0, yResolution = 0;
 };
 
 // Writes the pages with libtiff (through a temporary file) and returns the
@@ -121,6 +123,11 @@ inline Bytes tiffFile(const std::vector<TiffPage>& pages, const char* mode = "w"
             TIFFSetField(t, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
         }
         if (p.orientation) TIFFSetField(t, TIFFTAG_ORIENTATION, p.orientation);
+        if (p.resolutionUnit) {
+            TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, p.resolutionUnit);
+            TIFFSetField(t, TIFFTAG_XRESOLUTION, p.xResolution);
+            TIFFSetField(t, TIFFTAG_YRESOLUTION, p.yResolution);
+        }
         // Sample `index` of a row (or tile) buffer that starts zeroed.
         auto put = [&](unsigned char* row, std::size_t index, double v) {
             auto store = [&](auto value) { std::memcpy(row + index * sizeof value, &value, sizeof value); };

@@ -111,9 +111,10 @@ TEST_F(Batch, CsvAgreesWithTheWindowToTheLastDigit)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto [a1, a2] = windowTexts(path("a.bmp"));
     const auto [b1, b2] = windowTexts(path("b.bmp"));
-    const std::string expected = "file,width,height,padded_width,padded_height,d1,d2\n" + path("a.bmp") +
-                                 ",40,24,64,32," + a1 + "," + a2 + "\n" + path("b.bmp") + ",19,33,32,64," + b1 +
-                                 "," + b2 + "\n";
+    // BMP files give no pixel size: dx and dy are empty.
+    const std::string expected = "file,width,height,padded_width,padded_height,d1,d2,dx,dy\n" + path("a.bmp") +
+                                 ",40,24,64,32," + a1 + "," + a2 + ",,\n" + path("b.bmp") + ",19,33,32,64," + b1 +
+                                 "," + b2 + ",,\n";
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.err, "");
 }
@@ -276,7 +277,7 @@ TEST_F(Batch, RowsAppearAsTheyAreDone)
     std::string out;
     while (out.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
         out += p.readAllStandardOutput().toStdString();
-    ASSERT_EQ(out.rfind("file,width,height,padded_width,padded_height,d1,d2\n" + path("a.bmp") + ",", 0), 0u) << out;
+    ASSERT_EQ(out.rfind("file,width,height,padded_width,padded_height,d1,d2,dx,dy\n" + path("a.bmp") + ",", 0), 0u) << out;
     std::ofstream(pipe, std::ios::binary) << readFile(path("b.bmp"));
     ASSERT_TRUE(p.waitForFinished(60000));
     out += p.readAllStandardOutput().toStdString();
@@ -325,19 +326,22 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
               std::string::npos)
         << run.err;
     const auto out = lines(run.out), before = lines(plain.out);
-    EXPECT_EQ(out[0], before[0] + ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max");
+    // The estimate's columns come before the pixel size, last on every row.
+    const auto withoutSize = [](const std::string& line) { return line.substr(0, line.rfind(',', line.rfind(',') - 1)); };
+    EXPECT_EQ(out[0], withoutSize(before[0]) +
+                          ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max,dx,dy");
     const auto row = fields(out[1]);
-    ASSERT_EQ(row.size(), 16u) << out[1];
+    ASSERT_GE(row.size(), 16u) << out[1];  // dx and dy, last, are empty
     // This pattern of whole-number remainders is no surface: the estimate says so.
     EXPECT_EQ(row[13], "out_of_range") << out[1];
     // The range used lies inside the default one, from 12 cycles across the 80 rows.
     EXPECT_GE(std::stod(row[14]), 12.0 / 80);
     EXPECT_LT(std::stod(row[14]), std::stod(row[15]));
     EXPECT_LE(std::stod(row[15]), 0.4);
-    EXPECT_EQ(out[1].substr(0, before[1].size() + 1), before[1] + ",");
+    EXPECT_EQ(out[1].substr(0, withoutSize(before[1]).size() + 1), withoutSize(before[1]) + ",");
     EXPECT_LT(std::stod(row[8]), std::stod(row[7]));
     EXPECT_GT(std::stod(row[9]), std::stod(row[7]));
-    EXPECT_EQ(out[2].substr(out[2].size() - 9), ",,,,,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
+    EXPECT_EQ(out[2].substr(out[2].size() - 11), ",,,,,,,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
     EXPECT_EQ(fields(out[2])[0], path("a.bmp"));
     int fitted = 0;
     for (const std::string& line : out)
@@ -354,7 +358,7 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
     EXPECT_EQ(bump.exitCode, 0) << bump.err;
     const auto bumpRows = lines(bump.out);
     ASSERT_EQ(bumpRows.size(), 2u);
-    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit,,");
+    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit,,,,");
 }
 
 TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)
@@ -448,7 +452,7 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 3u) << run.out;
     EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4),
-              "whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags");
+              "whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags,dx,dy");
     const auto row = fields(out[1]);
     ASSERT_GE(row.size(), 12u) << out[1];  // the flags, last, may be empty
     const WhittleResult w = whittleDimension(decodePicture(readFile(path("w.tif"))));
@@ -456,7 +460,7 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     EXPECT_EQ(row[10], FloatToStr(w.anisoRatio));
     EXPECT_NEAR(std::stod(row[11]), 45, 10);
     // 20 x 12 is too small: its row keeps empty fields, the failure is said.
-    EXPECT_EQ(out[2].substr(out[2].size() - 6), ",,,,,,") << out[2];
+    EXPECT_EQ(out[2].substr(out[2].size() - 8), ",,,,,,,,") << out[2];
     EXPECT_NE(run.err.find("the Whittle estimate failed: the image (20 x 12 pixels) is too small"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 1);
     // Its plot follows the methods' in the picture's plot file, in English.
@@ -465,6 +469,61 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     const std::string text = readFile(path("plots/w-plot.svg"));
     EXPECT_NE(text.find("Periodogram (Whittle)"), std::string::npos);
     EXPECT_NE(text.find("cycles per pixel"), std::string::npos);
+}
+
+TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
+{
+    // A 16-bit surface at 2000 pixels a centimetre (5 um pixels), 1000 down
+    // the rows once turned (Orientation 6 swaps the sides); a BMP gives none.
+    pictures::TiffPage page;
+    page.width = 64;
+    page.height = 48;
+    page.bits = 16;
+    std::mt19937_64 random(4);
+    const std::vector<double> z = fractalSurface(2.3, 64, 48, random);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    for (double v : z) page.samples.push_back(std::round((v - *lo) / (*hi - *lo) * 60000));
+    page.resolutionUnit = RESUNIT_CENTIMETER;
+    page.xResolution = page.yResolution = 2000;
+    pictures::TiffPage turned = page;
+    turned.orientation = 6;
+    turned.yResolution = 1000;
+    std::ofstream(path("m.tif"), std::ios::binary) << pictures::tiffFile({page, turned});
+    writeGreyBmp(path("b.bmp"), 40, 40, [](int x, int y) { return (x * 7 + y * y) % 256; });
+    const BatchRun run =
+        batch(QStringList{"--params", "--height-scale", "2nm", "--pixel-size", "1um"} + files({"m.tif", "b.bmp"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 4u) << run.out;
+    EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4), "sa,sq,ssk,sku,sz,sdq,sdr,dx,dy");
+    // The file's own size wins; the option's is for files without one.
+    const double five = 0.01 / 2000, ten = 0.01 / 1000;
+    const GreyRaster surface = decodePicture(readFile(path("m.tif")));
+    const SurfaceParameters p = surfaceParametersOf(surface, five, five, 2e-9);
+    EXPECT_EQ(fields(out[1]), (std::vector<std::string>{path("m.tif") + "#1", "64", "48", "64", "64", fields(out[1])[5],
+                                                        fields(out[1])[6], FloatToStr(p.sa), FloatToStr(p.sq),
+                                                        FloatToStr(p.ssk), FloatToStr(p.sku), FloatToStr(p.sz),
+                                                        FloatToStr(p.sdq), FloatToStr(p.sdr), FloatToStr(five),
+                                                        FloatToStr(five)}));
+    EXPECT_EQ(fields(out[2])[14], FloatToStr(ten)) << out[2];  // turned: x is the stored y
+    EXPECT_EQ(fields(out[2])[15], FloatToStr(five)) << out[2];
+    EXPECT_EQ(fields(out[3])[14], FloatToStr(1e-6)) << out[3];
+    // Without a height scale the heights stay in their unit and there are no slopes.
+    const auto plain = fields(lines(batch(QStringList{"--params"} + files({"m.tif"})).out)[1]);
+    EXPECT_EQ(plain[8], FloatToStr(surfaceParametersOf(surface, five, five, 0).sq));
+    EXPECT_EQ(plain[12], "");
+    // A fit range in wavelengths is the same fit as in cycles per pixel
+    // (20 and 100 um on 5 um pixels); a file of unknown size fails it.
+    const auto cycles = lines(batch(QStringList{"--psd", "--psd-range", "0.05:0.25"} + files({"m.tif"})).out);
+    const BatchRun lengths = batch(QStringList{"--psd", "--psd-range", "20um:100um"} + files({"m.tif", "b.bmp"}));
+    EXPECT_EQ(lines(lengths.out)[1], cycles[1]);
+    EXPECT_NE(lengths.err.find(path("b.bmp") + ": the spectral estimate failed: a fit range in wavelengths needs the "
+                                               "pixel size"),
+              std::string::npos)
+        << lengths.err;
+    for (const QStringList& wrong : {QStringList{"--pixel-size", "0.5"}, QStringList{"--pixel-size", "-1um"},
+                                     QStringList{"--height-scale", "2 parsecs"}, QStringList{"--psd-range", "9um:2um"}})
+        EXPECT_EQ(batch(wrong + files({"b.bmp"})).exitCode, 2) << wrong.join(" ").toStdString();
 }
 
 TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)

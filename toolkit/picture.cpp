@@ -235,6 +235,7 @@ void orientPicture(GreyRaster& raster, int orientation)
     });
     raster.width = static_cast<int>(shownW);
     raster.height = static_cast<int>(shownH);
+    if (swapped) std::swap(raster.dx, raster.dy);
 }
 
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)

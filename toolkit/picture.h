@@ -23,6 +23,9 @@ struct GreyRaster {
     // Row-major, top row first, each at the size of its type.
     Samples samples;
     SampleType type() const { return samples.type(); }
+    // The pixel's size along x and y in metres, as the file gives it; 0 when
+    // it gives none (a TIFF's resolution in inches or centimetres gives it).
+    double dx = 0, dy = 0;
 };
 
 enum class PictureFormat { bmp, png, tiff, pnm };

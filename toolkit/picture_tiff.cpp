@@ -167,6 +167,20 @@ TiffPages::~TiffPages() = default;
 
 int TiffPages::count() const { return d->count; }
 
+// The pixel's size from the resolution tags, in the file's stored order:
+// pixels per inch or per centimetre make a length; no unit (or a
+// resolution that is not a positive number) gives none.
+static void pixelSize(TIFF* t, GreyRaster& raster)
+{
+    const std::uint16_t unit = field<std::uint16_t>(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
+    const double length = unit == RESUNIT_INCH ? 0.0254 : unit == RESUNIT_CENTIMETER ? 0.01 : 0.0;
+    float x = 0, y = 0;
+    if (length == 0 || !TIFFGetField(t, TIFFTAG_XRESOLUTION, &x) || !TIFFGetField(t, TIFFTAG_YRESOLUTION, &y)) return;
+    if (!(x > 0) || !(y > 0) || !std::isfinite(x) || !std::isfinite(y)) return;
+    raster.dx = length / static_cast<double>(x);
+    raster.dy = length / static_cast<double>(y);
+}
+
 GreyRaster TiffPages::decode(int page)
 {
     TIFF* t = d->opened.tif.get();
@@ -334,6 +348,7 @@ GreyRaster TiffPages::Impl::decodeCurrent()
             for (double& v : grey) v = whiteIsZero(v, type);
     }
     raster.samples = Samples(type, grey);
+    pixelSize(t, raster);
     orientPicture(raster, field<uint16_t>(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT));
     return raster;
 }

@@ -29,15 +29,19 @@ __all__ = [
     "psd_dimension",
     "whittle_dimension",
     "dimension_map",
+    "surface_parameters",
     "analyse_files",
     "format_number",
     "MethodResult",
     "PsdResult",
     "WhittleResult",
+    "SurfaceParameters",
 ]
 
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
 WHITTLE_COLUMNS = ["whittle_d", "whittle_d_low", "whittle_d_high", "aniso_ratio", "aniso_angle", "whittle_flags"]
+PARAMS_COLUMNS = ["sa", "sq", "ssk", "sku", "sz", "sdq", "sdr"]
+PIXEL_COLUMNS = ["dx", "dy"]
 PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags", "psd_q_min", "psd_q_max"]
 
 
@@ -184,18 +188,44 @@ def dimension_map(image, window=64, step=None):
     return _orvane.dimension_map(image, int(window), int(step))
 
 
-def _analyse_one(path, psd, psd_window, psd_range, whittle):
+class SurfaceParameters(_Fields):
+    """The ISO 25178 height parameters above the least-squares plane: ``sa``
+    (mean |z|), ``sq`` (root mean square), ``ssk`` (skewness), ``sku``
+    (kurtosis), ``sz`` (highest peak less lowest pit), in metres with a
+    height scale and otherwise in the array's own unit; and the hybrid
+    ``sdq`` (root mean square gradient) and ``sdr`` (developed interfacial
+    area ratio), from each 2 x 2 cell's slopes, NaN unless both the pixel
+    size and the height scale are given."""
+
+    def __repr__(self):
+        return "SurfaceParameters(" + ", ".join(f"{k}={format_number(getattr(self, k))}" for k in PARAMS_COLUMNS) + ")"
+
+
+def surface_parameters(image, pixel_size=None, height_scale=None):
+    """The surface parameters of an image (see SurfaceParameters).
+    ``pixel_size``: the pixel's size in metres, one number or (dx, dy);
+    ``height_scale``: metres per unit of the array's values.  Raises
+    ValueError for an image smaller than 2 x 2 or holding a value that is not
+    finite, or a size that is not a positive length."""
+    return SurfaceParameters(_orvane.surface_parameters(image, pixel_size, height_scale))
+
+
+def _analyse_one(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale):
     # Files run side by side, so each transform keeps to one thread.
     _orvane.set_transform_threads(1)
-    return _orvane.analyse_file(path, psd, psd_window, psd_range, whittle)
+    return _orvane.analyse_file(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale)
 
 
-def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None, whittle=False):
+def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None, whittle=False, params=False,
+                  pixel_size=None, height_scale=None):
     """Analyses picture files as ``orvane-batch`` does and returns a pandas
     DataFrame with its CSV columns (``psd_*`` with ``psd``, the Whittle
-    estimate's columns with ``whittle``) and an ``error``
+    estimate's columns with ``whittle``, the surface parameters with
+    ``params``, and last ``dx`` and ``dy``, the pixel's size in metres: the
+    file's, else ``pixel_size``'s, NaN when neither gives it) and an ``error``
     column, one row per file (per page of a TIFF stack, named file#page), in the
     order given.  A file that fails gets a row with its error and the others go on.
+    ``pixel_size`` and ``height_scale`` are as surface_parameters takes them.
 
     Without ``client`` the files run on local threads, one per core.  With a
     ``dask.distributed.Client`` each file is a task on that cluster, whose
@@ -210,7 +240,7 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     if psd_range is not None:
         # The same check as psd_dimension's, before any file is read.
         _orvane.check_fit_range(psd_range)
-    arguments = (psd, psd_window, psd_range, whittle)
+    arguments = (psd, psd_window, psd_range, whittle, params, pixel_size, height_scale)
     if client is None:
         workers = max(1, min(available_cores(), len(paths)))
         if workers == 1:
@@ -224,7 +254,8 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     else:
         futures = client.map(_analyse_one, paths, *[[a] * len(paths) for a in arguments], pure=False)
         per_file = client.gather(futures)
-    columns = COLUMNS + (PSD_COLUMNS if psd else []) + (WHITTLE_COLUMNS if whittle else []) + ["error"]
+    columns = (COLUMNS + (PSD_COLUMNS if psd else []) + (WHITTLE_COLUMNS if whittle else []) +
+               (PARAMS_COLUMNS if params else []) + PIXEL_COLUMNS + ["error"])
     rows = [row for rows in per_file for row in rows]
     frame = pandas.DataFrame.from_records(rows, columns=columns)
     for name in ("width", "height", "padded_width", "padded_height") + (("psd_bins",) if psd else ()):

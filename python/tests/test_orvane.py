@@ -210,3 +210,34 @@ def test_a_dimension_map_finds_each_halfs_dimension():
     assert np.all(np.abs(d[:, 0] - 2.2) < 0.25) and np.all(np.abs(d[:, 3] - 2.8) < 0.25)
     with pytest.raises(ValueError, match="must be at least 16"):
         orvane.dimension_map(picture, window=8)
+
+
+def test_surface_parameters_agree_with_numpy_and_the_batch_tool(files):
+    rng = np.random.default_rng(11)
+    z = rng.normal(size=(30, 40)) * 50 + np.arange(40) * 3.0 - np.arange(30)[:, None] * 2.0 + 1000
+    # The plane by least squares in numpy, then the definitions.
+    y, x = np.mgrid[0:30, 0:40]
+    design = np.column_stack([x.ravel(), y.ravel(), np.ones(x.size)])
+    r = (z.ravel() - design @ np.linalg.lstsq(design, z.ravel(), rcond=None)[0]).reshape(z.shape) * 1e-9
+    p = orvane.surface_parameters(z, pixel_size=(2e-6, 1e-6), height_scale=1e-9)
+    sq = np.sqrt(np.mean(r ** 2))
+    assert p.sa == pytest.approx(np.mean(np.abs(r)), rel=1e-10)
+    assert p.sq == pytest.approx(sq, rel=1e-10)
+    assert p.ssk == pytest.approx(np.mean(r ** 3) / sq ** 3, rel=1e-8)
+    assert p.sku == pytest.approx(np.mean(r ** 4) / sq ** 4, rel=1e-10)
+    assert p.sz == pytest.approx(r.max() - r.min(), rel=1e-10)
+    zx = (np.diff(r, axis=1)[:-1] + np.diff(r, axis=1)[1:]) / 2 / 2e-6
+    zy = (np.diff(r, axis=0)[:, :-1] + np.diff(r, axis=0)[:, 1:]) / 2 / 1e-6
+    assert p.sdq == pytest.approx(np.sqrt(np.mean(zx ** 2 + zy ** 2)), rel=1e-9)
+    assert p.sdr == pytest.approx(np.mean(np.sqrt(1 + zx ** 2 + zy ** 2)) - 1, rel=1e-9)
+    assert np.isnan(orvane.surface_parameters(z, pixel_size=1e-6).sdq)
+    with pytest.raises(ValueError, match="pixel_size"):
+        orvane.surface_parameters(z, pixel_size=-1.0)
+    # The frame's columns are orvane-batch's, dx and dy last.
+    run = subprocess.run([os.environ["ORVANE_BATCH"], "--params", "--pixel-size", "2um", "--height-scale", "3nm",
+                          files[1]], capture_output=True, text=True)
+    row = next(csv.DictReader(io.StringIO(run.stdout)))
+    frame = orvane.analyse_files([files[1]], psd=False, params=True, pixel_size=2e-6, height_scale=3e-9)
+    assert list(frame.columns) == list(row.keys()) + ["error"]
+    for column in orvane.PARAMS_COLUMNS + orvane.PIXEL_COLUMNS:
+        assert orvane.format_number(frame.iloc[0][column]) == row[column], column

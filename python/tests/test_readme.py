@@ -29,7 +29,7 @@ def test_the_batch_examples_print_what_the_readme_shows():
     shown = [block for block in readme_blocks("") if block.startswith("file,width,height")]
     commands = [line for block in readme_blocks("sh") for line in block.splitlines()
                 if line.startswith("build/release/orvane-batch") and "examples/" in line]
-    assert len(commands) == len(shown) == 3
+    assert len(commands) == len(shown) == 4
     for command, expected in zip(commands, shown):
         args = command.split(">")[0].split()[1:]
         files = sorted(os.path.join("examples", f) for f in os.listdir(os.path.join(ROOT, "examples"))

@@ -1,0 +1,48 @@
+// Lengths written with their unit (see lengths.h).
+#include "imaging/lengths.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <utility>
+
+bool parseLength(const std::string& text, double& metres)
+{
+    const char* start = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double number = std::strtod(start, &end);
+    if (end == start || errno != 0 || !std::isfinite(number) || !(number > 0)) return false;
+    std::string unit(end);
+    while (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
+    // Divided by a power of ten, which a double holds exactly, "3nm" is the
+    // double nearest 3e-9, as the same length written in metres would be.
+    static const std::pair<const char*, double> units[] = {{"m", 1.0},   {"mm", 1e3}, {"um", 1e6},
+                                                           {"\xC2\xB5m", 1e6}, {"\xCE\xBCm", 1e6},
+                                                           {"nm", 1e9}, {"pm", 1e12}};
+    for (const auto& [name, divisor] : units)
+        if (unit == name) {
+            metres = number / divisor;
+            return std::isfinite(metres) && metres > 0;
+        }
+    return false;
+}
+
+bool parseLengthPair(const std::string& text, double& first, double& second)
+{
+    const std::size_t colon = text.find(':');
+    return colon != std::string::npos && parseLength(text.substr(0, colon), first) &&
+           parseLength(text.substr(colon + 1), second);
+}
+
+std::string lengthText(double metres)
+{
+    static const std::pair<const char*, double> units[] = {{"m", 1.0}, {"mm", 1e-3}, {"um", 1e-6}, {"nm", 1e-9}};
+    std::size_t k = 0;
+    while (k + 1 < std::size(units) && metres < units[k].second) ++k;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4g %s", metres / units[k].second, units[k].first);
+    return text;
+}
