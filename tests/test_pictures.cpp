@@ -429,6 +429,31 @@ TEST(Pictures, TheSameSurfaceInEveryTypeGivesTheSameDimension)
     for (double each : d) EXPECT_NEAR(each, d[0], 1e-4);
 }
 
+TEST(Pictures, ATiffsResolutionIsThePixelsSizeWhenItsUnitIsALength)
+{
+    TiffPage p;
+    p.width = 3;
+    p.height = 2;
+    p.samples = {1, 2, 3, 4, 5, 6};
+    p.xResolution = 254;
+    p.yResolution = 127;
+    const std::pair<int, std::pair<double, double>> cases[] = {{RESUNIT_INCH, {0.0254 / 254, 0.0254 / 127}},
+                                                               {RESUNIT_CENTIMETER, {0.01 / 254, 0.01 / 127}},
+                                                               {RESUNIT_NONE, {0, 0}}};
+    for (const auto& [unit, size] : cases) {
+        p.resolutionUnit = unit;
+        const GreyRaster r = decodePicture(tiffFile({p}));
+        EXPECT_DOUBLE_EQ(r.dx, size.first) << unit;
+        EXPECT_DOUBLE_EQ(r.dy, size.second) << unit;
+    }
+    // A resolution of 0 gives no size; no tags, none either.
+    p.resolutionUnit = RESUNIT_CENTIMETER;
+    p.xResolution = 0;
+    EXPECT_EQ(decodePicture(tiffFile({p})).dx, 0.0);
+    p.resolutionUnit = 0;
+    EXPECT_EQ(decodePicture(tiffFile({p})).dy, 0.0);
+}
+
 TEST(Pictures, TheOrientationTagTurnsThePictureAsItIsShown)
 {
     // Shown: 1 2 3 / 4 5 6.  Each orientation's stored order, from the tag's
