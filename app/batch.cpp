@@ -3,6 +3,7 @@
 #include "app/memory.h"
 #include "app/ordered_run.h"
 #include "app/output_names.h"
+#include "app/row_fields.h"
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
 #include "toolkit/files.h"
@@ -49,10 +50,6 @@ std::string csvField(const std::string& text)
     return quoted + "\"";
 }
 
-// A number for a field, empty when it is unknown: NaN, or a size of 0.
-std::string number(double value) { return std::isnan(value) ? std::string() : FloatToStr(value); }
-std::string size(double metres) { return metres > 0 ? FloatToStr(metres) : std::string(); }
-
 std::string fitPointLines(const std::string& name, int method, const FitPoints& fit, const std::string& tail)
 {
     std::string lines;
@@ -78,34 +75,11 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         }
         for (const std::string& message : page.estimateFailures)
             result.errors += "orvane-batch: " + page.name + ": " + message + "\n";
-        std::ostringstream row;
-        row << csvField(page.name) << ',' << page.width << ',' << page.height << ',' << page.paddedWidth << ','
-            << page.paddedHeight << ',' << FloatToStr(page.d1) << ',' << FloatToStr(page.d2);
+        std::string row;
+        for (const RowField& field : rowFields(page, options))
+            row += (field.column == "file" ? csvField(field.text) : "," + field.text);
+        result.row += row + "\n";
         const PsdResult& psd = page.psd;
-        if (options.psd && page.psdDone && !psd.fitted())
-            row << ",,,,,," << psd.binsFitted << ',' << psdFlagsText(psd) << ",,";  // no numbers, and why
-        else if (options.psd && page.psdDone)
-            row << ',' << FloatToStr(psd.dimension) << ',' << FloatToStr(psd.dimensionLow) << ','
-                << FloatToStr(psd.dimensionHigh) << ',' << FloatToStr(psd.beta) << ',' << FloatToStr(psd.r2) << ','
-                << psd.binsFitted << ',' << psdFlagsText(psd) << ',' << FloatToStr(psd.fitMin) << ','
-                << FloatToStr(psd.fitMax);
-        else if (options.psd)
-            row << ",,,,,,,,,";  // the estimate failed: empty fields
-        const WhittleResult& whittle = page.whittle;
-        if (options.whittle && page.whittleDone)
-            row << ',' << FloatToStr(whittle.dimension) << ',' << FloatToStr(whittle.dimensionLow) << ','
-                << FloatToStr(whittle.dimensionHigh) << ',' << FloatToStr(whittle.anisoRatio) << ','
-                << FloatToStr(whittle.anisoAngle) << ',' << whittleFlagsText(whittle);
-        else if (options.whittle)
-            row << ",,,,,,";
-        const SurfaceParameters& p = page.params;
-        if (options.params && page.paramsDone)
-            row << ',' << number(p.sa) << ',' << number(p.sq) << ',' << number(p.ssk) << ',' << number(p.sku) << ','
-                << number(p.sz) << ',' << number(p.sdq) << ',' << number(p.sdr);
-        else if (options.params)
-            row << ",,,,,,,";
-        row << ',' << size(page.dx) << ',' << size(page.dy);
-        result.row += row.str() + "\n";
         // With --psd the points block has two more columns, empty for the methods.
         const std::string tail = options.psd ? ",,\n" : "\n";
         result.points += fitPointLines(page.name, 1, page.points1, tail) + fitPointLines(page.name, 2, page.points2, tail);
@@ -269,11 +243,7 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    const std::string header =
-        std::string(options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max" : "") +
-        (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") +
-        (options.params ? ",sa,sq,ssk,sku,sz,sdq,sdr" : "") + ",dx,dy\n";
-    if (!out.write("file,width,height,padded_width,padded_height,d1,d2" + header)) return 1;
+    if (!out.write(rowHeader(options) + "\n")) return 1;
     PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());
     bool anyFailed = false;
