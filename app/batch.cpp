@@ -3,6 +3,7 @@
 #include "app/memory.h"
 #include "app/ordered_run.h"
 #include "app/output_names.h"
+#include "app/provenance.h"
 #include "app/row_fields.h"
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
@@ -33,6 +34,7 @@ namespace {
 
 struct Result {
     std::string row;         // empty when the file failed
+    std::string json;        // the file's records for --json
     std::string points;      // the file's lines of the points block
     std::string errors;      // lines for standard error
     bool failed = false;      // the exit status tells
@@ -68,11 +70,14 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         result.failed = true;
     };
     if (!file.error.empty()) fail(path, file.error);
+    if (!file.error.empty() && !options.jsonFile.empty()) result.json += failureLine(path, file.error, options);
     for (const PageAnalysis& page : file.pages) {
         if (!page.error.empty()) {
             fail(page.name, page.error);
+            if (!options.jsonFile.empty()) result.json += failureLine(page.name, page.error, options);
             continue;
         }
+        if (!options.jsonFile.empty()) result.json += provenanceLine(page, options);
         for (const std::string& message : page.estimateFailures)
             result.errors += "orvane-batch: " + page.name + ": " + message + "\n";
         std::string row;
@@ -274,6 +279,7 @@ int main(int argc, char** argv)
         return file.outOfMemory() && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
     };
     std::size_t emitted = 0;
+    std::string records;  // --json's, in the order given
     run.emit = [&](std::size_t i) {
         ++emitted;
         Result& r = results[i];
@@ -281,6 +287,8 @@ int main(int argc, char** argv)
         anyFailed = anyFailed || r.failed;
         written = out.write(r.row);
         out.progress(i + 1, files.size());
+        records += r.json;
+        r.json.clear();
         r.row.clear();
         r.errors.clear();
         return written;
@@ -294,6 +302,14 @@ int main(int argc, char** argv)
                   " after " + std::to_string(emitted) + " of " + std::to_string(files.size()) + " files\n");
     }
 
+    if (!options.jsonFile.empty()) {
+        try {
+            writeFileAtomically(options.jsonFile, records);
+        } catch (const std::exception& e) {
+            out.error("orvane-batch: cannot write the records to \"" + options.jsonFile + "\": " + e.what() + "\n");
+            return 1;
+        }
+    }
     if (options.points) {
         std::string block = std::string("\nfile,method,i,ln_threshold,ln_count") +
                             (options.psd ? ",psd_count,psd_fitted\n" : "\n");

@@ -13,6 +13,7 @@ const char* const batchUsage =
     "                    [--psd [--psd-window hann|none] [--psd-range QMIN:QMAX]]\n"
     "                    [--whittle] [--map DIR [--map-window N] [--map-step S]]\n"
     "                    [--params] [--pixel-size DX[:DY]] [--height-scale H]\n"
+    "                    [--json FILE]\n"
     "                    FILE...\n"
     "\n"
     "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
@@ -83,6 +84,10 @@ const char* const batchUsage =
     "  --height-scale H\n"
     "                  the length of one stored height unit (a grey level), with a\n"
     "                  unit: 2nm\n"
+    "  --json FILE     also write FILE as JSON Lines, one record a picture: the\n"
+    "                  program's version, every option and default that shaped the\n"
+    "                  result, the calibration, the row under the CSV's column names\n"
+    "                  and the points of every fit (written whole at the end)\n"
     "  --psd-window W  hann (the default) or none\n"
     "  --psd-range QMIN:QMAX\n"
     "                  the fit range in cycles per pixel (default: from 12 / the\n"
@@ -146,6 +151,9 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
                      "shortest first (4um:64um), not '" + text + "'";
     });
     app.add_flag("--params", options.params);
+    app.add_option("--json", options.jsonFile)->check([](const std::string& name) {
+        return name.empty() ? "needs a file name" : "";
+    });
     std::string pixel, heightScale;
     app.add_option("--pixel-size", pixel)->check([](const std::string& text) {
         double x, y;

@@ -20,6 +20,7 @@ struct BatchOptions {
     bool whittle = false;
     std::string mapDir;
     int mapWindow = 64, mapStep = 0;  // 0: half the window
+    std::string jsonFile;           // --json: the records' file (empty: none)
     std::vector<std::string> files;
     bool help = false;
 };

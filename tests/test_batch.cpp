@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -524,6 +525,49 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
     for (const QStringList& wrong : {QStringList{"--pixel-size", "0.5"}, QStringList{"--pixel-size", "-1um"},
                                      QStringList{"--height-scale", "2 parsecs"}, QStringList{"--psd-range", "9um:2um"}})
         EXPECT_EQ(batch(wrong + files({"b.bmp"})).exitCode, 2) << wrong.join(" ").toStdString();
+}
+
+TEST_F(Batch, JsonRecordsHoldTheRowTheOptionsAndTheFits)
+{
+    writeGreyBmp(path("c.bmp"), 100, 80, [](int x, int y) { return (x * x * 3 + y * 17 + x * y) % 256; });
+    const std::string records = path("out.jsonl");
+    const BatchRun run =
+        batch(QStringList{"--psd", "--params", "--pixel-size", "2um", "--json", QString::fromStdString(records)} +
+              files({"c.bmp", "missing.bmp"}));
+    EXPECT_EQ(run.exitCode, 1);  // the missing file
+    const auto csv = lines(run.out);
+    std::istringstream text(readFile(records));
+    std::string line;
+    std::vector<nlohmann::ordered_json> got;  // keys in the order written
+    while (std::getline(text, line)) got.push_back(nlohmann::ordered_json::parse(line));
+    ASSERT_EQ(got.size(), 2u);
+    const nlohmann::ordered_json& c = got[0];
+    EXPECT_EQ(c["program"], "orvane-batch");
+    EXPECT_FALSE(c["version"].get<std::string>().empty());
+    EXPECT_EQ(c["options"]["psd"]["window"], "hann");
+    EXPECT_EQ(c["calibration"]["dx_m"], 2e-6);
+    // The row: the CSV's columns in order, its numbers to the last digit.
+    const auto header = fields(csv[0]), row = fields(csv[1]);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : c["row"].items()) {
+        keys.push_back(key);
+        const std::size_t k = keys.size() - 1;
+        const std::string shown = k < row.size() ? row[k] : "";
+        if (value.is_number())
+            EXPECT_EQ(FloatToStr(value.get<double>()), shown) << key;
+        else if (value.is_string())
+            EXPECT_EQ(value.get<std::string>(), shown) << key;
+        else
+            EXPECT_EQ(shown, "") << key;
+    }
+    EXPECT_EQ(keys, header);
+    EXPECT_EQ(c["fit_points"]["method1"].size(), 10u);
+    EXPECT_FALSE(c["fit_points"]["psd"].empty());
+    // The file that could not be read has its record, saying why.
+    EXPECT_EQ(got[1]["file"], path("missing.bmp"));
+    EXPECT_NE(got[1]["errors"][0].get<std::string>().find("cannot read"), std::string::npos);
+    // Records that cannot be written fail the run.
+    EXPECT_EQ(batch(QStringList{"--json", QString::fromStdString(path("no/such/dir/r.jsonl"))} + files({"c.bmp"})).exitCode, 1);
 }
 
 TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)
