@@ -48,6 +48,21 @@ void fitRangeUsed(PsdResult& result, double fitMin, double fitMax)
 
 }  // namespace
 
+// Points not measured (NaN) are filled from their measured neighbours (see
+// psd::fillMissing) and the estimate made on the result, flagged
+// missing_points, its note saying how many.
+template <class T>
+PsdResult estimateWithMissingPoints(const T* values, int W, int H, const PsdOptions& options, const psd::Trend& trend)
+{
+    const std::vector<double> filled = psd::fillMissing(values, W, H, trend);
+    PsdResult result = estimatePsdDimension(filled.data(), W, H, options);
+    result.flags.push_back("missing_points");
+    const double share = 100.0 * static_cast<double>(trend.missing) / (static_cast<double>(W) * H);
+    result.note += (result.note.empty() ? "" : "; ") + number(share) +
+                   " % of the points were not measured (NaN): each was filled from its measured neighbours";
+    return result;
+}
+
 template <class T>
 PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& options)
 {
@@ -73,6 +88,7 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     const int parts = std::min(availableCores(), 8);
 
     const psd::Trend trend = psd::measureTrend(values, W, H, options.trend, parts);
+    if (trend.missing > 0) return estimateWithMissingPoints(values, W, H, options, trend);
     const std::vector<double> wx = psd::sideWindow(W, options.window), wy = psd::sideWindow(H, options.window);
     // The real rows padded to powers of two: each pair of neighbours reads
     // as one complex number, so a transform of half the width gives the

@@ -80,6 +80,99 @@ double tQuantile975(int df)
     return studentQuantile(1.959963984540054, table, df);
 }
 
+// The trend of values some of which are missing: the mean of the measured
+// points, and the plane by its normal equations over them (the measured
+// points' own sums of centred x, y and their products, in a second pass).
+template <class T>
+Trend trendOfMeasured(const T* values, int W, int H, PsdOptions::Trend kind, double sum, double sumX, double sumY,
+                      long long missing, double largest, bool wholeNumbers, double stepX, double stepY)
+{
+    const double n = static_cast<double>(W) * H - static_cast<double>(missing);
+    if (!(n > 0)) throw std::invalid_argument("no point of the image was measured: every value is missing (NaN)");
+    Trend trend;
+    trend.missing = missing;
+    trend.largest = largest;
+    trend.wholeNumbers = wholeNumbers;
+    trend.stepX = stepX;
+    trend.stepY = stepY;
+    trend.mean = sum / n;
+    if (kind != PsdOptions::Trend::plane) return trend;
+    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            if (std::isnan(static_cast<double>(values[static_cast<std::size_t>(y) * W + x]))) continue;
+            const double u = x - cx, v = y - cy;
+            sx += u;
+            sy += v;
+            sxx += u * u;
+            syy += v * v;
+            sxy += u * v;
+        }
+    // [n sx sy; sx sxx sxy; sy sxy syy] (c, bx, by) = (sum, sumX, sumY), by Cramer's rule.
+    const double m[3][3] = {{n, sx, sy}, {sx, sxx, sxy}, {sy, sxy, syy}};
+    const double t[3] = {sum, sumX, sumY};
+    auto det = [](const double a[3][3]) {
+        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    };
+    const double d = det(m);
+    if (!(std::fabs(d) > 1e-12 * n * sxx * syy)) return trend;  // the measured points lie on a line: the mean alone
+    double c[3];
+    for (int k = 0; k < 3; ++k) {
+        double a[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) a[i][j] = j == k ? t[i] : m[i][j];
+        c[k] = det(a) / d;
+    }
+    trend.mean = c[0];
+    trend.bx = c[1];
+    trend.by = c[2];
+    return trend;
+}
+
+template <class T>
+std::vector<double> fillMissing(const T* values, int W, int H, const Trend& trend)
+{
+    const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+    std::vector<double> z(n);
+    std::vector<std::size_t> holes;
+    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
+    double low = INFINITY, high = -INFINITY;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = static_cast<double>(values[i]);
+        const double x = static_cast<double>(i % static_cast<std::size_t>(W)), y = static_cast<double>(i / static_cast<std::size_t>(W));
+        if (std::isnan(v)) {
+            holes.push_back(i);
+            z[i] = trend.mean + trend.bx * (x - cx) + trend.by * (y - cy);
+        } else {
+            z[i] = v;
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    const double tolerance = 1e-9 * std::max(high - low, 1e-300);
+    const std::size_t w = static_cast<std::size_t>(W);
+    for (int sweep = 0; sweep < 2000; ++sweep) {
+        double moved = 0;
+        for (std::size_t i : holes) {
+            const std::size_t x = i % w, y = i / w;
+            double sum = 0;
+            int count = 0;
+            if (x > 0) sum += z[i - 1], ++count;
+            if (x + 1 < w) sum += z[i + 1], ++count;
+            if (y > 0) sum += z[i - w], ++count;
+            if (y + 1 < static_cast<std::size_t>(H)) sum += z[i + w], ++count;
+            if (count == 0) continue;  // a 1 x 1 picture
+            const double next = sum / count;
+            moved = std::max(moved, std::fabs(next - z[i]));
+            z[i] = next;
+        }
+        if (moved <= tolerance) break;
+    }
+    return z;
+}
+
 template <class T>
 Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts)
 {
@@ -87,7 +180,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
     // independent (mean, x slope, y slope).
     struct Sums {
         double sum = 0, sumX = 0, sumY = 0, largest = 0, stepX = 0, stepY = 0;
-        long long bad = -1;
+        long long bad = -1, missing = 0, pairsX = 0, pairsY = 0;
         bool wholeNumbers = true;
     };
     std::vector<Sums> sums(static_cast<std::size_t>(parts));
@@ -100,21 +193,37 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
             bool whole = s.wholeNumbers;
             for (int x = 0; x < W; ++x) {
                 const double v = static_cast<double>(r[x]);
+                if constexpr (std::is_floating_point_v<T>) {
+                    if (std::isnan(v)) {
+                        ++s.missing;
+                        continue;
+                    }
+                }
                 row += v;
                 rowX += (x - cx) * v;
                 largest = std::max(largest, std::fabs(v));
                 if constexpr (std::is_floating_point_v<T>) whole = whole && v == std::floor(v);
             }
-            for (int x = 1; x < W; ++x) stepX += std::fabs(static_cast<double>(r[x]) - static_cast<double>(r[x - 1]));
+            // Steps between measured neighbours (a step to a missing point is NaN).
+            for (int x = 1; x < W; ++x) {
+                const double step = std::fabs(static_cast<double>(r[x]) - static_cast<double>(r[x - 1]));
+                if (std::isnan(step)) continue;
+                stepX += step;
+                ++s.pairsX;
+            }
             if (y + 1 < H)
-                for (int x = 0; x < W; ++x)
-                    stepY += std::fabs(static_cast<double>(r[x + W]) - static_cast<double>(r[x]));
+                for (int x = 0; x < W; ++x) {
+                    const double step = std::fabs(static_cast<double>(r[x + W]) - static_cast<double>(r[x]));
+                    if (std::isnan(step)) continue;
+                    stepY += step;
+                    ++s.pairsY;
+                }
             s.stepX += stepX;
             s.stepY += stepY;
             s.wholeNumbers = whole;
             if (!std::isfinite(row + rowX) && s.bad < 0)
                 for (int x = 0; x < W; ++x)
-                    if (!std::isfinite(static_cast<double>(r[x]))) {
+                    if (std::isinf(static_cast<double>(r[x]))) {
                         s.bad = static_cast<long long>(y) * W + x;
                         break;
                     }
@@ -133,11 +242,17 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         all.largest = std::max(all.largest, s.largest);
         all.stepX += s.stepX;
         all.stepY += s.stepY;
+        all.missing += s.missing;
+        all.pairsX += s.pairsX;
+        all.pairsY += s.pairsY;
         all.wholeNumbers = all.wholeNumbers && s.wholeNumbers;
     }
     if (all.bad >= 0)
         throw std::invalid_argument("the value at row " + std::to_string(all.bad / W + 1) + ", column " +
                                     std::to_string(all.bad % W + 1) + " is not a finite number");
+    if (all.missing > 0) return trendOfMeasured(values, W, H, kind, all.sum, all.sumX, all.sumY, all.missing, all.largest,
+                                                all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
+                                                all.pairsY ? all.stepY / all.pairsY : 0.0);
     Trend trend;
     trend.mean = all.sum / (static_cast<double>(W) * H);
     trend.largest = all.largest;
@@ -328,7 +443,8 @@ double independenceFactor(int W, int H, std::uint32_t PW, std::uint32_t PH, PsdO
 #define ORVANE_PSD_TYPE(T)                                                                          \
     template Trend measureTrend(const T*, int, int, PsdOptions::Trend, int);                        \
     template double windowedResiduals(const T*, int, int, const Trend&, const std::vector<double>&, \
-                                      const std::vector<double>&, matrix&, int);
+                                      const std::vector<double>&, matrix&, int);                    \
+    template std::vector<double> fillMissing(const T*, int, int, const Trend&);
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
 #undef ORVANE_PSD_TYPE
 

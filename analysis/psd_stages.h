@@ -30,13 +30,28 @@ struct Trend {
     double largest = 0;
     bool wholeNumbers = true;
     double stepX = 0, stepY = 0;
+    // Values that are NaN: points not measured, left out of every sum (the
+    // plane is then fitted to the measured points alone).
+    long long missing = 0;
 };
 
 // The least-squares plane (or the mean alone) of W x H values, summed on up
-// to `parts` threads.  Throws std::invalid_argument naming the first value
-// that is not a finite number.
+// to `parts` threads; NaN values are missing points.  Throws
+// std::invalid_argument naming the first value that is infinite, and when
+// no point is measured.
 template <class T>
 Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts);
+
+// The values with each missing point (NaN) filled from its neighbours: the
+// harmonic interpolation of the measured points, each filled point the mean
+// of its four neighbours (Gauss-Seidel from the trend's plane, until no
+// point moves by more than 1e-9 of the values' range, or 2000 sweeps).
+// Leaving the points out (a window of zero there) leaks the residual's
+// power at the holes evenly over the band, which buries the fine scales of
+// a steep spectrum; the interpolation lacks only the fine scales' share of
+// the holes (D some 0.01 low for 3 % of points at random).
+template <class T>
+std::vector<double> fillMissing(const T* values, int W, int H, const Trend& trend);
 
 // The window along a side of n samples: Hann (sin^2 over the side, at the
 // samples' centres) or ones.

@@ -28,6 +28,7 @@ Moments momentsAbovePlane(const T* values, int W, int H, const psd::Trend& plane
         const double base = plane.mean + plane.by * (y - cy);
         for (int x = 0; x < W; ++x) {
             const double z = (static_cast<double>(row[x]) - (base + plane.bx * (x - cx))) * scale;
+            if (std::isnan(z)) continue;  // a point not measured
             const double z2 = z * z;
             m.absolute += std::fabs(z);
             m.square += z2;
@@ -40,13 +41,13 @@ Moments momentsAbovePlane(const T* values, int W, int H, const psd::Trend& plane
     return m;
 }
 
-// Sums of zx^2 + zy^2 and of sqrt(1 + zx^2 + zy^2) over the 2 x 2 cells, the
-// plane's slope taken off.
+// Sums of zx^2 + zy^2 and of sqrt(1 + zx^2 + zy^2) over the 2 x 2 cells whose
+// points are all measured, the plane's slope taken off, and how many.
 template <class T>
 void cellSlopes(const T* values, int W, int H, const psd::Trend& plane, double dx, double dy, double scale,
-                double& gradient, double& area)
+                double& gradient, double& area, double& cells)
 {
-    gradient = area = 0;
+    gradient = area = cells = 0;
     const std::size_t w = static_cast<std::size_t>(W);
     for (std::size_t y = 0; y + 1 < static_cast<std::size_t>(H); ++y) {
         const T* top = values + y * w;
@@ -57,8 +58,10 @@ void cellSlopes(const T* values, int W, int H, const psd::Trend& plane, double d
             const double zx = ((z10 - z00) + (z11 - z01) - 2 * plane.bx) * scale / (2 * dx);
             const double zy = ((z01 - z00) + (z11 - z10) - 2 * plane.by) * scale / (2 * dy);
             const double g = zx * zx + zy * zy;
+            if (std::isnan(g)) continue;  // a cell with a point not measured
             gradient += g;
             area += std::sqrt(1 + g);
+            ++cells;
         }
     }
 }
@@ -74,7 +77,7 @@ SurfaceParameters surfaceParameters(const T* values, int W, int H, double dx, do
     const psd::Trend plane = psd::measureTrend(values, W, H, PsdOptions::Trend::plane, std::min(availableCores(), 8));
     const double scale = heightScale > 0 ? heightScale : 1.0;
     const Moments m = momentsAbovePlane(values, W, H, plane, scale);
-    const double n = static_cast<double>(W) * H;
+    const double n = static_cast<double>(W) * H - static_cast<double>(plane.missing);
     SurfaceParameters p;
     p.sa = m.absolute / n;
     p.sq = std::sqrt(m.square / n);
@@ -82,11 +85,12 @@ SurfaceParameters surfaceParameters(const T* values, int W, int H, double dx, do
     p.sku = p.sq > 0 ? m.fourth / n / (p.sq * p.sq * p.sq * p.sq) : NAN;
     p.sz = m.highest - m.lowest;
     if (heightScale > 0 && dx > 0 && dy > 0) {
-        double gradient = 0, area = 0;
-        cellSlopes(values, W, H, plane, dx, dy, scale, gradient, area);
-        const double cells = static_cast<double>(W - 1) * (H - 1);
-        p.sdq = std::sqrt(gradient / cells);
-        p.sdr = area / cells - 1;
+        double gradient = 0, area = 0, cells = 0;
+        cellSlopes(values, W, H, plane, dx, dy, scale, gradient, area, cells);
+        if (cells > 0) {
+            p.sdq = std::sqrt(gradient / cells);
+            p.sdr = area / cells - 1;
+        }
     }
     return p;
 }

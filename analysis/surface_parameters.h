@@ -22,8 +22,9 @@ struct SurfaceParameters {
 // The parameters of `width` x `height` heights (row-major, top row first),
 // each times `heightScale` (metres per stored unit; 0 when the heights have
 // no length unit, and they are taken as stored), with pixels `dx` x `dy`
-// metres (0 when unknown).  Throws std::invalid_argument for fewer than
-// 2 x 2 values and for a value that is not a finite number.
+// metres (0 when unknown).  NaN values are points not measured, left out
+// (the cells around them out of the slopes).  Throws std::invalid_argument
+// for fewer than 2 x 2 values, an infinite value, and no measured point.
 template <class T>
 SurfaceParameters surfaceParameters(const T* values, int width, int height, double dx = 0, double dy = 0,
                                     double heightScale = 0);

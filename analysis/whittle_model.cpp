@@ -206,8 +206,12 @@ double taperedLaplacian(const T* values, int W, int H, const std::vector<double>
     const std::size_t w = static_cast<std::size_t>(W);
     for (std::size_t i = 0; i < w * static_cast<std::size_t>(H); ++i)
         if (!std::isfinite(static_cast<double>(values[i])))
-            throw std::invalid_argument("the value at row " + std::to_string(i / w + 1) + ", column " +
-                                        std::to_string(i % w + 1) + " is not a finite number");
+            throw std::invalid_argument(
+                std::isnan(static_cast<double>(values[i]))
+                    ? "the Whittle estimate does not take points that were not measured (NaN, the first at row " +
+                          std::to_string(i / w + 1) + ", column " + std::to_string(i % w + 1) + ")"
+                    : "the value at row " + std::to_string(i / w + 1) + ", column " + std::to_string(i % w + 1) +
+                          " is not a finite number");
     double squares = 0;
     for (std::size_t y = 1; y + 1 < static_cast<std::size_t>(H); ++y) {
         const T* r = values + y * w;

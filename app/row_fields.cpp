@@ -47,7 +47,7 @@ std::string rowHeader(const BatchOptions& options)
     return std::string("file,width,height,padded_width,padded_height,d1,d2") +
            (options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max" : "") +
            (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") +
-           (options.params ? ",sa,sq,ssk,sku,sz,sdq,sdr" : "") + ",dx,dy";
+           (options.params ? ",sa,sq,ssk,sku,sz,sdq,sdr" : "") + ",dx,dy,missing";
 }
 
 std::vector<RowField> rowFields(const PageAnalysis& page, const BatchOptions& options)
@@ -108,5 +108,6 @@ std::vector<RowField> rowFields(const PageAnalysis& page, const BatchOptions& op
     }
     row.size("dx", page.dx);
     row.size("dy", page.dy);
+    row.number("missing", page.missing);
     return fields;
 }

@@ -274,6 +274,48 @@ void sampleTypes(int perType)
     for (std::size_t t = 0; t < types.size(); ++t) std::printf("%-24s %.2e\n", types[t].first, worst[t]);
 }
 
+// Points not measured: the same float64 surfaces with a share of their
+// points NaN at random, and with a square hole in the middle; D against the
+// whole surface's.
+void missingPoints(int perCell)
+{
+    const int N = 256;
+    std::printf("\nMissing points (NaN), %d surfaces a cell, %d x %d: D with them - D of the whole surface\n", perCell, N, N);
+    std::printf("%-28s %9s %9s %9s\n", "missing, D", "mean", "RMS", "worst");
+    std::mt19937_64 random(20261212u);
+    for (const double share : {0.01, 0.03, 0.1, 0.3})
+        for (double D : {2.2, 2.5, 2.8}) {
+            double sum = 0, squares = 0, worst = 0;
+            for (int k = 0; k < perCell; ++k) {
+                std::vector<double> z = fractalSurface(D, N, N, random);
+                const double whole = estimatePsdDimension(z.data(), N, N).dimension;
+                std::bernoulli_distribution gone(share);
+                for (double& v : z)
+                    if (gone(random)) v = NAN;
+                const double e = estimatePsdDimension(z.data(), N, N).dimension - whole;
+                sum += e;
+                squares += e * e;
+                worst = std::max(worst, std::fabs(e));
+            }
+            char label[64];
+            std::snprintf(label, sizeof label, "%4.0f %% at random, D=%.1f", 100 * share, D);
+            std::printf("%-28s %+9.4f %9.4f %9.4f\n", label, sum / perCell, std::sqrt(squares / perCell), worst);
+        }
+    for (double D : {2.2, 2.5, 2.8}) {
+        double sum = 0, worst = 0;
+        for (int k = 0; k < perCell; ++k) {
+            std::vector<double> z = fractalSurface(D, N, N, random);
+            const double whole = estimatePsdDimension(z.data(), N, N).dimension;
+            for (int y = 112; y < 144; ++y)
+                for (int x = 112; x < 144; ++x) z[static_cast<std::size_t>(y) * N + x] = NAN;
+            const double e = estimatePsdDimension(z.data(), N, N).dimension - whole;
+            sum += e;
+            worst = std::max(worst, std::fabs(e));
+        }
+        std::printf("32 x 32 hole (1.6 %%), D=%.1f  %+9.4f %9s %9.4f\n", D, sum / perCell, "", worst);
+    }
+}
+
 double seconds(const std::chrono::steady_clock::time_point& since)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -338,6 +380,7 @@ int main(int argc, char** argv)
 
     notSurfaces(perCell);
     sampleTypes(std::max(2, perCell / 4));
+    missingPoints(std::max(2, perCell / 2));
 
     // Time: the estimate of a 4096 x 4096 image beside the transform alone.
     const int N = 4096;

@@ -43,11 +43,12 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         // spectrum, so that the two never take memory at once.
         GreyRaster full;
         const bool fullDepth = options.psd || options.whittle || options.params || !mapFile.empty();
-        PixelSize size;
-        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr, &size);
+        PageFacts facts;
+        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr, &facts);
         // The file's own pixel size first, the options' for files without one.
-        out.dx = size.dx > 0 ? size.dx : options.pixelX;
-        out.dy = size.dy > 0 ? size.dy : options.pixelY;
+        out.dx = facts.size.dx > 0 ? facts.size.dx : options.pixelX;
+        out.dy = facts.size.dy > 0 ? facts.size.dy : options.pixelY;
+        out.missing = facts.missing;
         if (options.psd) {
             try {
                 out.psd = psdDimension(full, psdOptionsFor(options, out.dx, out.dy));

@@ -54,6 +54,7 @@ struct PageAnalysis {
     std::string paramsError;      // why the surface parameters failed, when they were asked for
     SurfaceParameters params;
     double dx = 0, dy = 0;        // the pixel's size in metres (the file's, or the options'); 0: unknown
+    double missing = 0;           // the share of points not measured (NaN), 0 .. 1
 };
 
 struct FileAnalysis {

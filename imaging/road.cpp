@@ -24,21 +24,32 @@ void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pag
     loadGreyBitmap(bitmap, *reader, path, page, full);
 }
 
+// The share of a picture's points that are NaN (only floating-point
+// samples can be).
+static double missingShare(const GreyRaster& picture)
+{
+    return picture.samples.visit([](const auto& samples) {
+        std::size_t missing = 0;
+        for (const auto v : samples) missing += std::isnan(static_cast<double>(v));
+        return samples.empty() ? 0.0 : static_cast<double>(missing) / static_cast<double>(samples.size());
+    });
+}
+
 void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page, GreyRaster* full,
-                    PixelSize* size)
+                    PageFacts* facts)
 {
     try {
         if (reader.format() == PictureFormat::bmp && page == 0) {
             GreyRaster picture;
             if (full) picture = reader.decode(0);
             bitmap.LoadFromMemory(reader.bytes().data(), reader.bytes().size());
-            if (size) *size = PixelSize{};  // a BMP's resolution is for printing
+            if (facts) *facts = PageFacts{};  // a BMP's resolution is for printing, and every point is there
             if (full) *full = std::move(picture);
         } else {
             GreyRaster picture = reader.decode(page);
             const std::vector<std::uint8_t> levels = eightBitView(picture);
             bitmap.LoadLevels(picture.width, picture.height, levels.data());
-            if (size) *size = PixelSize{picture.dx, picture.dy};
+            if (facts) *facts = PageFacts{{picture.dx, picture.dy}, missingShare(picture)};
             if (full) *full = std::move(picture);
         }
     } catch (const std::runtime_error& e) {

@@ -16,6 +16,13 @@ struct PixelSize {
     double dx = 0, dy = 0;
 };
 
+// What a page's file says of its points beside their values: the pixel's
+// size, and the share of points not measured (NaN), 0 .. 1.
+struct PageFacts {
+    PixelSize size;
+    double missing = 0;
+};
+
 // Loads page `page` (from 0) of a picture file (BMP, PNG, TIFF, PGM/PPM)
 // into the bitmap and gives it the grey palette.  A BMP loads as it always
 // has, so that a palette image's indices are its grey levels; the others load
@@ -25,10 +32,10 @@ struct PixelSize {
 void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr,
                     GreyRaster* full = nullptr);
 // The same from a file opened once, whose pages are loaded in turn; `path`
-// names it in messages; `size` receives the pixel's size the page's file
-// gives (0 where none).
+// names it in messages; `facts` receives what the page's file gives of its
+// points.
 void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page,
-                    GreyRaster* full = nullptr, PixelSize* size = nullptr);
+                    GreyRaster* full = nullptr, PageFacts* facts = nullptr);
 
 // The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
 // scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)

@@ -387,6 +387,7 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
         const double unknown = std::numeric_limits<double>::quiet_NaN();
         row["dx"] = page.dx > 0 ? page.dx : unknown;
         row["dy"] = page.dy > 0 ? page.dy : unknown;
+        row["missing"] = page.missing;
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;
         if (!page.psdError.empty()) notes += (notes.empty() ? "" : "; ") + ("the spectral estimate failed: " + page.psdError);

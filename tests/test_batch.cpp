@@ -112,10 +112,10 @@ TEST_F(Batch, CsvAgreesWithTheWindowToTheLastDigit)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto [a1, a2] = windowTexts(path("a.bmp"));
     const auto [b1, b2] = windowTexts(path("b.bmp"));
-    // BMP files give no pixel size: dx and dy are empty.
-    const std::string expected = "file,width,height,padded_width,padded_height,d1,d2,dx,dy\n" + path("a.bmp") +
-                                 ",40,24,64,32," + a1 + "," + a2 + ",,\n" + path("b.bmp") + ",19,33,32,64," + b1 +
-                                 "," + b2 + ",,\n";
+    // BMP files give no pixel size (dx and dy empty) and miss no point.
+    const std::string expected = "file,width,height,padded_width,padded_height,d1,d2,dx,dy,missing\n" + path("a.bmp") +
+                                 ",40,24,64,32," + a1 + "," + a2 + ",,,0\n" + path("b.bmp") + ",19,33,32,64," + b1 +
+                                 "," + b2 + ",,,0\n";
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.err, "");
 }
@@ -278,7 +278,7 @@ TEST_F(Batch, RowsAppearAsTheyAreDone)
     std::string out;
     while (out.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
         out += p.readAllStandardOutput().toStdString();
-    ASSERT_EQ(out.rfind("file,width,height,padded_width,padded_height,d1,d2,dx,dy\n" + path("a.bmp") + ",", 0), 0u) << out;
+    ASSERT_EQ(out.rfind("file,width,height,padded_width,padded_height,d1,d2,dx,dy,missing\n" + path("a.bmp") + ",", 0), 0u) << out;
     std::ofstream(pipe, std::ios::binary) << readFile(path("b.bmp"));
     ASSERT_TRUE(p.waitForFinished(60000));
     out += p.readAllStandardOutput().toStdString();
@@ -327,10 +327,13 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
               std::string::npos)
         << run.err;
     const auto out = lines(run.out), before = lines(plain.out);
-    // The estimate's columns come before the pixel size, last on every row.
-    const auto withoutSize = [](const std::string& line) { return line.substr(0, line.rfind(',', line.rfind(',') - 1)); };
+    // The estimate's columns come before the pixel size and the share of
+    // missing points, last on every row.
+    const auto withoutSize = [](const std::string& line) {
+        return line.substr(0, line.rfind(',', line.rfind(',', line.rfind(',') - 1) - 1));
+    };
     EXPECT_EQ(out[0], withoutSize(before[0]) +
-                          ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max,dx,dy");
+                          ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max,dx,dy,missing");
     const auto row = fields(out[1]);
     ASSERT_GE(row.size(), 16u) << out[1];  // dx and dy, last, are empty
     // This pattern of whole-number remainders is no surface: the estimate says so.
@@ -342,7 +345,7 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
     EXPECT_EQ(out[1].substr(0, withoutSize(before[1]).size() + 1), withoutSize(before[1]) + ",");
     EXPECT_LT(std::stod(row[8]), std::stod(row[7]));
     EXPECT_GT(std::stod(row[9]), std::stod(row[7]));
-    EXPECT_EQ(out[2].substr(out[2].size() - 11), ",,,,,,,,,,,") << out[2];  // a.bmp keeps its row, psd fields empty
+    EXPECT_EQ(out[2].substr(out[2].size() - 12), ",,,,,,,,,,,0") << out[2];  // a.bmp keeps its row, psd fields empty
     EXPECT_EQ(fields(out[2])[0], path("a.bmp"));
     int fitted = 0;
     for (const std::string& line : out)
@@ -359,7 +362,7 @@ TEST_F(Batch, TheSpectralEstimateAddsColumnsAndItsBins)
     EXPECT_EQ(bump.exitCode, 0) << bump.err;
     const auto bumpRows = lines(bump.out);
     ASSERT_EQ(bumpRows.size(), 2u);
-    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit,,,,");
+    EXPECT_EQ(bumpRows[1].substr(bumpRows[1].find(",,,,,,")), ",,,,,,0,no_fit,,,,,0");
 }
 
 TEST_F(Batch, EveryPageOfAStackIsARowAndTheSpectralEstimateSeesTheFullDepth)
@@ -453,7 +456,7 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 3u) << run.out;
     EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4),
-              "whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags,dx,dy");
+              "whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags,dx,dy,missing");
     const auto row = fields(out[1]);
     ASSERT_GE(row.size(), 12u) << out[1];  // the flags, last, may be empty
     const WhittleResult w = whittleDimension(decodePicture(readFile(path("w.tif"))));
@@ -461,7 +464,7 @@ TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
     EXPECT_EQ(row[10], FloatToStr(w.anisoRatio));
     EXPECT_NEAR(std::stod(row[11]), 45, 10);
     // 20 x 12 is too small: its row keeps empty fields, the failure is said.
-    EXPECT_EQ(out[2].substr(out[2].size() - 8), ",,,,,,,,") << out[2];
+    EXPECT_EQ(out[2].substr(out[2].size() - 10), ",,,,,,,,,0") << out[2];
     EXPECT_NE(run.err.find("the Whittle estimate failed: the image (20 x 12 pixels) is too small"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 1);
     // Its plot follows the methods' in the picture's plot file, in English.
@@ -496,7 +499,7 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 4u) << run.out;
-    EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4), "sa,sq,ssk,sku,sz,sdq,sdr,dx,dy");
+    EXPECT_EQ(out[0].substr(out[0].find(",d2,") + 4), "sa,sq,ssk,sku,sz,sdq,sdr,dx,dy,missing");
     // The file's own size wins; the option's is for files without one.
     const double five = 0.01 / 2000, ten = 0.01 / 1000;
     const GreyRaster surface = decodePicture(readFile(path("m.tif")));
@@ -505,7 +508,7 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
                                                         fields(out[1])[6], FloatToStr(p.sa), FloatToStr(p.sq),
                                                         FloatToStr(p.ssk), FloatToStr(p.sku), FloatToStr(p.sz),
                                                         FloatToStr(p.sdq), FloatToStr(p.sdr), FloatToStr(five),
-                                                        FloatToStr(five)}));
+                                                        FloatToStr(five), "0"}));
     EXPECT_EQ(fields(out[2])[14], FloatToStr(ten)) << out[2];  // turned: x is the stored y
     EXPECT_EQ(fields(out[2])[15], FloatToStr(five)) << out[2];
     EXPECT_EQ(fields(out[3])[14], FloatToStr(1e-6)) << out[3];

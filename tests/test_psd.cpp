@@ -134,8 +134,10 @@ TEST(PsdDimension, RefusesWhatItCannotEstimateAndSaysWhy)
     }
     EXPECT_NE(failure(flat, W, H).find("flat once its plane is removed"), std::string::npos);
     EXPECT_NE(failure(plane, W, H).find("flat once its plane is removed"), std::string::npos);
-    z[2 * W + 4] = std::numeric_limits<double>::quiet_NaN();
+    z[2 * W + 4] = -std::numeric_limits<double>::infinity();
     EXPECT_NE(failure(z, W, H).find("row 3, column 5 is not a finite number"), std::string::npos);
+    std::vector<double> none(W * H, std::numeric_limits<double>::quiet_NaN());
+    EXPECT_NE(failure(none, W, H).find("no point of the image was measured"), std::string::npos);
     EXPECT_NE(failure(z, 60, 40).find("too small for the spectral estimate: its shorter side must be at least 45 pixels"),
               std::string::npos)
         << failure(z, 60, 40);

@@ -33,7 +33,7 @@ TEST(PsdStages, TheTrendIsThePlaneOfTheValuesAndTheirKind)
 
     std::vector<double> whole(static_cast<std::size_t>(W) * H, 7.0);
     EXPECT_TRUE(psd::measureTrend(whole.data(), W, H, PsdOptions::Trend::plane, 1).wholeNumbers);
-    whole[5 * W + 3] = NAN;
+    whole[5 * W + 3] = INFINITY;
     EXPECT_THROW(
         {
             try {
@@ -44,6 +44,71 @@ TEST(PsdStages, TheTrendIsThePlaneOfTheValuesAndTheirKind)
             }
         },
         std::invalid_argument);
+}
+
+TEST(PsdStages, MissingPointsAreLeftOutOfThePlaneAndFilledFromTheirNeighbours)
+{
+    // A tilted plane with noise, a tenth of it missing (NaN): the trend is the
+    // least-squares plane of the measured points alone, by its normal
+    // equations solved here in plain coordinates.
+    const int W = 23, H = 17;
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> normal;
+    std::bernoulli_distribution gone(0.1);
+    std::vector<double> z(static_cast<std::size_t>(W) * H);
+    double s[3][3] = {}, t[3] = {};
+    long long missing = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            double& v = z[static_cast<std::size_t>(y) * W + x];
+            v = 4 + 0.3 * x - 0.2 * y + normal(random);
+            if (gone(random)) {
+                v = NAN;
+                ++missing;
+                continue;
+            }
+            const double u[3] = {1.0, x - (W - 1) / 2.0, y - (H - 1) / 2.0};
+            for (int i = 0; i < 3; ++i) {
+                t[i] += u[i] * v;
+                for (int j = 0; j < 3; ++j) s[i][j] += u[i] * u[j];
+            }
+        }
+    // Gaussian elimination of the 3 x 3 system.
+    for (int c = 0; c < 3; ++c)
+        for (int r = c + 1; r < 3; ++r) {
+            const double f = s[r][c] / s[c][c];
+            for (int k = c; k < 3; ++k) s[r][k] -= f * s[c][k];
+            t[r] -= f * t[c];
+        }
+    double c[3];
+    for (int r = 2; r >= 0; --r) {
+        c[r] = t[r];
+        for (int k = r + 1; k < 3; ++k) c[r] -= s[r][k] * c[k];
+        c[r] /= s[r][r];
+    }
+    const psd::Trend trend = psd::measureTrend(z.data(), W, H, PsdOptions::Trend::plane, 2);
+    EXPECT_EQ(trend.missing, missing);
+    EXPECT_NEAR(trend.mean, c[0], 1e-12);
+    EXPECT_NEAR(trend.bx, c[1], 1e-12);
+    EXPECT_NEAR(trend.by, c[2], 1e-12);
+    // Filled, each missing point is the mean of its four neighbours and the
+    // measured ones are as they were.
+    const std::vector<double> filled = psd::fillMissing(z.data(), W, H, trend);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * W + x;
+            if (!std::isnan(z[i])) {
+                EXPECT_EQ(filled[i], z[i]);
+                continue;
+            }
+            double sum = 0;
+            int n = 0;
+            if (x > 0) sum += filled[i - 1], ++n;
+            if (x + 1 < W) sum += filled[i + 1], ++n;
+            if (y > 0) sum += filled[i - W], ++n;
+            if (y + 1 < H) sum += filled[i + W], ++n;
+            EXPECT_NEAR(filled[i], sum / n, 1e-6) << x << ", " << y;
+        }
 }
 
 TEST(PsdStages, TheWindowAndTheResidualsLeaveNothingOfAPlane)

@@ -122,6 +122,14 @@ TEST(SurfaceParameters, ACosineAcrossTheRowsHasItsTextbookValues)
     }
     EXPECT_NEAR(scaled.sdq, std::sqrt(g / (W - 1)), 1e-3 * scaled.sdq);
     EXPECT_THROW(surfaceParameters(s.data(), 1, 5), std::invalid_argument);
-    const double bad[4] = {1, NAN, 2, 3};
+    const double bad[4] = {1, INFINITY, 2, 3};
     EXPECT_THROW(surfaceParameters(bad, 2, 2), std::invalid_argument);
+    // A point not measured (NaN) is left out, with the cells around it: a
+    // whole period of columns gone leaves the cosine's values as they were.
+    for (int y = 0; y < H; ++y)
+        for (int x = 8; x < 16; ++x) s[static_cast<std::size_t>(y * W + x)] = NAN;
+    const SurfaceParameters holed = surfaceParameters(s.data(), W, H, 1e-6, 1e-6, 1e-3);
+    EXPECT_NEAR(holed.sq * 1e3, p.sq, 1e-9);
+    EXPECT_NEAR(holed.sku, 1.5, 1e-9);
+    EXPECT_TRUE(std::isfinite(holed.sdq));
 }

@@ -41,7 +41,7 @@ __all__ = [
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
 WHITTLE_COLUMNS = ["whittle_d", "whittle_d_low", "whittle_d_high", "aniso_ratio", "aniso_angle", "whittle_flags"]
 PARAMS_COLUMNS = ["sa", "sq", "ssk", "sku", "sz", "sdq", "sdr"]
-PIXEL_COLUMNS = ["dx", "dy"]
+PIXEL_COLUMNS = ["dx", "dy", "missing"]
 PSD_COLUMNS = ["psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags", "psd_q_min", "psd_q_max"]
 
 
@@ -222,7 +222,8 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     DataFrame with its CSV columns (``psd_*`` with ``psd``, the Whittle
     estimate's columns with ``whittle``, the surface parameters with
     ``params``, and last ``dx`` and ``dy``, the pixel's size in metres: the
-    file's, else ``pixel_size``'s, NaN when neither gives it) and an ``error``
+    file's, else ``pixel_size``'s, NaN when neither gives it, and ``missing``,
+    the share of points not measured) and an ``error``
     column, one row per file (per page of a TIFF stack, named file#page), in the
     order given.  A file that fails gets a row with its error and the others go on.
     ``pixel_size`` and ``height_scale`` are as surface_parameters takes them.
