@@ -78,7 +78,9 @@ py::array samplesArray(const GreyRaster& r)
 }
 
 // `page` counts from 1, as file#page does; None for every page.
-py::array readImage(const std::string& path, py::object page)
+// The samples, and the first page's pixel size in metres (0 where the file
+// gives none): (array, dx, dy).
+py::tuple readImage(const std::string& path, py::object page)
 {
     const int wanted = page.is_none() ? 0 : page.cast<int>();
     std::vector<GreyRaster> all;
@@ -103,14 +105,14 @@ py::array readImage(const std::string& path, py::object page)
     if (wanted > pages)
         throw py::index_error("\"" + displayFileName(path) + "\" holds " + std::to_string(pages) +
                               (pages == 1 ? " page" : " pages") + ", not page " + std::to_string(wanted));
-    if (all.size() == 1) return samplesArray(all[0]);
+    if (all.size() == 1) return py::make_tuple(samplesArray(all[0]), all[0].dx, all[0].dy);
     for (const GreyRaster& r : all)
         if (r.width != all[0].width || r.height != all[0].height || r.type() != all[0].type())
             throw py::value_error("the pages of \"" + displayFileName(path) +
                                   "\" differ in size or depth; read them one at a time with page=");
     py::list list;
     for (const GreyRaster& r : all) list.append(samplesArray(r));
-    return py::module_::import("numpy").attr("stack")(list);
+    return py::make_tuple(py::module_::import("numpy").attr("stack")(list), all[0].dx, all[0].dy);
 }
 
 py::array spectrum(const py::array& image)

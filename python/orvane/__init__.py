@@ -18,6 +18,8 @@ Pages of a TIFF stack count from 1, as in the ``file#page`` names of
 
 from concurrent.futures import ThreadPoolExecutor
 
+import numpy
+
 from . import _orvane
 from ._orvane import available_cores, format_number
 
@@ -36,6 +38,7 @@ __all__ = [
     "PsdResult",
     "WhittleResult",
     "SurfaceParameters",
+    "Image",
 ]
 
 COLUMNS = ["file", "width", "height", "padded_width", "padded_height", "d1", "d2"]
@@ -110,15 +113,34 @@ def _page(page):
     return int(page)
 
 
+class Image(numpy.ndarray):
+    """The samples of a picture file as a numpy array, with the file's pixel
+    size: ``dx`` and ``dy`` in metres (None when the file gives none; a
+    TIFF's resolution in pixels per inch or centimetre gives it).  The
+    estimators take it as any array; surface_parameters reads its size."""
+
+    def __new__(cls, array, dx=None, dy=None):
+        image = numpy.asarray(array).view(cls)
+        image.dx, image.dy = dx, dy
+        return image
+
+    def __array_finalize__(self, source):
+        self.dx = getattr(source, "dx", None)
+        self.dy = getattr(source, "dy", None)
+
+
 def read_image(path, page=None):
     """The picture in a BMP, PNG, TIFF, PGM or PPM file at its own depth, as it
     is shown (a TIFF's Orientation tag applied): a 2-D array (rows, columns)
     of the type the file holds its samples in: uint8 or uint16, and for TIFF
-    also int8, int16, int32, uint32, float32 or float64.  A TIFF stack gives a 3-D
-    array (page, rows, columns), or with ``page`` (from 1, as file#page) one
-    page.  A file that cannot be read raises RuntimeError with the programs'
-    message; a page past the last raises IndexError."""
-    return _orvane.read_image(_path(path), _page(page))
+    also int8, int16, int32, uint32, float32 or float64; points not measured
+    are NaN.  A TIFF stack gives a 3-D array (page, rows, columns), or with
+    ``page`` (from 1, as file#page) one page.  The array is an Image, which
+    carries the pixel's size (of the first page of a stack).  A file that
+    cannot be read raises RuntimeError with the programs' message; a page
+    past the last raises IndexError."""
+    array, dx, dy = _orvane.read_image(_path(path), _page(page))
+    return Image(array, dx if dx > 0 else None, dy if dy > 0 else None)
 
 
 def spectrum(image):
@@ -203,10 +225,13 @@ class SurfaceParameters(_Fields):
 
 def surface_parameters(image, pixel_size=None, height_scale=None):
     """The surface parameters of an image (see SurfaceParameters).
-    ``pixel_size``: the pixel's size in metres, one number or (dx, dy);
+    ``pixel_size``: the pixel's size in metres, one number or (dx, dy), by
+    default an Image's own (read_image's) when it has one;
     ``height_scale``: metres per unit of the array's values.  Raises
     ValueError for an image smaller than 2 x 2 or holding a value that is not
     finite, or a size that is not a positive length."""
+    if pixel_size is None and getattr(image, "dx", None) and getattr(image, "dy", None):
+        pixel_size = (image.dx, image.dy)
     return SurfaceParameters(_orvane.surface_parameters(image, pixel_size, height_scale))
 
 

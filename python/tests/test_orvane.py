@@ -241,3 +241,17 @@ def test_surface_parameters_agree_with_numpy_and_the_batch_tool(files):
     assert list(frame.columns) == list(row.keys()) + ["error"]
     for column in orvane.PARAMS_COLUMNS + orvane.PIXEL_COLUMNS:
         assert orvane.format_number(frame.iloc[0][column]) == row[column], column
+
+
+def test_an_image_carries_its_pixel_size(files):
+    image = orvane.read_image(files[1])
+    assert isinstance(image, orvane.Image) and image.dx is None and image.dy is None
+    sized = orvane.Image(image, 2e-6, 3e-6)
+    assert (sized[1:3].dx, sized[1:3].dy) == (2e-6, 3e-6)  # kept through slicing
+    by_size = orvane.surface_parameters(sized, height_scale=1e-9)
+    assert by_size.sdq == orvane.surface_parameters(image, pixel_size=(2e-6, 3e-6), height_scale=1e-9).sdq
+    # Points not measured are NaN: the spectral estimate flags them.
+    holed = orvane.read_image(files[1]).astype(np.float64)
+    holed[::17, ::13] = np.nan
+    fit = orvane.psd_dimension(holed)
+    assert "missing_points" in fit.flags and np.isfinite(fit.d)
