@@ -103,8 +103,8 @@ std::string provenanceLine(const PageAnalysis& page, const BatchOptions& options
         {"calibration",
          {{"dx_m", lengthOrNull(page.dx)},
           {"dy_m", lengthOrNull(page.dy)},
-          {"height_unit", options.heightScale > 0 ? "m" : "as stored"},
-          {"height_scale_m", lengthOrNull(options.heightScale)}}},
+          {"height_unit", page.heightScale > 0 ? "m" : "as stored"},
+          {"height_scale_m", lengthOrNull(page.heightScale)}}},
         {"row", row},
         {"fit_points", fits},
         {"errors", errors}};

@@ -49,6 +49,7 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         out.dx = facts.size.dx > 0 ? facts.size.dx : options.pixelX;
         out.dy = facts.size.dy > 0 ? facts.size.dy : options.pixelY;
         out.missing = facts.missing;
+        out.heightScale = facts.heightScale > 0 ? facts.heightScale : options.heightScale;
         if (options.psd) {
             try {
                 out.psd = psdDimension(full, psdOptionsFor(options, out.dx, out.dy));
@@ -59,7 +60,7 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         }
         if (options.params) {
             try {
-                out.params = surfaceParametersOf(full, out.dx, out.dy, options.heightScale);
+                out.params = surfaceParametersOf(full, out.dx, out.dy, out.heightScale);
                 out.paramsDone = true;
             } catch (const std::invalid_argument& e) {
                 out.paramsError = e.what();

@@ -55,6 +55,7 @@ struct PageAnalysis {
     SurfaceParameters params;
     double dx = 0, dy = 0;        // the pixel's size in metres (the file's, or the options'); 0: unknown
     double missing = 0;           // the share of points not measured (NaN), 0 .. 1
+    double heightScale = 0;       // metres a stored height unit (the file's, or the options'); 0: unknown
 };
 
 struct FileAnalysis {

@@ -49,7 +49,7 @@ void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& p
             GreyRaster picture = reader.decode(page);
             const std::vector<std::uint8_t> levels = eightBitView(picture);
             bitmap.LoadLevels(picture.width, picture.height, levels.data());
-            if (facts) *facts = PageFacts{{picture.dx, picture.dy}, missingShare(picture)};
+            if (facts) *facts = PageFacts{{picture.dx, picture.dy}, missingShare(picture), picture.heightScale};
             if (full) *full = std::move(picture);
         }
     } catch (const std::runtime_error& e) {

@@ -17,10 +17,12 @@ struct PixelSize {
 };
 
 // What a page's file says of its points beside their values: the pixel's
-// size, and the share of points not measured (NaN), 0 .. 1.
+// size, the share of points not measured (NaN), 0 .. 1, and the metres a
+// stored height unit (0 when the file does not say).
 struct PageFacts {
     PixelSize size;
     double missing = 0;
+    double heightScale = 0;
 };
 
 // Loads page `page` (from 0) of a picture file (BMP, PNG, TIFF, PGM/PPM)

@@ -8,6 +8,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -203,6 +204,40 @@ inline Bytes pnmFile(int w, int h, int channels, int maxval, bool plain, const s
     return out;
 }
 
+// An ISO 25178-71 SDF file of 3 points by 2 profiles, ASCII or binary, with
+// heights in `type` (5 int16, 6 int32, 7 float64).
+inline std::string sdfFile(bool binary, int type, const std::vector<double>& heights, int points = 3, int profiles = 2)
+{
+    if (!binary) {
+        std::string text = "aISO-1.0\nManufacID   = test\nCreateDate  = 101220261200\nModDate     = 101220261200\n"
+                           "NumPoints   = " + std::to_string(points) + "\nNumProfiles = " + std::to_string(profiles) +
+                           "\nXscale      = 2.0e-6\nYscale      = 3.0e-6\nZscale      = 1.0e-9\n"
+                           "Zresolution = -1\nCompression = 0\nDataType    = " + std::to_string(type) +
+                           "\nCheckType   = 0\n*\n";
+        for (double h : heights) text += std::isnan(h) ? std::string("BAD ") : std::to_string(h) + " ";
+        return text + "\n*\n";
+    }
+    std::string b = "bISO-1.0";
+    b += std::string(10, 't') + std::string(12, '0') + std::string(12, '0');
+    auto put = [&](auto v) {
+        unsigned char raw[sizeof v];
+        std::memcpy(raw, &v, sizeof v);  // this machine is little-endian, as the file is
+        b.append(reinterpret_cast<const char*>(raw), sizeof v);
+    };
+    put(static_cast<std::uint16_t>(points));
+    put(static_cast<std::uint16_t>(profiles));
+    for (double scale : {2e-6, 3e-6, 1e-9, -1.0}) put(scale);
+    b += '\0';
+    b += static_cast<char>(type);
+    b += '\0';
+    for (double h : heights) {
+        if (type == 5) put(std::isnan(h) ? std::int16_t{-32768} : static_cast<std::int16_t>(h));
+        else if (type == 6) put(std::isnan(h) ? std::int32_t{-2147483647 - 1} : static_cast<std::int32_t>(h));
+        else put(h);
+    }
+    return b;
+}
+
 // One small valid file of every kind, by name, to seed the fuzzers.
 inline std::vector<std::pair<std::string, Bytes>> seeds()
 {
@@ -234,6 +269,8 @@ inline std::vector<std::pair<std::string, Bytes>> seeds()
     rgbTiled.tile = 16;
     rgbTiled.samples = ramp(20 * 18, 3, 1);
     out.push_back({"grey8.tif", tiffFile({g8})});
+    out.push_back({"ascii.sdf", sdfFile(false, 7, {1.5, -2, 3, NAN, 5, 6})});
+    out.push_back({"int16.sdf", sdfFile(true, 5, {1, -2, 300, NAN, 5, 6})});
     out.push_back({"stack.tif", tiffFile({g16, f32})});
     out.push_back({"rgb_tiled.tif", tiffFile({rgbTiled})});
     out.push_back({"big_endian.btf", tiffFile({g8, g16}, "w8b")});

@@ -512,6 +512,15 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
     EXPECT_EQ(fields(out[2])[14], FloatToStr(ten)) << out[2];  // turned: x is the stored y
     EXPECT_EQ(fields(out[2])[15], FloatToStr(five)) << out[2];
     EXPECT_EQ(fields(out[3])[14], FloatToStr(1e-6)) << out[3];
+    // A surface data file gives its own pixel size and heights in metres,
+    // which win over the options'.
+    std::ofstream(path("s.sdf"), std::ios::binary) << pictures::sdfFile(false, 7, std::vector<double>(page.samples.begin(), page.samples.begin() + 64 * 48), 64, 48);
+    const auto sdf = fields(lines(batch(QStringList{"--params", "--height-scale", "2nm", "--pixel-size", "1um"} +
+                                        files({"s.sdf"})).out)[1]);
+    const GreyRaster heights = decodePicture(readFile(path("s.sdf")));
+    EXPECT_EQ(sdf[8], FloatToStr(surfaceParametersOf(heights, 2e-6, 3e-6, 1).sq));
+    EXPECT_EQ(sdf[14], FloatToStr(2e-6));
+    EXPECT_EQ(sdf[15], FloatToStr(3e-6));
     // Without a height scale the heights stay in their unit and there are no slopes.
     const auto plain = fields(lines(batch(QStringList{"--params"} + files({"m.tif"})).out)[1]);
     EXPECT_EQ(plain[8], FloatToStr(surfaceParametersOf(surface, five, five, 0).sq));

@@ -160,7 +160,8 @@ TEST(Pictures, DamagedAndHostileFilesAreRefusedWithAReason)
     const std::vector<std::string> cutReasons = {
         "this is not a picture file that can be read", "the header has no width", "the pixel data is cut short",
         "the PNG file cannot be decoded (the file is cut short)", "the TIFF file cannot be opened (TIFFFetch",
-        "the TIFF file cannot be opened (TIFFReadDirectory: IO error during reading"};
+        "the TIFF file cannot be opened (TIFFReadDirectory: IO error during reading",
+        "the SDF file ends inside its header", "the SDF file is too short", "the SDF file holds"};
     for (const auto& [name, bytes] : seeds()) {
         ASSERT_EQ(refusal(bytes), "decoded") << name;
         for (std::size_t cut : {std::size_t{3}, bytes.size() / 3, bytes.size() / 2, bytes.size() - 1}) {
@@ -427,6 +428,53 @@ TEST(Pictures, TheSameSurfaceInEveryTypeGivesTheSameDimension)
         d.push_back(psdDimension(decodePicture(tiffFile({p})), {}).dimension);
     }
     for (double each : d) EXPECT_NEAR(each, d[0], 1e-4);
+}
+
+TEST(Pictures, SurfaceDataFilesGiveHeightsInMetresAndTheirPixelSize)
+{
+    const std::vector<double> heights = {1, -2, 300, NAN, 5, 6};
+    for (bool binary : {false, true})
+        for (int type : {5, 6, 7}) {
+            const std::string bytes = sdfFile(binary, type, heights);
+            EXPECT_EQ(pictureFormat(bytes), PictureFormat::sdf);
+            const GreyRaster r = decodePicture(bytes);
+            EXPECT_EQ(r.width, 3);
+            EXPECT_EQ(r.height, 2);
+            EXPECT_EQ(r.type(), SampleType::float64);
+            EXPECT_DOUBLE_EQ(r.dx, 2e-6);
+            EXPECT_DOUBLE_EQ(r.dy, 3e-6);
+            EXPECT_EQ(r.heightScale, 1.0);
+            const std::vector<double> z = r.samples.values();
+            for (std::size_t i = 0; i < heights.size(); ++i) {
+                if (std::isnan(heights[i]))
+                    EXPECT_TRUE(std::isnan(z[i])) << binary << type;  // not measured
+                else
+                    EXPECT_DOUBLE_EQ(z[i], heights[i] * 1e-9) << binary << type << " " << i;
+            }
+        }
+    // Files that lie about their size, or hold what is not read, are refused
+    // with the reason, before the heights are allocated.
+    const std::pair<std::string, std::string> refused[] = {
+        {sdfFile(false, 7, heights, 60000, 60000), "more than can be analysed"},
+        {sdfFile(false, 7, heights, 30, 20), "too short"},
+        {sdfFile(true, 6, heights, 3000, 2000), "too short"},
+        {sdfFile(false, 4, heights), "DataType 4"},
+        {sdfFile(true, 9, heights), "DataType 9"},
+        {sdfFile(false, 7, {1, 2, 3, 4, 5}), "holds 5 heights"},
+        {std::string("aISO-1.0\nNumPoints = 3\n"), "ends inside its header"},
+        {std::string("bISO-1.0"), "ends inside its header"},
+    };
+    for (const auto& [bytes, reason] : refused) {
+        try {
+            decodePicture(bytes);
+            ADD_FAILURE() << reason;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << reason << ": " << e.what();
+        }
+    }
+    std::string compressed = sdfFile(false, 7, heights);
+    compressed.replace(compressed.find("Compression = 0"), 15, "Compression = 1");
+    EXPECT_THROW(decodePicture(compressed), std::runtime_error);
 }
 
 TEST(Pictures, ATiffsResolutionIsThePixelsSizeWhenItsUnitIsALength)

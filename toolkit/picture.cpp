@@ -122,6 +122,9 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
         case PictureFormat::tiff:
             if (!tiffSize(path, start, width, height)) return false;
             break;
+        case PictureFormat::sdf:
+            if (!sdfSize(readFilePart(path, 0, 4096), width, height)) return false;
+            break;
         }
     } catch (const std::runtime_error&) {
         return false;
@@ -152,7 +155,8 @@ PictureFormat pictureFormat(const std::string& b)
                           b.compare(0, 4, "II+\0", 4) == 0 || b.compare(0, 4, "MM\0+", 4) == 0))
         return PictureFormat::tiff;
     if (b.size() >= 2 && b[0] == 'P' && b[1] >= '2' && b[1] <= '6' && b[1] != '4') return PictureFormat::pnm;
-    throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM or PPM)");
+    if (b.size() >= 8 && (b.compare(0, 8, "aISO-1.0") == 0 || b.compare(0, 8, "bISO-1.0") == 0)) return PictureFormat::sdf;
+    throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM, PPM or SDF)");
 }
 
 GreyRaster decodeBmp(const std::string& bytes)
@@ -195,6 +199,7 @@ GreyRaster PictureReader::decode(int page)
     case PictureFormat::tiff: return tiff->decode(page);
     case PictureFormat::bmp: return decodeBmp(data);
     case PictureFormat::png: return decodePng(data);
+    case PictureFormat::sdf: return decodeSdf(data);
     default: return decodePnm(data);
     }
 }

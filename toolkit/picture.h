@@ -1,5 +1,6 @@
 // Pictures at the depth their files hold them: BMP, PNG, TIFF and PGM/PPM
-// decoded to one grey sample per pixel, held at the sample type of the file
+// decoded to one grey sample per pixel, and ISO 25178-71 surface data
+// files (SDF) to heights in metres, held at the sample type of the file
 // (see samples.h), and the 8-bit grey view that the window's analysis takes.
 //
 // Colour becomes grey as the mean of red, green and blue: (r + g + b + 1) / 3
@@ -26,9 +27,12 @@ struct GreyRaster {
     // The pixel's size along x and y in metres, as the file gives it; 0 when
     // it gives none (a TIFF's resolution in inches or centimetres gives it).
     double dx = 0, dy = 0;
+    // Metres a stored height unit, when the file says (an instrument's file:
+    // 1, its heights in metres); 0 for a picture's grey levels.
+    double heightScale = 0;
 };
 
-enum class PictureFormat { bmp, png, tiff, pnm };
+enum class PictureFormat { bmp, png, tiff, pnm, sdf };
 
 // The format of a file by its first bytes; throws std::runtime_error for
 // bytes that are none of them.

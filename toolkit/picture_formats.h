@@ -15,6 +15,10 @@ constexpr int qtAllocationLimitMiB = 520;
 
 GreyRaster decodeBmp(const std::string& bytes);
 GreyRaster decodePng(const std::string& bytes);
+GreyRaster decodeSdf(const std::string& bytes);
+// An SDF file's size from the start of its bytes (its header); false when
+// they do not hold it.
+bool sdfSize(const std::string& start, long long& width, long long& height);
 
 // A TIFF file opened once, its pages (directories) read in increasing order
 // in one pass; going back to an earlier page starts again from the first.

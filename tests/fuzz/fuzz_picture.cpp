@@ -1,5 +1,5 @@
-// libFuzzer targets, one per picture format (FUZZ_PNG, FUZZ_TIFF or FUZZ_PNM
-// chooses): the format's decoder from the bytes of a file, every page of a
+// libFuzzer targets, one per picture format (FUZZ_PNG, FUZZ_TIFF, FUZZ_PNM
+// or FUZZ_SDF chooses): the format's decoder from the bytes of a file, every page of a
 // stack, the 8-bit view and the window's road on it.  Refusing a file with
 // std::runtime_error is the expected answer to bad input; anything else that
 // escapes, and every sanitizer report, is a bug.
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,8 @@ struct Decoder {
         return decodePng(bytes);
 #elif defined(FUZZ_TIFF)
         return tiff->decode(page);
+#elif defined(FUZZ_SDF)
+        return decodeSdf(bytes);
 #else
         return decodePnm(bytes);
 #endif
@@ -44,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
 #if defined(FUZZ_PNM)
     if (size < 2 || data[0] != 'P' || data[1] < '2' || data[1] > '6' || data[1] == '4') return 0;
+#elif defined(FUZZ_SDF)
+    if (size < 8 || (std::memcmp(data, "aISO-1.0", 8) != 0 && std::memcmp(data, "bISO-1.0", 8) != 0)) return 0;
 #endif
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::unique_ptr<Decoder> decoder;
