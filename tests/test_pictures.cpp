@@ -430,6 +430,20 @@ TEST(Pictures, TheSameSurfaceInEveryTypeGivesTheSameDimension)
     for (double each : d) EXPECT_NEAR(each, d[0], 1e-4);
 }
 
+TEST(Pictures, TheEightBitViewTakesRangesAtADoublesEnds)
+{
+    // A range wider than a double holds, and one so narrow that 255 over it
+    // overflows: the levels still run from 0 to 255 (the fuzzer found both
+    // through SDF scales).
+    GreyRaster r;
+    r.width = 3;
+    r.height = 1;
+    r.samples = Samples(std::vector<double>{-1.7e308, 0, 1.7e308});
+    EXPECT_EQ(eightBitView(r), (std::vector<std::uint8_t>{0, 128, 255}));
+    r.samples = Samples(std::vector<double>{0, 1e-310, 2e-310});
+    EXPECT_EQ(eightBitView(r), (std::vector<std::uint8_t>{0, 128, 255}));
+}
+
 TEST(Pictures, SurfaceDataFilesGiveHeightsInMetresAndTheirPixelSize)
 {
     const std::vector<double> heights = {1, -2, 300, NAN, 5, 6};

@@ -258,6 +258,18 @@ std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
         }
         if (!(high > low)) return levels;
         const double scale = 255.0 / (high - low);
+        if (!std::isfinite(high - low) || !std::isfinite(scale)) {
+            // A range beyond a double's (values near +-1.8e308) or so small
+            // that 255 over it overflows: each value's share of the range,
+            // on halves so that neither difference overflows.
+            for (std::size_t i = 0; i < levels.size(); ++i) {
+                const double v = static_cast<double>(samples[i]);
+                const double share = (v / 2 - low / 2) / (high / 2 - low / 2);
+                if (std::isfinite(v) && std::isfinite(share))
+                    levels[i] = static_cast<std::uint8_t>(std::clamp(std::floor(share * 255 + 0.5), 0.0, 255.0));
+            }
+            return levels;
+        }
         for (std::size_t i = 0; i < levels.size(); ++i) {
             const double v = static_cast<double>(samples[i]);
             if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(std::floor((v - low) * scale + 0.5));
