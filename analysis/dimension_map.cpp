@@ -53,15 +53,12 @@ double windowDimension(const std::vector<T>& part, int window, const whittle::Ex
     const std::vector<double> I = whittle::laplacianPeriodogram(part.data(), window, window, model, taper, taper);
     // The variance that matches the periodogram's total, and the noise a
     // thousandth of its mean power (the gain taken off).
-    double si = 0, sm = 0, power = 0;
-    const whittle::Spectrum unit(p);
+    double power = 0;
     for (std::size_t i = 0; i < o.index.size(); ++i) {
         o.I[i] = I[o.index[i]];
-        si += o.I[i];
-        sm += unit.at(o.fx[i], o.fy[i]) * o.gain[i];
         power += o.I[i] / o.gain[i];
     }
-    p[whittle::lnVariance] += std::log(si / sm);
+    p[whittle::lnVariance] = whittle::matchedLnVariance(o, p);
     power /= static_cast<double>(o.index.size());
     p[whittle::lnNoise] = options.noise ? std::log(power * 1e-3) : -700.0;
     std::vector<int> active = {whittle::lnVariance, whittle::hurst, whittle::lnKappa};

@@ -69,15 +69,11 @@ template <class T>
 ValueStats valueStats(const T* values, std::size_t count, int limit)
 {
     ValueStats stats;
-    // Missing points (NaN) are no values.
-    std::size_t start = 0;
-    while (start < count && std::isnan(static_cast<double>(values[start]))) ++start;
-    if (start == count) return stats;
-    double smallest = static_cast<double>(values[start]), largest = smallest;
+    if (count == 0) return stats;
+    double smallest = static_cast<double>(values[0]), largest = smallest;
     std::vector<double> seen;
-    for (std::size_t i = start; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const double v = static_cast<double>(values[i]);
-        if (std::isnan(v)) continue;
         if (v < smallest) {
             smallest = v;
             stats.atSmallest = 0;

@@ -109,14 +109,7 @@ Parameters startingParameters(const Periodogram& periodogram, double hurst, int 
 {
     Parameters p = {0.0, hurst, std::log(1.0 / std::max(W, H)), 0.0, 0.0,
                     noise ? std::log(periodogram.median * 1e-3) : -700.0};
-    const whittle::Spectrum unit(p);
-    const whittle::Ordinates& o = periodogram.ordinates;
-    double si = 0, sm = 0;
-    for (std::size_t i = 0; i < o.index.size(); ++i) {
-        si += o.I[i];
-        sm += unit.at(o.fx[i], o.fy[i]) * o.gain[i];
-    }
-    p[whittle::lnVariance] = std::log(si / sm);
+    p[whittle::lnVariance] = whittle::matchedLnVariance(periodogram.ordinates, p);
     return p;
 }
 

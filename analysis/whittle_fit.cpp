@@ -135,6 +135,18 @@ std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const Ex
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_WHITTLE_TYPE)
 #undef ORVANE_WHITTLE_TYPE
 
+double matchedLnVariance(const Ordinates& o, Parameters p)
+{
+    p[lnVariance] = 0;
+    const Spectrum unit(p);
+    double si = 0, sm = 0;
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        si += o.I[i];
+        sm += unit.at(o.fx[i], o.fy[i]) * o.gain[i];
+    }
+    return std::log(si / sm);
+}
+
 void Anchors::add(const Parameters& p, const std::vector<double>& surface, const Ordinates& o)
 {
     const Spectrum f(p);

@@ -115,6 +115,10 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
 double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std::vector<double>& hx,
                         const std::vector<double>& hy, std::size_t which);
 
+// ln s2 at which the filtered spectrum f |G|^2 has the periodogram's total
+// over the ordinates, p's other parameters held: where a fit starts.
+double matchedLnVariance(const Ordinates& ordinates, Parameters p);
+
 // The model's parameters that a result reports.
 Parameters parametersOf(const WhittleResult& result);
 

@@ -440,16 +440,24 @@ TEST_F(Batch, AnInterruptFinishesTheFilesInHandAndStartsNoOther)
     }
 }
 
-TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
+// A 64 x 48 page of 16-bit heights of a surface of dimension D, stretched
+// `ratio` times along `angle` degrees, over 0 .. 60000.
+pictures::TiffPage surfacePage(double D, std::uint64_t seed, double ratio = 1, double angle = 0)
 {
     pictures::TiffPage page;
     page.width = 64;
     page.height = 48;
     page.bits = 16;
-    std::mt19937_64 random(2);
-    const std::vector<double> z = fractalSurface(2.4, 64, 48, random, 2.0, 45);
+    std::mt19937_64 random(seed);
+    const std::vector<double> z = fractalSurface(D, 64, 48, random, ratio, angle);
     const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
     for (double v : z) page.samples.push_back(std::round((v - *lo) / (*hi - *lo) * 60000));
+    return page;
+}
+
+TEST_F(Batch, TheWhittleEstimateAddsItsColumnsFromTheFullDepth)
+{
+    const pictures::TiffPage page = surfacePage(2.4, 2, 2.0, 45);
     std::ofstream(path("w.tif"), std::ios::binary) << pictures::tiffFile({page});
     writeGreyBmp(path("tiny.bmp"), 20, 12, [](int x, int y) { return (x * 13 + y * 7) % 256; });
     const BatchRun run = batch(QStringList{"--whittle", "--plot", dir.path() + "/plots"} + files({"w.tif", "tiny.bmp"}));
@@ -479,14 +487,7 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
 {
     // A 16-bit surface at 2000 pixels a centimetre (5 um pixels), 1000 down
     // the rows once turned (Orientation 6 swaps the sides); a BMP gives none.
-    pictures::TiffPage page;
-    page.width = 64;
-    page.height = 48;
-    page.bits = 16;
-    std::mt19937_64 random(4);
-    const std::vector<double> z = fractalSurface(2.3, 64, 48, random);
-    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
-    for (double v : z) page.samples.push_back(std::round((v - *lo) / (*hi - *lo) * 60000));
+    pictures::TiffPage page = surfacePage(2.3, 4);
     page.resolutionUnit = RESUNIT_CENTIMETER;
     page.xResolution = page.yResolution = 2000;
     pictures::TiffPage turned = page;

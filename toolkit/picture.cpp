@@ -35,29 +35,29 @@ std::string paddedSizeRefusal(long long width, long long height)
            std::to_string(matrixSizeLimit / 2) + " pixels once padded)";
 }
 
-namespace {
-
-std::uint64_t little(const std::string& b, std::size_t at, int bytes)
+std::uint64_t littleEndian(const std::string& b, std::size_t at, int bytes)
 {
     std::uint64_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
-std::uint64_t big(const std::string& b, std::size_t at, int bytes)
+std::uint64_t bigEndian(const std::string& b, std::size_t at, int bytes)
 {
     std::uint64_t v = 0;
     for (int i = 0; i < bytes; ++i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
+namespace {
+
 // A BMP's size from its first 26 bytes; false when they are fewer.
 bool bmpSize(const std::string& start, long long& width, long long& height)
 {
     if (start.size() < 26) return false;
-    const bool core = little(start, 14, 4) == 12;
-    width = core ? static_cast<long long>(little(start, 18, 2)) : static_cast<std::int32_t>(little(start, 18, 4));
-    height = core ? static_cast<long long>(little(start, 20, 2)) : static_cast<std::int32_t>(little(start, 22, 4));
+    const bool core = littleEndian(start, 14, 4) == 12;
+    width = core ? static_cast<long long>(littleEndian(start, 18, 2)) : static_cast<std::int32_t>(littleEndian(start, 18, 4));
+    height = core ? static_cast<long long>(littleEndian(start, 20, 2)) : static_cast<std::int32_t>(littleEndian(start, 22, 4));
     height = height < 0 ? -height : height;
     return true;
 }
@@ -68,7 +68,7 @@ bool tiffSize(const std::string& path, const std::string& start, long long& widt
 {
     if (start.size() < 16) return false;
     const bool le = start[0] == 'I';
-    auto get = [&](const std::string& b, std::size_t at, int n) { return le ? little(b, at, n) : big(b, at, n); };
+    auto get = [&](const std::string& b, std::size_t at, int n) { return le ? littleEndian(b, at, n) : bigEndian(b, at, n); };
     const bool bigTiff = get(start, 2, 2) == 43;
     // Classic TIFF: 4-byte offsets, 2-byte counts, 12-byte entries; BigTIFF:
     // 8-byte offsets and counts, 20-byte entries.
@@ -103,8 +103,8 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
             break;
         case PictureFormat::png:
             if (start.size() < 24) return false;
-            width = static_cast<long long>(big(start, 16, 4));
-            height = static_cast<long long>(big(start, 20, 4));
+            width = static_cast<long long>(bigEndian(start, 16, 4));
+            height = static_cast<long long>(bigEndian(start, 20, 4));
             break;
         case PictureFormat::pnm: {
             std::size_t at = 2;

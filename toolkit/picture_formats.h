@@ -13,6 +13,11 @@ constexpr long long maxPicturePixels = (1LL << 27) - 1;
 // in true colour must pass.
 constexpr int qtAllocationLimitMiB = 520;
 
+// The unsigned number in `bytes` bytes of `b` from `at`, least (or most)
+// significant byte first.
+std::uint64_t littleEndian(const std::string& b, std::size_t at, int bytes);
+std::uint64_t bigEndian(const std::string& b, std::size_t at, int bytes);
+
 GreyRaster decodeBmp(const std::string& bytes);
 GreyRaster decodePng(const std::string& bytes);
 GreyRaster decodeSdf(const std::string& bytes);

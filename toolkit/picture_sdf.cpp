@@ -128,20 +128,14 @@ void asciiHeights(const std::string& bytes, std::size_t at, const SdfHeader& h, 
 // little-endian: 81 bytes.
 constexpr std::size_t binaryHeaderSize = 81;
 
+// A little-endian value of T at `at`, from its bytes' bits.
 template <class T>
 T little(const std::string& b, std::size_t at)
 {
-    unsigned char raw[sizeof(T)];
-    for (std::size_t k = 0; k < sizeof(T); ++k) raw[k] = static_cast<unsigned char>(b[at + k]);
-    std::uint64_t bits = 0;
-    for (std::size_t k = sizeof(T); k-- > 0;) bits = (bits << 8) | raw[k];
+    using Bits = std::conditional_t<sizeof(T) == 8, std::uint64_t, std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint16_t>>;
+    const Bits bits = static_cast<Bits>(littleEndian(b, at, sizeof(T)));
     T value;
-    if constexpr (sizeof(T) == 8) {
-        std::memcpy(&value, &bits, 8);
-    } else {
-        const auto narrow = static_cast<std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint16_t>>(bits);
-        std::memcpy(&value, &narrow, sizeof(T));
-    }
+    std::memcpy(&value, &bits, sizeof(T));
     return value;
 }
 
