@@ -2,9 +2,9 @@
 
 #include "imaging/convert.h"
 #include "imaging/plots.h"
-#include "imaging/road.h"
-#include "toolkit/files.h"
-#include "toolkit/numbertext.h"
+#include "imaging/bitmap_road.h"
+#include "pictures/files.h"
+#include "imaging/numbertext.h"
 
 #include <stdexcept>
 

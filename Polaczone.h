@@ -7,7 +7,7 @@
 #include "toolkit/bitmap.h"
 #include "toolkit/controls.h"
 #include "toolkit/dialogs.h"
-#include "toolkit/picture.h"
+#include "pictures/picture.h"
 #include "toolkit/plot_view.h"
 
 #include <memory>

@@ -1,5 +1,6 @@
 // orvane-batch: the window's analysis road on many files, without a display.
 #include "app/batch_options.h"
+#include "app/drawing.h"
 #include "app/memory.h"
 #include "app/ordered_run.h"
 #include "app/output_names.h"
@@ -7,10 +8,9 @@
 #include "app/row_fields.h"
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
-#include "toolkit/files.h"
-#include "toolkit/numbertext.h"
-#include "toolkit/picture.h"
-#include "toolkit/plot.h"
+#include "pictures/files.h"
+#include "imaging/numbertext.h"
+#include "pictures/picture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -236,8 +236,15 @@ int main(int argc, char** argv)
     if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir, "spectrum pictures")) return 2;
     if (!options.plotDir.empty() && !prepareFolder(options.plotDir, "plots")) return 2;
     if (!options.mapDir.empty() && !prepareFolder(options.mapDir, "maps")) return 2;
-    std::unique_ptr<THeadlessGraphics> graphics;
-    if (!options.plotDir.empty() || !options.mapDir.empty()) graphics = std::make_unique<THeadlessGraphics>(argc, argv);
+    std::unique_ptr<DrawingModule> drawing;
+    if (!options.plotDir.empty() || !options.mapDir.empty()) {
+        try {
+            drawing = std::make_unique<DrawingModule>(argc, argv);
+        } catch (const std::runtime_error& e) {
+            std::cerr << "orvane-batch: " << e.what() << "\n";
+            return 2;
+        }
+    }
 
     const std::vector<std::string>& files = options.files;
     // Per-file outputs share one set of distinct names.
@@ -249,7 +256,6 @@ int main(int argc, char** argv)
     if (jobs > 1) setTransformThreads(1);
 
     if (!out.write(rowHeader(options) + "\n")) return 1;
-    PrepareBitmapsForThreads();
     std::vector<Result> results(files.size());
     bool anyFailed = false;
     bool written = true;
@@ -273,6 +279,10 @@ int main(int argc, char** argv)
         analysis.mapStep = options.mapStep;
         analysis.spectrumStem = stem(options.spectrumDir, i);
         analysis.plotStem = stem(options.plotDir, i);
+        if (drawing) {
+            analysis.savePlots = drawing->functions().savePlotsSvg;
+            analysis.saveColourMap = drawing->functions().saveColourMapPng;
+        }
         const FileAnalysis file = analyseFile(files[i], analysis);
         results[i] = format(file, files[i], options);
         if (alone && jobs > 1) setTransformThreads(1);

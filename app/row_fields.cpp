@@ -1,7 +1,7 @@
 // A picture's row of results (see row_fields.h).
 #include "app/row_fields.h"
 
-#include "toolkit/numbertext.h"
+#include "imaging/numbertext.h"
 
 #include <cmath>
 

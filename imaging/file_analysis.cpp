@@ -1,17 +1,30 @@
 // The file analysis: read, pages, the road on each, and the pictures.
 #include "imaging/file_analysis.h"
 
-#include "imaging/convert.h"
 #include "imaging/lengths.h"
+#include "imaging/levels.h"
 #include "imaging/plots.h"
 #include "imaging/road.h"
-#include "toolkit/picture.h"
+#include "pictures/bmp.h"
+#include "pictures/files.h"
+#include "pictures/picture.h"
 
 #include <cmath>
 #include <new>
 #include <stdexcept>
 
 namespace {
+
+// Writes a picture's bytes to `path` atomically; std::runtime_error names
+// the file when it cannot.
+void writePicture(const std::string& path, const std::string& bytes)
+{
+    try {
+        writeFileAtomically(path, bytes);
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("cannot write the picture to \"" + displayFileName(path) + "\": " + e.what());
+    }
+}
 
 // The spectral estimate's options for a page: a fit range given as
 // wavelengths becomes cycles per pixel by the pixel's size (the geometric
@@ -37,14 +50,15 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
                  const std::string& plotFile, const std::string& mapFile, const FileAnalysisOptions& options,
                  PageAnalysis& out)
 {
-    TBitmap bitmap;
+    std::vector<std::uint8_t> levels;
     {
-        // The full depth only for the spectral estimate, and before the
+        // The full depth only while its estimates run, and before the
         // spectrum, so that the two never take memory at once.
-        GreyRaster full;
-        const bool fullDepth = options.psd || options.whittle || options.params || !mapFile.empty();
         PageFacts facts;
-        loadGreyBitmap(bitmap, reader, file, page, fullDepth ? &full : nullptr, &facts);
+        GreyRaster full = readPage(reader, file, page, &facts);
+        levels = eightBitView(full);
+        out.width = full.width;
+        out.height = full.height;
         // The file's own pixel size first, the options' for files without one.
         out.dx = facts.size.dx > 0 ? facts.size.dx : options.pixelX;
         out.dy = facts.size.dy > 0 ? facts.size.dy : options.pixelY;
@@ -76,15 +90,15 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         }
         if (!mapFile.empty()) {
             try {
-                saveDimensionMap(dimensionMapOf(full, options.mapWindow, options.mapStep), mapFile);
+                saveDimensionMap(dimensionMapOf(full, options.mapWindow, options.mapStep), mapFile,
+                                 options.saveColourMap);
             } catch (const std::invalid_argument& e) {
                 out.mapError = e.what();
             }
         }
     }
-    out.width = bitmap.GetWidth();
-    out.height = bitmap.GetHeight();
-    const std::unique_ptr<matrix> spectrum = centredSpectrum(bitmap);
+    const std::unique_ptr<matrix> spectrum = centredSpectrum(levels.data(), out.width, out.height);
+    std::vector<std::uint8_t>().swap(levels);
     out.paddedWidth = spectrum->getCols() / 2;
     out.paddedHeight = spectrum->getRows();
     for (int k = 1; k <= 2; ++k) {
@@ -96,16 +110,15 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         (k == 1 ? out.d1 : out.d2) = d;
     }
     if (!spectrumFile.empty()) {
-        TBitmap shown;
-        renderSpectrum(&shown, spectrumDisplayMode, spectrumDisplayScale, spectrum.get());
-        shown.SaveToFile(spectrumFile);
+        const std::vector<std::uint8_t> shown = spectrumLevels(spectrumDisplayMode, spectrumDisplayScale, *spectrum);
+        writePicture(spectrumFile, greyBmpFile(spectrum->getCols() / 2, spectrum->getRows(), shown.data()));
     }
     if (!plotFile.empty()) {
         std::vector<PlotData> plots{inEnglish(methodPlot(1, out.points1, out.d1)),
                                     inEnglish(methodPlot(2, out.points2, out.d2))};
         if (out.psdDone) plots.push_back(inEnglish(psdPlot(out.psd)));
         if (out.whittleDone) plots.push_back(inEnglish(whittlePlot(out.whittle)));
-        savePlotsSvg(plots, 480, 320, plotFile);
+        if (options.savePlots) options.savePlots(plots, 480, 320, plotFile);
     }
 }
 

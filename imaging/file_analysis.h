@@ -4,6 +4,10 @@
 
 #include "analysis/matrix.h"
 #include "analysis/surface_parameters.h"
+#include "imaging/road.h"
+#include "toolkit/plot_data.h"
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -32,6 +36,11 @@ struct FileAnalysisOptions {
     // DIR/stem for the plots of the fits, one SVG a page (DIR/stem-plot.svg);
     // empty for none.
     std::string plotStem;
+    // What draws: the plots as an SVG file, and the map's colour picture.
+    // Front ends that draw set them (orvane-batch from its drawing module);
+    // unset, no plot is written and a map only as its TIFF.
+    std::function<void(const std::vector<PlotData>& plots, int width, int height, const std::string& path)> savePlots;
+    ColourMapWriter saveColourMap;
 };
 
 struct PageAnalysis {

@@ -1,7 +1,7 @@
 // Plot data from the estimators' records.
 #include "imaging/plots.h"
 
-#include "toolkit/numbertext.h"
+#include "imaging/numbertext.h"
 
 #include <cmath>
 #include <cstdio>

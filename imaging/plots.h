@@ -2,7 +2,7 @@
 #pragma once
 
 #include "analysis/matrix.h"
-#include "toolkit/plot.h"
+#include "toolkit/plot_data.h"
 
 // Metoda 1 or 2: ln threshold against ln count, every point fitted, and the
 // least-squares line of slope -2 / D through their centre.

@@ -1,28 +1,15 @@
+// The analysis road's pieces: a page read, the centred spectrum, the
+// estimates on a picture at its full depth, the map's files.
 #include "imaging/road.h"
 
-#include "toolkit/files.h"
-#include "toolkit/map_files.h"
-
-#include "imaging/convert.h"
-#include "imaging/palette.h"
+#include "imaging/levels.h"
+#include "pictures/files.h"
+#include "pictures/writers.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
-
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page, int* pages, GreyRaster* full)
-{
-    const std::string bytes = readPictureFile(path);
-    std::unique_ptr<PictureReader> reader;
-    try {
-        reader = std::make_unique<PictureReader>(bytes);
-    } catch (const std::runtime_error& e) {
-        throw unreadableFile(path, e.what());
-    }
-    if (pages) *pages = reader->pages();
-    loadGreyBitmap(bitmap, *reader, path, page, full);
-}
 
 // The share of a picture's points that are NaN (only floating-point
 // samples can be).
@@ -35,35 +22,25 @@ static double missingShare(const GreyRaster& picture)
     });
 }
 
-void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page, GreyRaster* full,
-                    PageFacts* facts)
+GreyRaster readPage(PictureReader& reader, const std::string& path, int page, PageFacts* facts)
 {
     try {
-        if (reader.format() == PictureFormat::bmp && page == 0) {
-            GreyRaster picture;
-            if (full) picture = reader.decode(0);
-            bitmap.LoadFromMemory(reader.bytes().data(), reader.bytes().size());
-            if (facts) *facts = PageFacts{};  // a BMP's resolution is for printing, and every point is there
-            if (full) *full = std::move(picture);
-        } else {
-            GreyRaster picture = reader.decode(page);
-            const std::vector<std::uint8_t> levels = eightBitView(picture);
-            bitmap.LoadLevels(picture.width, picture.height, levels.data());
-            if (facts) *facts = PageFacts{{picture.dx, picture.dy}, missingShare(picture), picture.heightScale};
-            if (full) *full = std::move(picture);
-        }
+        GreyRaster picture = reader.decode(page);
+        // A BMP's resolution is for printing (its decoder gives none).
+        if (facts) *facts = PageFacts{{picture.dx, picture.dy}, missingShare(picture), picture.heightScale};
+        return picture;
     } catch (const std::runtime_error& e) {
         throw unreadableFile(path, e.what());
     }
-    bitmap.SetPalette(makeGreyPalette());
 }
 
-std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap)
+std::unique_ptr<matrix> centredSpectrum(const std::uint8_t* levels, int width, int height)
 {
-    // Refuse an oversized picture before the conversion switches it to 8 bits
-    // (bitmapToMatrix checks again, for its other callers).
-    paddedSize(bitmap.GetWidth(), bitmap.GetHeight());
-    std::unique_ptr<matrix> spectrum = bitmapToMatrix(bitmap);
+    return centredSpectrum(levelsToMatrix(levels, width, height));
+}
+
+std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> spectrum)
+{
     fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),
                        static_cast<std::uint32_t>(spectrum->getRows()), 1);
     swapQuadrants(*spectrum);
@@ -126,10 +103,10 @@ DimensionMap dimensionMapOf(const GreyRaster& picture, int window, int step)
     });
 }
 
-void saveDimensionMap(const DimensionMap& map, const std::string& stem)
+void saveDimensionMap(const DimensionMap& map, const std::string& stem, const ColourMapWriter& colourPng)
 {
     writeFileAtomically(stem + "-map.tif", floatTiff(map.columns, map.rows, map.d));
-    saveColourMapPng(stem + "-map.png", map.columns, map.rows, map.d, 2.0, 3.0);
+    if (colourPng) colourPng(stem + "-map.png", map.columns, map.rows, map.d, 2.0, 3.0);
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

@@ -1,15 +1,16 @@
 // The analysis road from a file to the fractal dimension, in the pieces that
-// the window's handlers and the batch tool both call.
+// the window's handlers, the batch tool and Python call; no toolkit.
 #pragma once
 
 #include "analysis/matrix.h"
 #include "analysis/surface_parameters.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/picture.h"
+#include "pictures/picture.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // A pixel's size in metres along x and y; 0 when unknown.
 struct PixelSize {
@@ -25,24 +26,19 @@ struct PageFacts {
     double heightScale = 0;
 };
 
-// Loads page `page` (from 0) of a picture file (BMP, PNG, TIFF, PGM/PPM)
-// into the bitmap and gives it the grey palette.  A BMP loads as it always
-// has, so that a palette image's indices are its grey levels; the others load
-// as their 8-bit view (see toolkit/picture.h).  `pages` receives how many the
-// file holds, and `full` the page at its full depth.  On failure the bitmap
-// is as it was and std::runtime_error says why.
-void loadGreyBitmap(TBitmap& bitmap, const std::string& path, int page = 0, int* pages = nullptr,
-                    GreyRaster* full = nullptr);
-// The same from a file opened once, whose pages are loaded in turn; `path`
-// names it in messages; `facts` receives what the page's file gives of its
-// points.
-void loadGreyBitmap(TBitmap& bitmap, PictureReader& reader, const std::string& path, int page,
-                    GreyRaster* full = nullptr, PageFacts* facts = nullptr);
+// Page `page` (from 0) of a picture file opened once, at its full depth;
+// `path` names the file in messages, and `facts` receives what the page's
+// file gives of its points.  A failure throws std::runtime_error naming the
+// file and the reason.
+GreyRaster readPage(PictureReader& reader, const std::string& path, int page, PageFacts* facts = nullptr);
 
-// The centred spectrum of a bitmap: bitmapToMatrix, the forward transform
-// scaled by 1/(rows*cols), then swapQuadrants.  Refuses (std::length_error)
-// an image too large to analyse before allocating anything for it.
-std::unique_ptr<matrix> centredSpectrum(TBitmap& bitmap);
+// The centred spectrum of 8-bit levels (width * height, top row first):
+// levelsToMatrix, the forward transform scaled by 1/(rows*cols), then
+// swapQuadrants.  Refuses (std::length_error) a picture too large to analyse
+// before allocating anything for it.
+std::unique_ptr<matrix> centredSpectrum(const std::uint8_t* levels, int width, int height);
+// The same on the complex matrix of a picture, in place.
+std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> picture);
 
 enum class Method { one = 1, two = 2 };
 
@@ -67,11 +63,14 @@ SurfaceParameters surfaceParametersOf(const GreyRaster& picture, double dx, doub
 WhittleResult whittleDimension(const GreyRaster& picture, const WhittleOptions& options = {});
 
 // The map of local Whittle dimensions of a picture at its full depth
-// (see analysis/dimension_map.h), and its files: stem-map.tif (32-bit
-// floating point, one sample a window, NaN where none) and stem-map.png
-// (colours from D = 2 to 3, with a scale bar), each written atomically.
+// (see analysis/dimension_map.h), and its files, each written atomically:
+// stem-map.tif (32-bit floating point, one sample a window, NaN where none)
+// and, by `colourPng` when it is given, stem-map.png (colours from D = 2 to
+// 3, with a scale bar; toolkit/map_files.h draws it).
 DimensionMap dimensionMapOf(const GreyRaster& picture, int window, int step);
-void saveDimensionMap(const DimensionMap& map, const std::string& stem);
+using ColourMapWriter = std::function<void(const std::string& path, int columns, int rows,
+                                           const std::vector<double>& values, double low, double high)>;
+void saveDimensionMap(const DimensionMap& map, const std::string& stem, const ColourMapWriter& colourPng);
 
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the

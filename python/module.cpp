@@ -2,9 +2,9 @@
 // that the window and orvane-batch run.  Work is done with the GIL released.
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
-#include "toolkit/files.h"
-#include "toolkit/numbertext.h"
-#include "toolkit/picture.h"
+#include "pictures/files.h"
+#include "imaging/numbertext.h"
+#include "pictures/picture.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -59,11 +59,11 @@ GreyRaster rasterOf(const py::array& image)
     return raster;
 }
 
-// The window's picture of an image: its 8-bit view with the grey palette.
-void eightBitBitmap(const GreyRaster& raster, TBitmap& bitmap)
+// The centred spectrum of an image's 8-bit view, as the window computes it.
+std::unique_ptr<matrix> eightBitSpectrum(const GreyRaster& raster)
 {
     const std::vector<std::uint8_t> levels = eightBitView(raster);
-    bitmap.LoadLevels(raster.width, raster.height, levels.data());
+    return centredSpectrum(levels.data(), raster.width, raster.height);
 }
 
 py::array samplesArray(const GreyRaster& r)
@@ -121,9 +121,7 @@ py::array spectrum(const py::array& image)
     std::unique_ptr<matrix> m;
     {
         py::gil_scoped_release free;
-        TBitmap bitmap;
-        eightBitBitmap(raster, bitmap);
-        m = centredSpectrum(bitmap);
+        m = eightBitSpectrum(raster);
     }
     py::array_t<std::complex<double>> out({m->getRows(), m->getCols() / 2});
     std::memcpy(static_cast<void*>(out.mutable_data()), m->getData(), sizeof(double) * m->getRows() * m->getCols());
@@ -138,9 +136,7 @@ py::dict method(const py::array& image, Method which)
     std::vector<std::string> failures;
     {
         py::gil_scoped_release free;
-        TBitmap bitmap;
-        eightBitBitmap(raster, bitmap);
-        const std::unique_ptr<matrix> m = centredSpectrum(bitmap);
+        const std::unique_ptr<matrix> m = eightBitSpectrum(raster);
         d = fractalDimension(*m, which, [&](const std::string& message) { failures.push_back(message); }, &points,
                              &slope);
     }
@@ -408,7 +404,6 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
 PYBIND11_MODULE(_orvane, m)
 {
     m.doc() = "The C++ core of the orvane package; use the functions of orvane itself.";
-    PrepareBitmapsForThreads();
     m.def("read_image", &readImage, py::arg("path"), py::arg("page") = py::none());
     m.def("spectrum", &spectrum, py::arg("image"));
     m.def("method1", [](const py::array& image) { return method(image, Method::one); }, py::arg("image"));

@@ -1,10 +1,10 @@
 #include "Polaczone.h"
 #include "fractal_surface.h"
 #include "gui_support.h"
-#include "imaging/road.h"
+#include "imaging/bitmap_road.h"
 #include "picture_corpus.h"
-#include "toolkit/numbertext.h"
-#include "toolkit/picture.h"
+#include "imaging/numbertext.h"
+#include "pictures/picture.h"
 #include "toolkit/bitmap_qt.h"
 
 #include <QDir>

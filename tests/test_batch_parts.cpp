@@ -1,6 +1,6 @@
 #include "app/ordered_run.h"
 #include "app/output_names.h"
-#include "toolkit/files.h"
+#include "pictures/files.h"
 
 #include <gtest/gtest.h>
 

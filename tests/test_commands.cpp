@@ -2,7 +2,7 @@
 #include "gui_support.h"
 #include "picture_corpus.h"
 #include "imaging/convert.h"
-#include "toolkit/numbertext.h"
+#include "imaging/numbertext.h"
 
 #include <QTemporaryDir>
 

@@ -1,11 +1,17 @@
 #include "bmp_corpus.h"
 #include "imaging/convert.h"
 #include "imaging/palette.h"
-#include "imaging/road.h"
+#include "imaging/bitmap_road.h"
+#include "pictures/bmp.h"
+
+#include <QBuffer>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -142,4 +148,96 @@ TEST(Corpus, TheLargestImagesLoadAndTheNextSizeIsRefused)
     corpus::set32(tooLarge, 22, 8192);
     expectRefused(tooLarge, "16384 x 8192");
     EXPECT_THROW(paddedSize(8193, 8192), std::length_error);
+}
+
+namespace {
+
+// Bit-field BMPs (V4 header, compression 3) with random pixels.
+corpus::Bytes bitfieldFile(int bpp, std::vector<std::uint32_t> masks, unsigned seed)
+{
+    corpus::Layout s;
+    s.headerSize = 108;
+    s.bpp = bpp;
+    s.width = 7;
+    s.height = bpp == 16 ? 5 : -5;
+    corpus::Bytes b = corpus::write(s);
+    corpus::set32(b, 30, 3);
+    for (std::size_t i = 0; i < masks.size(); ++i) corpus::set32(b, 54 + 4 * i, masks[i]);
+    std::mt19937 random(seed);
+    const std::size_t pixelsAt = static_cast<std::size_t>(static_cast<unsigned char>(b[10]));
+    for (std::size_t i = pixelsAt; i < b.size(); ++i) b[i] = static_cast<char>(random());
+    return b;
+}
+
+}  // namespace
+
+// The picture layer's own BMP decoder against Qt's reader, which the window
+// used before: palette indices byte for byte, true colour channel for
+// channel, over every valid layout and bit fields of several widths.
+TEST(Corpus, TheBmpDecoderReadsWhatQtReads)
+{
+    std::vector<std::pair<std::string, corpus::Bytes>> files;
+    for (const corpus::Layout& s : corpus::valid())
+        if (s.bpp != 1) files.emplace_back(s.name, corpus::write(s));  // Qt swaps 1-bit palettes; see TBitmap
+    const std::vector<std::vector<std::uint32_t>> masks16{{0xf800, 0x07e0, 0x001f}, {0x0f00, 0x00f0, 0x000f, 0xf000},
+                                                          {0x7c00, 0x03e0, 0x001f}};
+    const std::vector<std::vector<std::uint32_t>> masks32{{0xff0000, 0xff00, 0xff, 0xff000000}, {0xff, 0xff00, 0xff0000}};
+    for (std::size_t i = 0; i < masks16.size(); ++i) files.emplace_back("bits16_" + std::to_string(i), bitfieldFile(16, masks16[i], 1 + i));
+    for (std::size_t i = 0; i < masks32.size(); ++i) files.emplace_back("bits32_" + std::to_string(i), bitfieldFile(32, masks32[i], 9 + i));
+    for (const auto& [name, file] : files) {
+        SCOPED_TRACE(name);
+        const BmpImage ours = decodeBmpImage(file);
+        QImage qt;
+        ASSERT_TRUE(qt.loadFromData(QByteArray(file.data(), static_cast<qsizetype>(file.size())), "BMP"));
+        ASSERT_EQ(ours.width, qt.width());
+        ASSERT_EQ(ours.height, qt.height());
+        for (int y = 0; y < qt.height(); ++y)
+            for (int x = 0; x < qt.width(); ++x) {
+                const std::size_t k = static_cast<std::size_t>(y) * static_cast<std::size_t>(ours.width) + static_cast<std::size_t>(x);
+                if (ours.indexed) {
+                    ASSERT_EQ(ours.indices[k], qt.pixelIndex(x, y)) << x << ", " << y;
+                } else {
+                    const QRgb c = qt.pixel(x, y);
+                    ASSERT_EQ(ours.colours[k] & 0xffffff, c & 0xffffff) << x << ", " << y;
+                }
+            }
+    }
+}
+
+// Channels wider than eight bits keep their top eight (Qt's reader gave
+// black for them).
+TEST(Corpus, WideBmpChannelsKeepTheirTopEightBits)
+{
+    const corpus::Bytes file = bitfieldFile(32, {0x3ff00000, 0x000ffc00, 0x000003ff}, 5);
+    const BmpImage ours = decodeBmpImage(file);
+    const std::size_t pixelsAt = static_cast<std::size_t>(static_cast<unsigned char>(file[10]));
+    for (std::size_t k = 0; k < ours.colours.size(); ++k) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(file[pixelsAt + 4 * k + static_cast<std::size_t>(i)]);
+        EXPECT_EQ(ours.colours[k], 0xff000000u | (v >> 22 & 0xff) << 16 | (v >> 12 & 0xff) << 8 | (v >> 2 & 0xff)) << k;
+    }
+}
+
+// The spectrum's grey BMP is byte for byte the file Qt's writer made of it
+// before, and reads back as its levels.
+TEST(Corpus, TheGreyBmpIsTheFileQtWrote)
+{
+    const int width = 6, height = 3;
+    std::vector<std::uint8_t> levels(width * height);
+    for (std::size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<std::uint8_t>(i * 37 % 256);
+    QImage qt(width, height, QImage::Format_Indexed8);
+    QList<QRgb> grey;
+    for (int i = 0; i < 256; ++i) grey.push_back(qRgb(i, i, i));
+    qt.setColorTable(grey);
+    // Qt's own default without a screen (orvane-batch had none).
+    qt.setDotsPerMeterX(3937);
+    qt.setDotsPerMeterY(3937);
+    for (int y = 0; y < height; ++y) std::memcpy(qt.scanLine(y), levels.data() + y * width, width);
+    QByteArray written;
+    QBuffer buffer(&written);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(qt.save(&buffer, "BMP"));
+    const std::string file = greyBmpFile(width, height, levels.data());
+    EXPECT_EQ(file, written.toStdString());
+    EXPECT_EQ(decodeBmpImage(file).indices, levels);
 }

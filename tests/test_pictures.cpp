@@ -1,7 +1,7 @@
 #include "imaging/road.h"
 #include "fractal_surface.h"
 #include "picture_corpus.h"
-#include "toolkit/picture.h"
+#include "pictures/picture.h"
 
 #include <gtest/gtest.h>
 

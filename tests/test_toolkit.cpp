@@ -2,7 +2,7 @@
 #include "imaging/palette.h"
 #include "toolkit/bitmap_qt.h"
 #include "toolkit/controls.h"
-#include "toolkit/numbertext.h"
+#include "imaging/numbertext.h"
 
 #include <QPlainTextEdit>
 #include <QTemporaryDir>

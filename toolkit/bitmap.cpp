@@ -1,12 +1,11 @@
 #include "toolkit/bitmap_qt.h"
 
-#include "toolkit/files.h"
-#include "toolkit/picture_formats.h"
-#include "toolkit/picture.h"
+#include "pictures/files.h"
+#include "pictures/picture.h"
+
+#include "pictures/bmp.h"
 
 #include <QBuffer>
-#include <QImageReader>
-#include <QString>
 
 #include <algorithm>
 #include <cstring>
@@ -14,171 +13,6 @@
 #include <unordered_map>
 
 namespace {
-
-// The largest picture that loads: anything larger could not be analysed
-// (its padded size would pass the analysis limit).  Checked against the
-// header before anything is allocated for the pixels.
-constexpr long long maxPixels = maxPicturePixels;
-
-std::uint32_t u32(const QByteArray& b, qsizetype at)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(b.constData() + at);
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-std::uint16_t u16(const QByteArray& b, qsizetype at)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(b.constData() + at);
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-struct BmpLayout {
-    long long width;
-    long long height;  // rows, whichever way they run
-    bool topDown;
-    int bitsPerPixel;
-    bool rle;
-    qsizetype paletteAt;
-    int paletteEntrySize;
-    long long paletteEntries;
-    qsizetype pixelsAt;
-};
-
-// Walks an RLE4/RLE8 stream: every run must stay inside its row and the
-// image, and the stream inside the file.  Throws std::runtime_error.
-void checkRle(const QByteArray& b, qsizetype at, const BmpLayout& layout)
-{
-    const qsizetype end = b.size();
-    long long x = 0, y = 0;
-    auto need = [&](qsizetype bytes) {
-        if (at + bytes > end) throw std::runtime_error("the RLE pixel data is cut short");
-    };
-    auto draw = [&](long long count) {
-        if (y >= layout.height) throw std::runtime_error("RLE data runs past the last row");
-        if (x + count > layout.width) throw std::runtime_error("an RLE run overruns its row");
-        x += count;
-    };
-    for (;;) {
-        if (at + 2 > end) {
-            if (y >= layout.height) return;  // every row done, the end marker left out
-            throw std::runtime_error("the RLE pixel data is cut short");
-        }
-        const unsigned char count = static_cast<unsigned char>(b[at]);
-        const unsigned char code = static_cast<unsigned char>(b[at + 1]);
-        at += 2;
-        if (count > 0) {
-            draw(count);
-        } else if (code == 0) {
-            x = 0;
-            ++y;
-        } else if (code == 1) {
-            return;
-        } else if (code == 2) {
-            need(2);
-            x += static_cast<unsigned char>(b[at]);
-            y += static_cast<unsigned char>(b[at + 1]);
-            at += 2;
-            if (x > layout.width || y > layout.height) throw std::runtime_error("an RLE jump leaves the image");
-        } else {
-            draw(code);
-            const qsizetype bytes = layout.bitsPerPixel == 8 ? code : (code + 1) / 2;
-            need(bytes);
-            at += bytes + (bytes & 1);
-        }
-    }
-}
-
-// Checks what a BMP file claims against the file itself, so that the decoder
-// never meets a header that lies: Qt would fill a picture whose pixel data is
-// cut short with whatever memory held.  Throws std::runtime_error with the reason.
-BmpLayout checkBmp(const QByteArray& b)
-{
-    if (b.size() < 18) throw std::runtime_error("the file is too short to be a BMP file");
-    if (b[0] != 'B' || b[1] != 'M') throw std::runtime_error("this is not a BMP file");
-    const std::uint32_t pixelsAt = u32(b, 10);
-    const std::uint32_t headerSize = u32(b, 14);
-    const bool core = headerSize == 12;
-    if (!core && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 &&
-        headerSize != 108 && headerSize != 124)
-        throw std::runtime_error("unknown BMP header size " + std::to_string(headerSize));
-    if (b.size() < 14 + static_cast<qsizetype>(headerSize)) throw std::runtime_error("the BMP header is cut short");
-
-    BmpLayout layout{};
-    const long long rawHeight = core ? u16(b, 20) : static_cast<std::int32_t>(u32(b, 22));
-    layout.width = core ? u16(b, 18) : static_cast<std::int32_t>(u32(b, 18));
-    layout.height = rawHeight < 0 ? -rawHeight : rawHeight;
-    layout.topDown = rawHeight < 0;
-    layout.bitsPerPixel = core ? u16(b, 24) : u16(b, 28);
-    const std::uint32_t compression = core ? 0 : u32(b, 30);
-    const std::uint32_t coloursUsed = core ? 0 : u32(b, 46);
-    const int bpp = layout.bitsPerPixel;
-
-    if (layout.width < 1 || layout.height < 1)
-        throw std::runtime_error("the picture has no pixels (" + std::to_string(layout.width) + " x " +
-                                 std::to_string(rawHeight) + ")");
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        throw std::runtime_error(std::to_string(bpp) + " bits per pixel is not a BMP format");
-    if (layout.width * layout.height > maxPixels)
-        throw std::runtime_error("the picture is " + std::to_string(layout.width) + " x " +
-                                 std::to_string(layout.height) + " pixels, more than can be analysed (fewer than " +
-                                 std::to_string(maxPixels + 1) + ")");
-    const bool rle8 = compression == 1 && bpp == 8;
-    const bool rle4 = compression == 2 && bpp == 4;
-    const bool bitfields = compression == 3 && (bpp == 16 || bpp == 32);
-    if (compression != 0 && !rle8 && !rle4 && !bitfields)
-        throw std::runtime_error("compression " + std::to_string(compression) + " with " + std::to_string(bpp) +
-                                 " bits per pixel is not supported");
-    layout.rle = rle8 || rle4;
-    if (layout.rle && rawHeight < 0) throw std::runtime_error("an RLE bitmap cannot run top-down");
-
-    if (bpp <= 8 && coloursUsed > (1u << bpp))
-        throw std::runtime_error("the palette claims " + std::to_string(coloursUsed) + " colours for " +
-                                 std::to_string(bpp) + " bits per pixel");
-    const long long paletteEntries = bpp <= 8 ? (coloursUsed ? coloursUsed : 1u << bpp) : coloursUsed;
-    const long long masks = bitfields && headerSize == 40 ? 12 : 0;
-    layout.paletteAt = static_cast<qsizetype>(14 + headerSize + masks);
-    layout.paletteEntrySize = core ? 3 : 4;
-    layout.paletteEntries = paletteEntries;
-    layout.pixelsAt = pixelsAt;
-    const long long paletteEnd = layout.paletteAt + paletteEntries * layout.paletteEntrySize;
-    if (bpp <= 8 && paletteEnd > b.size()) throw std::runtime_error("the palette runs past the end of the file");
-    if (pixelsAt < 14 + headerSize || pixelsAt >= static_cast<std::uint64_t>(b.size()))
-        throw std::runtime_error("the pixel data is said to start at byte " + std::to_string(pixelsAt) +
-                                 ", outside the file");
-
-    if (layout.rle) {
-        checkRle(b, pixelsAt, layout);
-    } else {
-        const long long rowBytes = (layout.width * bpp + 31) / 32 * 4;
-        const long long needed = rowBytes * layout.height;
-        if (pixelsAt + needed > b.size())
-            throw std::runtime_error("the pixel data is cut short (" + std::to_string(b.size() - pixelsAt) + " of " +
-                                     std::to_string(needed) + " bytes)");
-    }
-    return layout;
-}
-
-// One bit per pixel, unpacked to one index per byte.  Qt's reader may swap
-// the two palette entries and invert the pixels, which keeps the colours but
-// not the indices that the analysis reads.
-QImage unpackOneBit(const QByteArray& b, const BmpLayout& layout)
-{
-    QImage image(static_cast<int>(layout.width), static_cast<int>(layout.height), QImage::Format_Indexed8);
-    if (image.isNull()) throw std::bad_alloc();
-    QList<QRgb> table;
-    for (long long i = 0; i < layout.paletteEntries; ++i) {
-        const auto* e = reinterpret_cast<const unsigned char*>(b.constData() + layout.paletteAt +
-                                                               i * layout.paletteEntrySize);
-        table.push_back(qRgb(e[2], e[1], e[0]));
-    }
-    image.setColorTable(table);
-    const long long rowBytes = (layout.width + 31) / 32 * 4;
-    for (long long fileRow = 0; fileRow < layout.height; ++fileRow) {
-        const auto* in = reinterpret_cast<const unsigned char*>(b.constData() + layout.pixelsAt + fileRow * rowBytes);
-        uchar* out = image.scanLine(static_cast<int>(layout.topDown ? fileRow : layout.height - 1 - fileRow));
-        for (long long x = 0; x < layout.width; ++x) out[x] = (in[x / 8] >> (7 - x % 8)) & 1;
-    }
-    return image;
-}
 
 QList<QRgb> colourTable(const TPalette& palette)
 {
@@ -249,15 +83,6 @@ QImage toNearestIndices(const QImage& source, const TPalette* palette)
 
 }  // namespace
 
-void PrepareBitmapsForThreads()
-{
-    QImageReader::supportedImageFormats();
-    QImageReader::setAllocationLimit(qtAllocationLimitMiB);
-    QBuffer buffer;
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader(&buffer, "bmp").canRead();
-}
-
 struct TBitmap::Impl {
     QImage image;  // null while either side is 0
     int width = 0;
@@ -311,34 +136,22 @@ void TBitmap::LoadFromFile(const std::string& path)
 void TBitmap::LoadFromMemory(const void* data, std::size_t size)
 {
     if (size > maxPictureFileBytes) throw std::runtime_error("the file is larger than 1 GiB");
-    const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(data), static_cast<qsizetype>(size));
-    const BmpLayout layout = checkBmp(bytes);
-
-    QImageReader::setAllocationLimit(qtAllocationLimitMiB);
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "bmp");
-    reader.setDecideFormatFromContent(false);
-    QImage loaded;
-    if (layout.rle) {
-        // RLE data may skip pixels; the decoder fills the picture it is given
-        // when the size and format fit, so skipped pixels are index 0, not
-        // whatever the memory held.
-        loaded = QImage(static_cast<int>(layout.width), static_cast<int>(layout.height), QImage::Format_Indexed8);
-        if (loaded.isNull()) throw std::bad_alloc();
-        loaded.fill(0);
+    const BmpImage decoded = decodeBmpImage(std::string(static_cast<const char*>(data), size));
+    QImage loaded(decoded.width, decoded.height,
+                  decoded.indexed ? QImage::Format_Indexed8 : decoded.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (loaded.isNull()) throw std::bad_alloc();
+    const std::size_t W = static_cast<std::size_t>(decoded.width);
+    for (int y = 0; y < decoded.height; ++y) {
+        if (decoded.indexed)
+            std::memcpy(loaded.scanLine(y), decoded.indices.data() + static_cast<std::size_t>(y) * W, W);
+        else
+            std::memcpy(loaded.scanLine(y), decoded.colours.data() + static_cast<std::size_t>(y) * W, 4 * W);
     }
-    if (layout.bitsPerPixel == 1)
-        loaded = unpackOneBit(bytes, layout);
-    else if (!reader.read(&loaded) || loaded.isNull())
-        throw std::runtime_error(reader.errorString().toStdString());
-    if (isIndexed(loaded) && loaded.format() != QImage::Format_Indexed8)
-        loaded = loaded.convertToFormat(QImage::Format_Indexed8);
-    d->palette = isIndexed(loaded) ? paletteOf(loaded) : nullptr;
+    if (decoded.indexed) loaded.setColorTable(QList<QRgb>(decoded.palette.begin(), decoded.palette.end()));
+    d->palette = decoded.indexed ? paletteOf(loaded) : nullptr;
     d->width = loaded.width();
     d->height = loaded.height();
-    d->eightBit = loaded.format() == QImage::Format_Indexed8;
+    d->eightBit = decoded.indexed;
     d->image = std::move(loaded);
 }
 

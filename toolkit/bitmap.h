@@ -23,12 +23,6 @@ struct TPalette {
 };
 using HPALETTE = std::unique_ptr<TPalette>;
 
-// Sets up, on the calling thread, what Qt's image reading creates once for
-// the whole process.  Front ends that decode on several threads call it on
-// the main thread first: made on a thread that later ends, it would be left
-// to the process's exit tied to that thread and corrupt the heap there.
-void PrepareBitmapsForThreads();
-
 class TBitmap {
 public:
     TBitmap();

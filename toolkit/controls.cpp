@@ -2,7 +2,7 @@
 
 #include "toolkit/application.h"
 #include "toolkit/bitmap_qt.h"
-#include "toolkit/files.h"
+#include "pictures/files.h"
 
 #include <QFont>
 #include <QLabel>

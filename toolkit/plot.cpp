@@ -1,7 +1,7 @@
 // The plot drawing routine, on any QPainter device: the screen, an image or SVG.
 #include "toolkit/plot_qt.h"
 
-#include "toolkit/files.h"
+#include "pictures/files.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

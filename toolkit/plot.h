@@ -4,6 +4,8 @@
 // files and the tests draw the same picture.
 #pragma once
 
+#include "toolkit/plot_data.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,19 +21,6 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
-};
-
-struct PlotData {
-    std::string title;         // "Metoda 1", "PSD"
-    std::string result;        // "D = 3.22743553297671", "D = 2.5123 [2.4901; 2.5345]"
-    std::string xLabel, yLabel;
-    std::vector<double> x, y;  // the points; pairs that are not finite are left out
-    std::vector<bool> fitted;  // per point; empty: every point is fitted
-    bool line = false;         // y = intercept + slope x over the fitted points' x range
-    double slope = 0, intercept = 0;
-    // A model's curve through (curveX, curveY), drawn over the points.
-    std::vector<double> curveX, curveY;
-    std::string tooFewPoints = "Za mało punktów do wykresu";  // shown in the frame when fewer than two
 };
 
 // Where a plot of width x height pixels puts its frame and its ranges, so

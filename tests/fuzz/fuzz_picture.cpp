@@ -3,8 +3,8 @@
 // stack, the 8-bit view and the window's road on it.  Refusing a file with
 // std::runtime_error is the expected answer to bad input; anything else that
 // escapes, and every sanitizer report, is a bug.
-#include "imaging/road.h"
-#include "toolkit/picture_formats.h"
+#include "imaging/bitmap_road.h"
+#include "pictures/picture_formats.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // escapes, and every sanitizer report, is a bug.
 #include "imaging/convert.h"
 #include "imaging/palette.h"
-#include "imaging/road.h"
+#include "imaging/bitmap_road.h"
 
 #include <cstddef>
 #include <cstdint>

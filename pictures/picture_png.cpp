@@ -2,7 +2,7 @@
 // 16-bit and the library's messages go into the refusal instead of the
 // terminal.  libpng reports errors by longjmp back to the setjmp below; no
 // object with a destructor lives between the two.
-#include "toolkit/picture_formats.h"
+#include "pictures/picture_formats.h"
 
 #include <png.h>
 

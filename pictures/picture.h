@@ -16,7 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/samples.h"
+#include "pictures/samples.h"
+
+// The largest file read at all.
+constexpr std::size_t maxPictureFileBytes = std::size_t{1} << 30;
+// The largest picture any decoder accepts.
+constexpr long long maxPicturePixels = (1LL << 27) - 1;
 
 struct GreyRaster {
     int width = 0;

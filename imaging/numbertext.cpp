@@ -1,4 +1,4 @@
-#include "toolkit/numbertext.h"
+#include "imaging/numbertext.h"
 
 #include <charconv>
 #include <cmath>

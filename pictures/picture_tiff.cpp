@@ -4,7 +4,7 @@
 // interleaved or in planes, with any compression the library reads, turned
 // as the Orientation tag says it is shown.  Its warnings and errors are caught
 // into the refusal's message.
-#include "toolkit/picture_formats.h"
+#include "pictures/picture_formats.h"
 
 #include <tiffio.h>
 

@@ -1,6 +1,6 @@
 // PGM and PPM files, binary (P5, P6) and plain (P2, P3), up to 16 bits a
 // sample; the samples are kept as the file holds them (0 .. maxval).
-#include "toolkit/picture_formats.h"
+#include "pictures/picture_formats.h"
 
 #include <cctype>
 #include <stdexcept>

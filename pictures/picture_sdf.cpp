@@ -5,7 +5,7 @@
 // profile.  The heights reach the analysis in metres, as float64 (the
 // stored value times Zscale), with the points the file marks as not
 // measured (BAD in ASCII, the type's smallest value or NaN in binary) NaN.
-#include "toolkit/picture_formats.h"
+#include "pictures/picture_formats.h"
 
 #include <cerrno>
 #include <cmath>

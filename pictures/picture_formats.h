@@ -1,17 +1,9 @@
-// Inside the toolkit only: one decoder per file format, each refusing what
+// Inside the picture layer only: one decoder per file format, each refusing what
 // it cannot read with std::runtime_error.
 #pragma once
 
-#include "toolkit/picture.h"
+#include "pictures/picture.h"
 
-// The largest file read at all.
-constexpr std::size_t maxPictureFileBytes = std::size_t{1} << 30;
-// The largest picture any decoder accepts, as for BMP files.
-constexpr long long maxPicturePixels = (1LL << 27) - 1;
-
-// Qt's own allocation limit for decoding a BMP, in MiB: the largest picture
-// in true colour must pass.
-constexpr int qtAllocationLimitMiB = 520;
 
 // The unsigned number in `bytes` bytes of `b` from `at`, least (or most)
 // significant byte first.

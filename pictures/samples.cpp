@@ -1,5 +1,5 @@
 // A picture's samples at the size of their type (see samples.h).
-#include "toolkit/samples.h"
+#include "pictures/samples.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-// Telling the formats apart, the BMP decoder on the toolkit's bitmap, and
-// the 8-bit view.
-#include "toolkit/picture_formats.h"
+// Telling the formats apart, sizes from headers, the reader of a file's
+// pages, and the 8-bit view.
+#include "pictures/picture_formats.h"
 
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/files.h"
+#include "pictures/files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -157,27 +156,6 @@ PictureFormat pictureFormat(const std::string& b)
     if (b.size() >= 2 && b[0] == 'P' && b[1] >= '2' && b[1] <= '6' && b[1] != '4') return PictureFormat::pnm;
     if (b.size() >= 8 && (b.compare(0, 8, "aISO-1.0") == 0 || b.compare(0, 8, "bISO-1.0") == 0)) return PictureFormat::sdf;
     throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM, PPM or SDF)");
-}
-
-GreyRaster decodeBmp(const std::string& bytes)
-{
-    // The bitmap's own 8-bit levels: palette indices, or true colour made
-    // grey by the rule above (the nearest grey of the grey palette).
-    long long width = 0, height = 0;
-    if (bmpSize(bytes, width, height)) checkPictureSize(width, height);
-    TBitmap bitmap;
-    bitmap.LoadFromMemory(bytes.data(), bytes.size());
-    bitmap.SetPixelFormat(pf8bit);
-    GreyRaster raster;
-    raster.width = bitmap.GetWidth();
-    raster.height = bitmap.GetHeight();
-    raster.samples = Samples(SampleType::uint8, static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height));
-    std::vector<std::uint8_t>& levels = raster.samples.as<std::uint8_t>();
-    for (int y = 0; y < raster.height; ++y) {
-        const std::uint8_t* row = bitmap.GetScanline(y);
-        std::copy(row, row + raster.width, levels.begin() + static_cast<std::ptrdiff_t>(y) * raster.width);
-    }
-    return raster;
 }
 
 PictureReader::PictureReader(const std::string& bytes) : data(bytes), kind(pictureFormat(bytes))

@@ -1,6 +1,6 @@
 // Whole-file reading with a size cap, atomic writing, and file names shown
 // as text; POSIX calls on the names' bytes.
-#include "toolkit/files.h"
+#include "pictures/files.h"
 
 #include <algorithm>
 #include <atomic>
