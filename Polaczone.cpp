@@ -33,8 +33,8 @@ TForm1::TForm1()
       Label1(*this, "Label1", "Orvane 2026", {616, 424, 91, 15}, titleFont),
       Label2(*this, "Label2", "Orvane", {528, 240, 151, 15}, titleFont),
       OpenDialog1(*this, "OpenDialog1",
-                  "Bitmapy|*.BMP|Wszystkie obrazy|*.bmp;*.png;*.tif;*.tiff;*.pgm;*.ppm;*.pnm|PNG|*.png|"
-                  "TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm",
+                  "Bitmapy|*.BMP|Wszystkie obrazy|*.bmp;*.png;*.tif;*.tiff;*.pgm;*.ppm;*.pnm;*.sdf;*.x3p;*.gwy|"
+                  "PNG|*.png|TIFF|*.tif;*.tiff|PGM i PPM|*.pgm;*.ppm;*.pnm|Pomiary powierzchni|*.sdf;*.x3p;*.gwy",
                   // Every picture the program reads is shown at the start;
                   // "Bitmapy" stays first in the list.
                   2),

@@ -92,6 +92,49 @@ bool tiffSize(const std::string& path, const std::string& start, long long& widt
 
 }  // namespace
 
+namespace {
+
+// Every format read, in one table: how its file begins, and how it is
+// opened.  A format of one page decodes the whole file.
+struct FormatEntry {
+    PictureFormat format;
+    bool (*recognises)(const std::string& start);
+    GreyRaster (*decodeWhole)(const std::string& bytes);              // one page, or
+    std::unique_ptr<PagedFile> (*open)(const std::string& bytes);    // pages of its own
+};
+
+bool startsWith(const std::string& b, const char* magic, std::size_t n) { return b.size() >= n && b.compare(0, n, magic, n) == 0; }
+
+std::unique_ptr<PagedFile> openTiff(const std::string& bytes) { return std::make_unique<TiffPages>(bytes); }
+
+const FormatEntry formats[] = {
+    {PictureFormat::bmp, [](const std::string& b) { return startsWith(b, "BM", 2); }, decodeBmp, nullptr},
+    {PictureFormat::png, [](const std::string& b) { return startsWith(b, "\x89PNG\r\n\x1a\n", 8); }, decodePng, nullptr},
+    // TIFF and BigTIFF, either byte order.
+    {PictureFormat::tiff,
+     [](const std::string& b) {
+         return startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
+                startsWith(b, "MM\0+", 4);
+     },
+     nullptr, openTiff},
+    {PictureFormat::pnm, [](const std::string& b) { return b.size() >= 2 && b[0] == 'P' && b[1] >= '2' && b[1] <= '6' && b[1] != '4'; },
+     decodePnm, nullptr},
+    {PictureFormat::sdf, [](const std::string& b) { return startsWith(b, "aISO-1.0", 8) || startsWith(b, "bISO-1.0", 8); },
+     decodeSdf, nullptr},
+    // A zip archive: the only one read is an X3P container.
+    {PictureFormat::x3p, [](const std::string& b) { return startsWith(b, "PK\3\4", 4); }, nullptr, openX3p},
+    {PictureFormat::gwy, [](const std::string& b) { return startsWith(b, "GWYP", 4); }, nullptr, openGwy},
+};
+
+const FormatEntry& entryOf(PictureFormat format)
+{
+    for (const FormatEntry& e : formats)
+        if (e.format == format) return e;
+    throw std::logic_error("a picture format without an entry");
+}
+
+}  // namespace
+
 bool readPictureSize(const std::string& path, long long& width, long long& height)
 {
     const std::string start = readFilePart(path, 0, 64);
@@ -124,6 +167,13 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
         case PictureFormat::sdf:
             if (!sdfSize(readFilePart(path, 0, 4096), width, height)) return false;
             break;
+        case PictureFormat::x3p:
+        case PictureFormat::gwy: {
+            // Their sizes sit inside: the file is opened, not decoded.
+            const std::string bytes = readWholeFile(path, maxPictureFileBytes, "1 GiB");
+            if (!entryOf(pictureFormat(bytes)).open(bytes)->size(0, width, height)) return false;
+            break;
+        }
         }
     } catch (const std::runtime_error&) {
         return false;
@@ -147,22 +197,16 @@ std::runtime_error unreadableFile(const std::string& path, const std::string& re
 
 PictureFormat pictureFormat(const std::string& b)
 {
-    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return PictureFormat::bmp;
-    if (b.size() >= 8 && b.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) return PictureFormat::png;
-    // TIFF and BigTIFF, either byte order.
-    if (b.size() >= 4 && (b.compare(0, 4, "II*\0", 4) == 0 || b.compare(0, 4, "MM\0*", 4) == 0 ||
-                          b.compare(0, 4, "II+\0", 4) == 0 || b.compare(0, 4, "MM\0+", 4) == 0))
-        return PictureFormat::tiff;
-    if (b.size() >= 2 && b[0] == 'P' && b[1] >= '2' && b[1] <= '6' && b[1] != '4') return PictureFormat::pnm;
-    if (b.size() >= 8 && (b.compare(0, 8, "aISO-1.0") == 0 || b.compare(0, 8, "bISO-1.0") == 0)) return PictureFormat::sdf;
-    throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM, PPM or SDF)");
+    for (const FormatEntry& e : formats)
+        if (e.recognises(b)) return e.format;
+    throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM, PPM, SDF, X3P or GWY)");
 }
 
 PictureReader::PictureReader(const std::string& bytes) : data(bytes), kind(pictureFormat(bytes))
 {
-    if (kind == PictureFormat::tiff) {
-        tiff = std::make_unique<TiffPages>(bytes);
-        count = tiff->count();
+    if (const auto open = entryOf(kind).open) {
+        paged = open(bytes);
+        count = paged->count();
     }
 }
 
@@ -173,13 +217,7 @@ GreyRaster PictureReader::decode(int page)
     if (page < 0 || page >= count)
         throw std::runtime_error("the file holds " + std::to_string(count) + (count == 1 ? " page" : " pages") +
                                  ", not page " + std::to_string(page + 1));
-    switch (kind) {
-    case PictureFormat::tiff: return tiff->decode(page);
-    case PictureFormat::bmp: return decodeBmp(data);
-    case PictureFormat::png: return decodePng(data);
-    case PictureFormat::sdf: return decodeSdf(data);
-    default: return decodePnm(data);
-    }
+    return paged ? paged->decode(page) : entryOf(kind).decodeWhole(data);
 }
 
 GreyRaster decodePicture(const std::string& bytes, int page, int* pages)

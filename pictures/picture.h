@@ -37,7 +37,7 @@ struct GreyRaster {
     double heightScale = 0;
 };
 
-enum class PictureFormat { bmp, png, tiff, pnm, sdf };
+enum class PictureFormat { bmp, png, tiff, pnm, sdf, x3p, gwy };
 
 // The format of a file by its first bytes; throws std::runtime_error for
 // bytes that are none of them.
@@ -55,7 +55,7 @@ GreyRaster decodePicture(const std::string& bytes, int page = 0, int* pages = nu
 // throws std::runtime_error as decodePicture does.
 int picturePages(const std::string& bytes);
 
-class TiffPages;
+class PagedFile;
 
 // The pages of one picture file, opened once: pages asked for in increasing
 // order are read in one pass over the file (a stack of n pages in time
@@ -80,7 +80,7 @@ private:
     const std::string& data;
     PictureFormat kind;
     int count = 1;
-    std::unique_ptr<TiffPages> tiff;
+    std::unique_ptr<PagedFile> paged;  // files with pages of their own
 };
 
 // The picture as 8-bit grey levels: 8-bit samples as they are; 16-bit and

@@ -4,6 +4,7 @@
 
 #include "pictures/picture.h"
 
+#include <memory>
 
 // The unsigned number in `bytes` bytes of `b` from `at`, least (or most)
 // significant byte first.
@@ -17,14 +18,31 @@ GreyRaster decodeSdf(const std::string& bytes);
 // they do not hold it.
 bool sdfSize(const std::string& start, long long& width, long long& height);
 
+// A file opened once, whose pages (TIFF directories, X3P layers, GWY
+// channels) are found when it is opened and decoded when asked for.
+class PagedFile {
+public:
+    virtual ~PagedFile() = default;
+    virtual int count() const = 0;
+    // Page `page`, 0 <= page < count().
+    virtual GreyRaster decode(int page) = 0;
+    // The page's size without decoding it; false when the format cannot
+    // tell it so.
+    virtual bool size(int /*page*/, long long& /*width*/, long long& /*height*/) const { return false; }
+};
+
+// ISO 25178-72 X3P files and Gwyddion's native files (see their sources).
+std::unique_ptr<PagedFile> openX3p(const std::string& bytes);
+std::unique_ptr<PagedFile> openGwy(const std::string& bytes);
+
 // A TIFF file opened once, its pages (directories) read in increasing order
 // in one pass; going back to an earlier page starts again from the first.
-class TiffPages {
+class TiffPages : public PagedFile {
 public:
     explicit TiffPages(const std::string& bytes);
-    ~TiffPages();
-    int count() const;
-    GreyRaster decode(int page);
+    ~TiffPages() override;
+    int count() const override;
+    GreyRaster decode(int page) override;
 
 private:
     struct Impl;

@@ -322,13 +322,27 @@ py::dict surfaceParametersOf_(const py::array& image, py::object pixelSize, py::
 }
 
 // One file as the rows orvane-batch writes, one dict per page.
+// A fit range as wavelengths in metres, (shortest, longest); None for none.
+std::pair<double, double> wavelengthsOf(py::object range)
+{
+    if (range.is_none()) return {0, 0};
+    const py::sequence pair = range;
+    if (pair.size() != 2) throw py::value_error("psd_wavelengths must be (shortest, longest) in metres");
+    const double shortest = pair[0].cast<double>(), longest = pair[1].cast<double>();
+    if (!(shortest > 0 && shortest < longest) || !std::isfinite(longest))
+        throw py::value_error("psd_wavelengths must be (shortest, longest) in metres, 0 < shortest < longest");
+    return {shortest, longest};
+}
+
 py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange,
-                         bool whittle, bool params, py::object pixelSize, py::object heightScale)
+                         bool whittle, bool params, py::object pixelSize, py::object heightScale,
+                         py::object wavelengths)
 {
     FileAnalysisOptions options;
     options.psd = psd;
     options.whittle = whittle;
     options.psdOptions = psdOptions(window, fitRange);
+    std::tie(options.shortestWavelength, options.longestWavelength) = wavelengthsOf(wavelengths);
     options.params = params;
     const PixelSize size = pixelSizeOf(pixelSize);
     options.pixelX = size.dx;
@@ -414,7 +428,9 @@ PYBIND11_MODULE(_orvane, m)
     m.def("dimension_map", &dimensionMapOf_, py::arg("image"), py::arg("window"), py::arg("step"));
     m.def("analyse_file", &analyseFileRows, py::arg("path"), py::arg("psd") = true, py::arg("psd_window") = "hann",
           py::arg("psd_range") = py::none(), py::arg("whittle") = false, py::arg("params") = false,
-          py::arg("pixel_size") = py::none(), py::arg("height_scale") = py::none());
+          py::arg("pixel_size") = py::none(), py::arg("height_scale") = py::none(),
+          py::arg("psd_wavelengths") = py::none());
+    m.def("check_wavelengths", [](py::object range) { wavelengthsOf(range); }, py::arg("psd_wavelengths"));
     m.def("surface_parameters", &surfaceParametersOf_, py::arg("image"), py::arg("pixel_size") = py::none(),
           py::arg("height_scale") = py::none());
     m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));

@@ -1,7 +1,8 @@
 # Shared by scripts/run and scripts/test: Debian packages and the CMake builds.
 
 # What the window program needs to be built (scripts/run).
-ORVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libtiff-dev libpng-dev)
+ORVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libtiff-dev libpng-dev
+                     libzip-dev libpugixml-dev nettle-dev)
 # Everything else the tests, benchmarks, fuzzers, the batch tool, the Python
 # package and the ARM build need (scripts/test).
 ORVANE_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libgtest-dev libgmock-dev

@@ -2,6 +2,8 @@
 // every kind the readers take, with sample values known in advance.
 #pragma once
 
+#include "instrument_corpus.h"
+
 #include <QBuffer>
 #include <QImage>
 
@@ -274,6 +276,16 @@ inline std::vector<std::pair<std::string, Bytes>> seeds()
     out.push_back({"stack.tif", tiffFile({g16, f32})});
     out.push_back({"rgb_tiled.tif", tiffFile({rgbTiled})});
     out.push_back({"big_endian.btf", tiffFile({g8, g16}, "w8b")});
+    out.push_back({"float64.x3p", instruments::x3pFile({})});
+    instruments::X3p int16;
+    int16.type = 'I';
+    out.push_back({"int16_valid.x3p", instruments::x3pFile(int16)});
+    instruments::X3p listed;
+    listed.listed = true;
+    out.push_back({"listed.x3p", instruments::x3pFile(listed)});
+    instruments::GwyChannel second;
+    second.number = 2;
+    out.push_back({"channels.gwy", instruments::gwyFile({{}, second})});
     out.push_back({"grey16.pgm", pnmFile(3, 2, 1, 65535, false, {0, 1, 256, 65535, 40000, 7})});
     out.push_back({"plain.ppm", pnmFile(2, 2, 3, 255, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})});
     return out;

@@ -2,6 +2,7 @@
 #include "fractal_surface.h"
 #include "gui_support.h"
 #include "imaging/bitmap_road.h"
+#include "instrument_corpus.h"
 #include "picture_corpus.h"
 #include "imaging/numbertext.h"
 #include "pictures/picture.h"
@@ -538,6 +539,50 @@ TEST_F(Batch, PixelSizesHeightParametersAndWavelengths)
     for (const QStringList& wrong : {QStringList{"--pixel-size", "0.5"}, QStringList{"--pixel-size", "-1um"},
                                      QStringList{"--height-scale", "2 parsecs"}, QStringList{"--psd-range", "9um:2um"}})
         EXPECT_EQ(batch(wrong + files({"b.bmp"})).exitCode, 2) << wrong.join(" ").toStdString();
+}
+
+TEST_F(Batch, InstrumentFilesGiveTheirCalibrationAndChannels)
+{
+    // The same surface as X3P (int32 heights with a valid-point mask) and as
+    // the two channels of a GWY file: rows named file#channel, the spectral
+    // estimate on the heights in metres, each with its own pixel size.
+    const pictures::TiffPage page = surfacePage(2.4, 6);
+    instruments::X3p x3p;
+    x3p.type = 'L';
+    x3p.sizeX = 64;
+    x3p.sizeY = 48;
+    x3p.stored.assign(page.samples.begin(), page.samples.begin() + 64 * 48);
+    x3p.stored[100] = NAN;
+    std::ofstream(path("s.x3p"), std::ios::binary) << instruments::x3pFile(x3p);
+    instruments::GwyChannel height, phase;
+    height.xres = phase.xres = 64;
+    height.yres = phase.yres = 48;
+    height.xreal = phase.xreal = 64e-6;
+    height.yreal = phase.yreal = 96e-6;
+    height.data.assign(page.samples.begin(), page.samples.begin() + 64 * 48);
+    phase.number = 1;
+    phase.unitZ = "deg";
+    phase.data = height.data;
+    std::ofstream(path("s.gwy"), std::ios::binary) << instruments::gwyFile({height, phase});
+    const BatchRun run = batch(QStringList{"--psd", "--params"} + files({"s.x3p", "s.gwy"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 4u) << run.out;
+    const auto header = fields(out[0]);
+    const auto column = [&](const std::string& name) {
+        return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+    };
+    const auto first = fields(out[1]), second = fields(out[2]), third = fields(out[3]);
+    EXPECT_EQ(first[0], path("s.x3p"));
+    EXPECT_EQ(first[column("dx")], FloatToStr(2e-6));
+    EXPECT_EQ(first[column("missing")], FloatToStr(1.0 / (64 * 48)));
+    EXPECT_EQ(second[0], path("s.gwy") + "#1");
+    EXPECT_EQ(third[0], path("s.gwy") + "#2");
+    EXPECT_EQ(second[column("dy")], FloatToStr(2e-6));
+    // Heights in metres give slopes; degrees give none.
+    EXPECT_NE(second[column("sdq")], "");
+    EXPECT_EQ(third[column("sdq")], "");
+    EXPECT_EQ(second[column("psd_d")], third[column("psd_d")]);
 }
 
 TEST_F(Batch, JsonRecordsHoldTheRowTheOptionsAndTheFits)

@@ -161,7 +161,9 @@ TEST(Pictures, DamagedAndHostileFilesAreRefusedWithAReason)
         "this is not a picture file that can be read", "the header has no width", "the pixel data is cut short",
         "the PNG file cannot be decoded (the file is cut short)", "the TIFF file cannot be opened (TIFFFetch",
         "the TIFF file cannot be opened (TIFFReadDirectory: IO error during reading",
-        "the SDF file ends inside its header", "the SDF file is too short", "the SDF file holds"};
+        "the SDF file ends inside its header", "the SDF file is too short", "the SDF file holds",
+        "the X3P file is not a zip archive that can be read", "the GWY file is cut short",
+        "the GWY file has an object larger than the file", "the GWY file has a name without its end"};
     for (const auto& [name, bytes] : seeds()) {
         ASSERT_EQ(refusal(bytes), "decoded") << name;
         for (std::size_t cut : {std::size_t{3}, bytes.size() / 3, bytes.size() / 2, bytes.size() - 1}) {

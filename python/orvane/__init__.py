@@ -18,6 +18,7 @@ Pages of a TIFF stack count from 1, as in the ``file#page`` names of
 
 from concurrent.futures import ThreadPoolExecutor
 
+import math
 import numpy
 
 from . import _orvane
@@ -160,15 +161,40 @@ def method2(image):
     return MethodResult(_orvane.method2(image))
 
 
-def psd_dimension(image, window="hann", fit_range=None):
+def psd_dimension(image, window="hann", fit_range=None, wavelengths=None, pixel_size=None):
     """The calibrated dimension from the radially averaged power spectrum of the
     image at its full depth.  ``window``: "hann" or "none"; ``fit_range``:
     (q_min, q_max) in cycles per pixel with 0 < q_min < q_max <= 0.5, by
     default from 12 / the shorter side up to where the rounding noise grows to
-    a fifth of the power, at most 0.4.  Raises ValueError, saying why, for
-    an image it cannot estimate or a fit range that is none, and TypeError for
-    an array that does not hold real numbers."""
+    a fifth of the power, at most 0.4.  ``wavelengths``: the fit range instead
+    as (shortest, longest) wavelengths in metres, made cycles per pixel by the
+    pixel's size (the image's own ``dx`` and ``dy``, else ``pixel_size``, one
+    length or (dx, dy); the geometric mean of the two sides), as
+    ``orvane-batch --psd-range 4um:64um`` does.  Raises ValueError, saying
+    why, for an image it cannot estimate or a fit range that is none, and
+    TypeError for an array that does not hold real numbers."""
+    if wavelengths is not None:
+        if fit_range is not None:
+            raise ValueError("give the fit range either in cycles per pixel or as wavelengths, not both")
+        fit_range = _cycles_of(wavelengths, image, pixel_size)
     return PsdResult(_orvane.psd_dimension(image, window, fit_range))
+
+
+def _cycles_of(wavelengths, image, pixel_size):
+    """(q_min, q_max) in cycles per pixel of (shortest, longest) wavelengths."""
+    _orvane.check_wavelengths(wavelengths)
+    shortest, longest = (float(w) for w in wavelengths)
+    if getattr(image, "dx", None) and getattr(image, "dy", None):
+        dx, dy = image.dx, image.dy
+    elif pixel_size is not None:
+        dx, dy = pixel_size if isinstance(pixel_size, (tuple, list)) else (pixel_size, pixel_size)
+    else:
+        raise ValueError("a fit range in wavelengths needs the pixel size, which the image does not carry "
+                         "(pixel_size gives it)")
+    pixel = math.sqrt(float(dx) * float(dy))
+    if pixel / shortest > 0.5:
+        raise ValueError("the fit range's shortest wavelength is shorter than two pixels")
+    return (pixel / longest, pixel / shortest)
 
 
 class WhittleResult(_Fields):
@@ -235,14 +261,15 @@ def surface_parameters(image, pixel_size=None, height_scale=None):
     return SurfaceParameters(_orvane.surface_parameters(image, pixel_size, height_scale))
 
 
-def _analyse_one(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale):
+def _analyse_one(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale, psd_wavelengths):
     # Files run side by side, so each transform keeps to one thread.
     _orvane.set_transform_threads(1)
-    return _orvane.analyse_file(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale)
+    return _orvane.analyse_file(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale,
+                                psd_wavelengths)
 
 
 def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=None, whittle=False, params=False,
-                  pixel_size=None, height_scale=None):
+                  pixel_size=None, height_scale=None, psd_wavelengths=None):
     """Analyses picture files as ``orvane-batch`` does and returns a pandas
     DataFrame with its CSV columns (``psd_*`` with ``psd``, the Whittle
     estimate's columns with ``whittle``, the surface parameters with
@@ -251,7 +278,9 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     the share of points not measured) and an ``error``
     column, one row per file (per page of a TIFF stack, named file#page), in the
     order given.  A file that fails gets a row with its error and the others go on.
-    ``pixel_size`` and ``height_scale`` are as surface_parameters takes them.
+    ``pixel_size`` and ``height_scale`` are as surface_parameters takes them;
+    ``psd_wavelengths`` is the fit range as (shortest, longest) wavelengths in
+    metres, for files whose pixel size is known (``--psd-range 4um:64um``).
 
     Without ``client`` the files run on local threads, one per core.  With a
     ``dask.distributed.Client`` each file is a task on that cluster, whose
@@ -266,7 +295,9 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     if psd_range is not None:
         # The same check as psd_dimension's, before any file is read.
         _orvane.check_fit_range(psd_range)
-    arguments = (psd, psd_window, psd_range, whittle, params, pixel_size, height_scale)
+    if psd_wavelengths is not None:
+        _orvane.check_wavelengths(psd_wavelengths)
+    arguments = (psd, psd_window, psd_range, whittle, params, pixel_size, height_scale, psd_wavelengths)
     if client is None:
         workers = max(1, min(available_cores(), len(paths)))
         if workers == 1:

@@ -255,3 +255,22 @@ def test_an_image_carries_its_pixel_size(files):
     holed[::17, ::13] = np.nan
     fit = orvane.psd_dimension(holed)
     assert "missing_points" in fit.flags and np.isfinite(fit.d)
+
+
+def test_a_fit_range_in_wavelengths_is_the_same_fit_as_in_cycles(files):
+    image = orvane.Image(orvane.read_image(files[1]), 2e-6, 8e-6)  # a pixel of 4 um on average
+    by_cycles = orvane.psd_dimension(image, fit_range=(0.05, 0.25))
+    assert orvane.psd_dimension(image, wavelengths=(16e-6, 80e-6)).d == by_cycles.d
+    plain = np.asarray(image)
+    assert orvane.psd_dimension(plain, wavelengths=(16e-6, 80e-6), pixel_size=(2e-6, 8e-6)).d == by_cycles.d
+    with pytest.raises(ValueError, match="needs the pixel size"):
+        orvane.psd_dimension(plain, wavelengths=(16e-6, 80e-6))
+    with pytest.raises(ValueError):
+        orvane.psd_dimension(image, wavelengths=(80e-6, 16e-6))
+    # analyse_files as orvane-batch --psd-range 16um:80um, with the pixel size given.
+    run = subprocess.run([os.environ["ORVANE_BATCH"], "--psd", "--psd-range", "16um:80um", "--pixel-size", "2um:8um",
+                          files[1]], capture_output=True, text=True)
+    row = list(csv.DictReader(io.StringIO(run.stdout)))[0]
+    frame = orvane.analyse_files([files[1]], pixel_size=(2e-6, 8e-6), psd_wavelengths=(16e-6, 80e-6))
+    assert orvane.format_number(frame.iloc[0]["psd_d"]) == row["psd_d"]
+    assert orvane.format_number(frame.iloc[0]["psd_d"]) == orvane.format_number(by_cycles.d)

@@ -1,0 +1,313 @@
+// ISO 25178-72 X3P files: a zip container (libzip) holding main.xml
+// (pugixml) and, usually, the heights in a binary file beside it.  Record1
+// gives the axes: x and y incremental with their increments (the pixel's
+// size in metres), z with its data type (I int16, L int32, F float32, D
+// float64), increment and offset.  Record3 gives the matrix's size and the
+// heights, linked (bindata/data.bin, with its MD5 checksum and an optional
+// bit mask of valid points) or listed in the XML.  md5checksum.hex holds the
+// checksum of main.xml.  Every checksum given is checked.  The heights reach
+// the analysis in metres, as float64 (offset + increment * stored value),
+// with invalid points NaN; each layer of the matrix is a page.
+#include "pictures/picture_formats.h"
+
+#include <nettle/md5.h>
+#include <pugixml.hpp>
+#include <zip.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+std::runtime_error refusal(const std::string& why) { return std::runtime_error("the X3P file " + why); }
+
+// The largest main.xml read: heights listed in the XML take a few dozen
+// bytes each.
+constexpr zip_uint64_t maxXmlBytes = zip_uint64_t{1} << 30;
+
+std::string md5Hex(const std::string& bytes)
+{
+    md5_ctx context;
+    md5_init(&context);
+    md5_update(&context, bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data()));
+    std::uint8_t digest[MD5_DIGEST_SIZE];
+    md5_digest(&context, MD5_DIGEST_SIZE, digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t d : digest) {
+        text += hex[d >> 4];
+        text += hex[d & 15];
+    }
+    return text;
+}
+
+// The first 32 hexadecimal digits of `text`, in lower case; empty when it
+// does not start with them (after blanks).
+std::string leadingMd5(const std::string& text)
+{
+    std::size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    std::string digits;
+    while (at < text.size() && digits.size() < 32 && std::isxdigit(static_cast<unsigned char>(text[at])))
+        digits += static_cast<char>(std::tolower(static_cast<unsigned char>(text[at++])));
+    return digits.size() == 32 ? digits : std::string();
+}
+
+// An archive opened from bytes that outlive it.
+class Archive {
+public:
+    explicit Archive(const std::string& bytes)
+    {
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+        if (source) archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        if (!archive) {
+            if (source) zip_source_free(source);
+            const std::string why = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            throw refusal("is not a zip archive that can be read (" + why + ")");
+        }
+        zip_error_fini(&error);
+    }
+    ~Archive() { zip_discard(archive); }
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    bool has(const std::string& name) const { return zip_name_locate(archive, name.c_str(), 0) >= 0; }
+
+    // The entry's bytes.  Its size as the archive states it must be
+    // `expected` (when not 0) and at most `limit`, checked before anything
+    // is allocated; the data read must be that size and pass its CRC.
+    std::string read(const std::string& name, zip_uint64_t expected, zip_uint64_t limit) const
+    {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat(archive, name.c_str(), 0, &stat) != 0) throw refusal("holds no " + name);
+        if (!(stat.valid & ZIP_STAT_SIZE)) throw refusal("does not give the size of " + name);
+        if (expected && stat.size != expected)
+            throw refusal("holds " + std::to_string(stat.size) + " bytes in " + name + " where its sizes need " +
+                          std::to_string(expected));
+        if (stat.size > limit) throw refusal("holds " + name + " larger than can be read");
+        zip_file_t* file = zip_fopen(archive, name.c_str(), 0);
+        if (!file) throw refusal("cannot open " + name + ": " + zip_strerror(archive));
+        std::string bytes(static_cast<std::size_t>(stat.size), '\0');
+        zip_uint64_t have = 0;
+        while (have < stat.size) {
+            const zip_int64_t got = zip_fread(file, &bytes[have], stat.size - have);
+            if (got <= 0) {
+                const std::string why = got < 0 ? zip_error_strerror(zip_file_get_error(file)) : "it ends early";
+                zip_fclose(file);
+                throw refusal("cannot read " + name + ": " + why);
+            }
+            have += static_cast<zip_uint64_t>(got);
+        }
+        // Reading past the end checks the CRC.
+        char extra;
+        const zip_int64_t more = zip_fread(file, &extra, 1);
+        const std::string why = more < 0 ? zip_error_strerror(zip_file_get_error(file)) : "";
+        zip_fclose(file);
+        if (more != 0) throw refusal("cannot read " + name + (why.empty() ? ": it is longer than stated" : ": " + why));
+        return bytes;
+    }
+
+private:
+    zip_t* archive = nullptr;
+};
+
+double number(const pugi::xml_node& node, const char* child, double fallback)
+{
+    const pugi::xml_node n = node.child(child);
+    if (!n) return fallback;
+    const std::string text = n.text().as_string();
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) throw refusal("gives " + std::string(child) + " as \"" + text + "\", not a number");
+    return v;
+}
+
+struct Axis {
+    char type = 'I';   // I incremental, A absolute
+    char data = 'D';   // I, L, F or D
+    double increment = 1, offset = 0;
+};
+
+Axis axisOf(const pugi::xml_node& axes, const char* name)
+{
+    const pugi::xml_node node = axes.child(name);
+    if (!node) throw refusal("gives no axis " + std::string(name));
+    Axis a;
+    const std::string type = node.child("AxisType").text().as_string("I");
+    const std::string data = node.child("DataType").text().as_string("D");
+    a.type = type.empty() ? 'I' : type[0];
+    a.data = data.empty() ? 'D' : data[0];
+    a.increment = number(node, "Increment", 1);
+    a.offset = number(node, "Offset", 0);
+    return a;
+}
+
+int typeSize(char data) { return data == 'I' ? 2 : data == 'L' || data == 'F' ? 4 : data == 'D' ? 8 : 0; }
+
+class X3pPages : public PagedFile {
+public:
+    explicit X3pPages(const std::string& bytes) : archive(bytes)
+    {
+        xml = archive.read("main.xml", 0, maxXmlBytes);
+        checkXmlChecksum();
+        const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+        if (!parsed) throw refusal("holds a main.xml that is not XML (" + std::string(parsed.description()) + ")");
+        readRecords();
+    }
+
+    int count() const override { return static_cast<int>(layers); }
+
+    bool size(int, long long& width, long long& height) const override
+    {
+        width = static_cast<long long>(columns);
+        height = static_cast<long long>(rows);
+        return true;
+    }
+
+    GreyRaster decode(int page) override
+    {
+        GreyRaster raster;
+        raster.width = static_cast<int>(columns);
+        raster.height = static_cast<int>(rows);
+        raster.dx = x.increment > 0 && std::isfinite(x.increment) ? x.increment : 0;
+        raster.dy = y.increment > 0 && std::isfinite(y.increment) ? y.increment : 0;
+        raster.heightScale = 1;  // metres
+        raster.samples = Samples(linked ? linkedHeights(static_cast<std::size_t>(page)) : listedHeights(static_cast<std::size_t>(page)));
+        return raster;
+    }
+
+private:
+    void checkXmlChecksum() const
+    {
+        if (!archive.has("md5checksum.hex")) return;
+        const std::string stated = leadingMd5(archive.read("md5checksum.hex", 0, 4096));
+        if (stated.empty()) throw refusal("holds an md5checksum.hex without a checksum");
+        if (stated != md5Hex(xml)) throw refusal("is damaged: main.xml does not match its MD5 checksum");
+    }
+
+    void readRecords()
+    {
+        const pugi::xml_node root = document.document_element();
+        const std::string rootName = root.name();
+        if (rootName.size() < 9 || rootName.compare(rootName.size() - 9, 9, "ISO5436_2") != 0)
+            throw refusal("holds a main.xml that is not ISO 5436-2 (its root is <" + rootName + ">)");
+        const pugi::xml_node record1 = root.child("Record1"), record3 = root.child("Record3");
+        if (!record1 || !record3) throw refusal("holds a main.xml without Record1 or Record3");
+        const std::string feature = record1.child("FeatureType").text().as_string();
+        if (feature == "PCL") throw refusal("holds a point cloud, not heights on a grid");
+        const pugi::xml_node axes = record1.child("Axes");
+        x = axisOf(axes, "CX");
+        y = axisOf(axes, "CY");
+        z = axisOf(axes, "CZ");
+        if (x.type != 'I' || y.type != 'I') throw refusal("gives x or y as absolute coordinates, not a grid");
+        if (typeSize(z.data) == 0) throw refusal("gives heights of DataType " + std::string(1, z.data) + ", not I, L, F or D");
+        if (!std::isfinite(z.increment) || !std::isfinite(z.offset))
+            throw refusal("gives a height increment or offset that is not a number");
+
+        const pugi::xml_node dims = record3.child("MatrixDimension");
+        const long long sizeX = dims.child("SizeX").text().as_llong(0), sizeY = dims.child("SizeY").text().as_llong(0),
+                        sizeZ = dims.child("SizeZ").text().as_llong(1);
+        checkPictureSize(sizeX, sizeY);
+        if (sizeZ < 1 || sizeZ > 4096 || sizeX * sizeY * sizeZ > maxPicturePixels)
+            throw refusal("holds " + std::to_string(sizeZ) + " layers of " + std::to_string(sizeX) + " x " +
+                          std::to_string(sizeY) + " points, more than can be read");
+        columns = static_cast<std::size_t>(sizeX);
+        rows = static_cast<std::size_t>(sizeY);
+        layers = static_cast<std::size_t>(sizeZ);
+
+        const pugi::xml_node link = record3.child("DataLink");
+        linked = static_cast<bool>(link);
+        if (linked) {
+            dataName = link.child("PointDataLink").text().as_string();
+            dataMd5 = leadingMd5(link.child("MD5ChecksumPointData").text().as_string());
+            validName = link.child("ValidPointsLink").text().as_string();
+            validMd5 = leadingMd5(link.child("MD5ChecksumValidPoints").text().as_string());
+            if (dataName.empty()) throw refusal("links no point data");
+        } else {
+            list = record3.child("DataList");
+            if (!list) throw refusal("holds neither linked nor listed heights");
+        }
+    }
+
+    double height(double stored) const { return z.offset + z.increment * stored; }
+
+    std::vector<double> linkedHeights(std::size_t layer) const
+    {
+        const std::size_t points = columns * rows, bytes = static_cast<std::size_t>(typeSize(z.data));
+        const std::string data = archive.read(dataName, points * layers * bytes, maxPictureFileBytes);
+        if (!dataMd5.empty() && md5Hex(data) != dataMd5) throw refusal("is damaged: " + dataName + " does not match its MD5 checksum");
+        std::string valid;
+        if (!validName.empty()) {
+            valid = archive.read(validName, (points * layers + 7) / 8, maxPictureFileBytes);
+            if (!validMd5.empty() && md5Hex(valid) != validMd5)
+                throw refusal("is damaged: " + validName + " does not match its MD5 checksum");
+        }
+        std::vector<double> heights(points);
+        for (std::size_t i = 0; i < points; ++i) {
+            const std::size_t k = layer * points + i;
+            const std::uint64_t raw = littleEndian(data, k * bytes, static_cast<int>(bytes));
+            double v;
+            switch (z.data) {
+            case 'I': v = static_cast<std::int16_t>(raw); break;
+            case 'L': v = static_cast<std::int32_t>(raw); break;
+            case 'F': {
+                float f;
+                const auto bits = static_cast<std::uint32_t>(raw);
+                std::memcpy(&f, &bits, 4);
+                v = f;
+                break;
+            }
+            default: std::memcpy(&v, &raw, 8); break;
+            }
+            const bool invalid = !valid.empty() && !((static_cast<unsigned char>(valid[k / 8]) >> (k % 8)) & 1);
+            heights[i] = invalid || std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : height(v);
+        }
+        return heights;
+    }
+
+    // Datum elements, x fastest, then y, then the layer; an empty one is a
+    // point not measured.  With incremental axes each holds its height (the
+    // last of values separated by ';').
+    std::vector<double> listedHeights(std::size_t layer) const
+    {
+        const std::size_t points = columns * rows;
+        std::vector<double> heights;
+        heights.reserve(points);
+        std::size_t k = 0;
+        for (const pugi::xml_node datum : list.children("Datum")) {
+            if (k++ < layer * points) continue;
+            if (heights.size() == points) break;
+            std::string text = datum.text().as_string();
+            const auto semicolon = text.find_last_of(';');
+            if (semicolon != std::string::npos) text = text.substr(semicolon + 1);
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+            if (!blank && end == text.c_str()) throw refusal("lists a height \"" + text + "\" that is not a number");
+            heights.push_back(blank || std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : height(v));
+        }
+        if (heights.size() != points)
+            throw refusal("lists " + std::to_string(heights.size()) + " heights for a layer of " + std::to_string(points));
+        return heights;
+    }
+
+    Archive archive;
+    std::string xml;
+    pugi::xml_document document;
+    Axis x, y, z;
+    std::size_t columns = 0, rows = 0, layers = 1;
+    bool linked = false;
+    std::string dataName, dataMd5, validName, validMd5;
+    pugi::xml_node list;
+};
+
+}  // namespace
+
+std::unique_ptr<PagedFile> openX3p(const std::string& bytes) { return std::make_unique<X3pPages>(bytes); }

@@ -1,0 +1,170 @@
+// X3P and GWY files: heights in metres with their pixel size, points not
+// measured, pages, and refusals of files that lie or are damaged.
+#include "instrument_corpus.h"
+#include "pictures/picture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+using namespace instruments;
+
+namespace {
+
+void expectRefused(const std::string& bytes, const std::string& reason)
+{
+    try {
+        decodePicture(bytes);
+        ADD_FAILURE() << "read; expected: " << reason;
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << reason << ": " << e.what();
+    }
+}
+
+void expectHeights(const GreyRaster& r, const std::vector<double>& stored, double increment, double offset,
+                   const std::string& what)
+{
+    const std::vector<double> z = r.samples.values();
+    ASSERT_EQ(z.size(), stored.size()) << what;
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        if (std::isnan(stored[i])) EXPECT_TRUE(std::isnan(z[i])) << what << " " << i;
+        else EXPECT_DOUBLE_EQ(z[i], offset + increment * stored[i]) << what << " " << i;
+    }
+}
+
+}  // namespace
+
+TEST(InstrumentFiles, X3pGivesHeightsInMetresForEveryDataType)
+{
+    for (char type : {'I', 'L', 'F', 'D'})
+        for (bool listed : {false, true}) {
+            X3p f;
+            f.type = type;
+            f.listed = listed;
+            f.zOffset = listed ? 0 : 2.5e-6;
+            const std::string what = std::string(1, type) + (listed ? " listed" : " linked");
+            const std::string bytes = x3pFile(f);
+            ASSERT_EQ(pictureFormat(bytes), PictureFormat::x3p);
+            const GreyRaster r = decodePicture(bytes);
+            EXPECT_EQ(r.width, 3) << what;
+            EXPECT_EQ(r.height, 2) << what;
+            EXPECT_EQ(r.type(), SampleType::float64) << what;
+            EXPECT_DOUBLE_EQ(r.dx, 2e-6) << what;
+            EXPECT_DOUBLE_EQ(r.dy, 3e-6) << what;
+            EXPECT_EQ(r.heightScale, 1.0) << what;
+            expectHeights(r, f.stored, 1e-9, f.zOffset, what);
+        }
+}
+
+TEST(InstrumentFiles, X3pLayersArePages)
+{
+    X3p f;
+    f.sizeZ = 2;
+    f.stored = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const std::string bytes = x3pFile(f);
+    PictureReader reader(bytes);
+    ASSERT_EQ(reader.pages(), 2);
+    expectHeights(reader.decode(1), {7, 8, 9, 10, 11, 12}, 1e-9, 0, "layer 2");
+    expectHeights(reader.decode(0), {1, 2, 3, 4, 5, 6}, 1e-9, 0, "layer 1");
+}
+
+TEST(InstrumentFiles, DamagedOrLyingX3pFilesAreRefusedWithTheReason)
+{
+    X3p f;
+    const std::string good = x3pFile(f);
+
+    // Bytes changed inside the archive fail their CRC; checksums that do not
+    // match the bytes (main.xml's, then the data's) are refused too.
+    std::string changed = good;
+    changed.replace(changed.find("ISO5436 - 2000"), 4, "ISO9");
+    expectRefused(changed, "cannot read main.xml");
+    X3p wrong = f;
+    wrong.wrongChecksums = true;
+    expectRefused(x3pFile(wrong), "main.xml does not match its MD5 checksum");
+    std::string dataOnly = x3pFile(wrong);
+    {
+        // md5checksum.hex right again: the data's checksum is what fails.
+        X3p right = f;
+        const std::string xmlStart = "<?xml";
+        const std::size_t from = dataOnly.find(xmlStart), to = dataOnly.find("</p:ISO5436_2>\n") + 15;
+        const std::string xmlText = dataOnly.substr(from, to - from);
+        dataOnly = storedZip({{"main.xml", xmlText}, {"md5checksum.hex", md5Hex(xmlText) + " *main.xml\n"},
+                              {"bindata/data.bin", x3pData(right, nullptr)}});
+    }
+    expectRefused(dataOnly, "bindata/data.bin does not match its MD5 checksum");
+    X3p noChecksums = f;
+    noChecksums.checksums = false;
+    EXPECT_NO_THROW(decodePicture(x3pFile(noChecksums)));
+
+    // Sizes that the data does not hold, or more than can be analysed,
+    // refused before the heights are allocated.
+    X3p lying = f;
+    lying.sizeX = 30;
+    expectRefused(x3pFile(lying), "where its sizes need 480");
+    lying.sizeX = lying.sizeY = 60000;
+    expectRefused(x3pFile(lying), "more than can be analysed");
+    X3p cloud = f;
+    cloud.feature = "PCL";
+    expectRefused(x3pFile(cloud), "point cloud");
+    X3p wrongType = f;
+    wrongType.type = 'Q';
+    expectRefused(x3pFile(wrongType), "DataType Q");
+    X3p shortList = f;
+    shortList.listed = true;
+    shortList.sizeY = 3;
+    expectRefused(x3pFile(shortList), "lists 6 heights for a layer of 9");
+    expectRefused(std::string("PK\3\4 this is no archive"), "not a zip archive");
+    expectRefused(storedZip({{"readme.txt", "hello"}}), "holds no main.xml");
+}
+
+TEST(InstrumentFiles, GwyChannelsArePagesWithTheirSizesAndUnits)
+{
+    GwyChannel height;
+    GwyChannel current;
+    current.number = 3;
+    current.xres = 2;
+    current.yres = 2;
+    current.xreal = 4e-6;
+    current.yreal = 2e-6;
+    current.unitZ = "A";
+    current.data = {0.5, 1.5, NAN, 2.5};
+    const std::string bytes = gwyFile({current, height});
+    ASSERT_EQ(pictureFormat(bytes), PictureFormat::gwy);
+    PictureReader reader(bytes);
+    ASSERT_EQ(reader.pages(), 2);
+    const GreyRaster first = reader.decode(0);  // channel 0
+    EXPECT_EQ(first.width, 3);
+    EXPECT_EQ(first.height, 2);
+    EXPECT_DOUBLE_EQ(first.dx, 2e-6);
+    EXPECT_DOUBLE_EQ(first.dy, 3e-6);
+    EXPECT_EQ(first.heightScale, 1.0);
+    EXPECT_EQ(first.samples.values(), height.data);
+    const GreyRaster second = reader.decode(1);  // channel 3: amperes, no height unit
+    EXPECT_DOUBLE_EQ(second.dx, 2e-6);
+    EXPECT_DOUBLE_EQ(second.dy, 1e-6);
+    EXPECT_EQ(second.heightScale, 0.0);
+    EXPECT_TRUE(std::isnan(second.samples[2]));
+    // Lateral sizes in a unit that is no length give no pixel size.
+    GwyChannel pixels;
+    pixels.unitXY = "";
+    EXPECT_EQ(decodePicture(gwyFile({pixels})).dx, 0.0);
+}
+
+TEST(InstrumentFiles, GwyFilesThatLieOrEndEarlyAreRefused)
+{
+    GwyChannel c;
+    const std::string good = gwyFile({c});
+    // Cut anywhere: refused, never read past the end.
+    for (std::size_t n = 0; n < good.size(); ++n) EXPECT_THROW(decodePicture(good.substr(0, n)), std::runtime_error) << n;
+    GwyChannel lying = c;
+    lying.xres = 30;
+    expectRefused(gwyFile({lying}), "with 6 values");
+    lying.xres = lying.yres = 60000;
+    expectRefused(gwyFile({lying}), "more than can be analysed");
+    expectRefused("GWYP" + gwy::object("GwyContainer", gwy::text("/0/data/title", "none")), "no channel");
+    // Objects nested without end.
+    std::string deep = gwy::object("GwySIUnit", "");
+    for (int i = 0; i < 100; ++i) deep = gwy::object("GwyContainer", gwy::component("/x", 'o', deep));
+    expectRefused("GWYP" + deep, "deeper than");
+}
