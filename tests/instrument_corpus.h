@@ -49,7 +49,9 @@ inline std::string md5Hex(const std::string& bytes)
 inline std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries)
 {
     std::string out, directory;
-    for (const auto& [name, data] : entries) {
+    for (const auto& entry : entries) {
+        const std::string& name = entry.first;
+        const std::string& data = entry.second;
         const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
         const auto offset = static_cast<std::uint32_t>(out.size());
         auto common = [&](std::string& b) {

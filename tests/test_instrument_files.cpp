@@ -1,11 +1,15 @@
 // X3P and GWY files: heights in metres with their pixel size, points not
 // measured, pages, and refusals of files that lie or are damaged.
+#include "fractal_surface.h"
+#include "imaging/road.h"
 #include "instrument_corpus.h"
+#include "picture_corpus.h"
 #include "pictures/picture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <stdexcept>
 
 using namespace instruments;
@@ -167,4 +171,31 @@ TEST(InstrumentFiles, GwyFilesThatLieOrEndEarlyAreRefused)
     std::string deep = gwy::object("GwySIUnit", "");
     for (int i = 0; i < 100; ++i) deep = gwy::object("GwyContainer", gwy::component("/x", 'o', deep));
     expectRefused("GWYP" + deep, "deeper than");
+}
+
+// Heights from an instrument file reach the analysis as the same doubles a
+// 64-bit floating-point TIFF of them gives: the same spectral estimate, bit
+// for bit.
+TEST(InstrumentFiles, HeightsAnalyseAsAFloat64TiffOfThemDoes)
+{
+    std::mt19937_64 random(7);
+    const std::vector<double> surface = fractalSurface(2.4, 64, 48, random);
+    pictures::TiffPage tiff;
+    tiff.width = 64;
+    tiff.height = 48;
+    tiff.bits = 64;
+    tiff.format = SAMPLEFORMAT_IEEEFP;
+    tiff.samples = surface;
+    X3p x3p;
+    x3p.sizeX = 64;
+    x3p.sizeY = 48;
+    x3p.zIncrement = 1;
+    x3p.stored = surface;
+    GwyChannel gwy;
+    gwy.xres = 64;
+    gwy.yres = 48;
+    gwy.data = surface;
+    const double reference = psdDimension(decodePicture(pictures::tiffFile({tiff})), {}).dimension;
+    EXPECT_EQ(psdDimension(decodePicture(x3pFile(x3p)), {}).dimension, reference);
+    EXPECT_EQ(psdDimension(decodePicture(gwyFile({gwy})), {}).dimension, reference);
 }
