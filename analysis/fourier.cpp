@@ -4,6 +4,7 @@
 // themselves (fourier_kernel_templates.h) do every floating-point operation
 // but the recurrences' starting points, which are worked out here.
 #include "analysis/fourier.h"
+#include "analysis/thread_pool.h"
 
 #include "analysis/fourier_kernels.h"
 #include "analysis/fourier_order.h"
@@ -124,15 +125,6 @@ const TransformKernels& contiguousKernelsFor(int bits, std::uint32_t h)
     return kernelsFor(bits);
 }
 
-// Lets a spinning thread's sibling on the same core run.
-inline void cpuRelax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    __asm__ __volatile__("yield");
-#endif
-}
 
 // Calls swap(j, rev(j)) for every j < rev(j), rev reversing the low log2(n) bits.
 template <class Swap>
@@ -162,93 +154,35 @@ void swapDoubles(double* a, double* b, std::size_t count)
 // 0: as many as the machine has.  Front ends may set it from any thread.
 std::atomic<int> configuredThreads{0};
 
-// Helper threads kept for all the passes of one transform: starting a
-// thread costs about 50 us, a pass over a 1024 x 1024 array about 1 ms.
-// Between passes the helpers spin briefly, then yield.
+// The threads of one transform: the process's pool (analysis/thread_pool.h),
+// as many of them as the transform is worth.
 class Team {
 public:
-    explicit Team(int size)
-    {
-        for (int i = 1; i < size; ++i) {
-            try {
-                helpers.emplace_back(&Team::helperLoop, this, i);
-            } catch (const std::system_error&) {
-                break;  // fewer threads: the same result, later
-            }
-        }
-    }
+    explicit Team(int wanted) : parts(std::max(1, std::min(wanted, poolSize()))) {}
 
-    ~Team()
-    {
-        stopping.store(true, std::memory_order_relaxed);
-        generation.fetch_add(1, std::memory_order_release);
-        for (std::thread& t : helpers) t.join();
-    }
-
-    Team(const Team&) = delete;
-    Team& operator=(const Team&) = delete;
-
-    int size() const { return static_cast<int>(helpers.size()) + 1; }
+    int size() const { return parts; }
 
     // Runs body(part) for part = 0 .. parts - 1 (parts <= size()), part 0 on
     // the calling thread; returns when all are done.
     template <class Body>
-    void run(int parts, Body& body)
+    void run(int count, Body& body)
     {
-        if (parts <= 1 || helpers.empty()) {
-            for (int part = 0; part < parts; ++part) body(part);
+        if (count <= 1) {
+            for (int part = 0; part < count; ++part) body(part);
             return;
         }
-        job = [](void* context, int part) { (*static_cast<Body*>(context))(part); };
-        context = &body;
-        jobParts = parts;
-        pending.store(static_cast<int>(helpers.size()), std::memory_order_relaxed);
-        generation.fetch_add(1, std::memory_order_release);
-        body(0);
-        waitUntil([this] { return pending.load(std::memory_order_acquire) == 0; });
+        runParts(count, [&body](int part) { body(part); });
     }
 
 private:
-    template <class Done>
-    static void waitUntil(Done done)
-    {
-        for (int spins = 0; !done(); ++spins) {
-            if (spins < 20000)
-                cpuRelax();
-            else
-                std::this_thread::yield();
-        }
-    }
-
-    void helperLoop(int part)
-    {
-        unsigned seen = 0;
-        for (;;) {
-            unsigned now = 0;
-            waitUntil([&] { return (now = generation.load(std::memory_order_acquire)) != seen; });
-            seen = now;
-            if (stopping.load(std::memory_order_relaxed)) return;
-            if (part < jobParts) job(context, part);
-            pending.fetch_sub(1, std::memory_order_acq_rel);
-        }
-    }
-
-    std::vector<std::thread> helpers;
-    std::atomic<unsigned> generation{0};
-    std::atomic<int> pending{0};
-    std::atomic<bool> stopping{false};
-    void (*job)(void*, int) = nullptr;
-    void* context = nullptr;
-    int jobParts = 0;
+    int parts;
 };
 
 // How many threads a transform of `elements` complex values is worth.
 int threadsFor(std::size_t elements)
 {
     if (elements < (1u << 15)) return 1;
-    int threads = configuredThreads;
-    if (threads <= 0) threads = availableCores();
-    return std::min(threads, 64);
+    return std::min(analysisThreads(), 64);
 }
 
 // Bit reversal fused with the first three stages, for n >= 64 lines, each
@@ -423,6 +357,12 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
 }  // namespace
 
 void setTransformThreads(int threads) { configuredThreads = threads; }
+
+int analysisThreads()
+{
+    const int threads = configuredThreads;
+    return threads > 0 ? threads : availableCores();
+}
 
 int availableCores()
 {

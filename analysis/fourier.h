@@ -26,6 +26,9 @@ inline std::uint32_t powerOfTwoAtLeast(long long n)
 // How many threads the transform may use (0, the default: one per core this
 // process may run on).  The result does not depend on it.
 void setTransformThreads(int threads);
+// The threads the transform and the spectral estimate's passes may use: the
+// number set above, or one per core this process may run on.
+int analysisThreads();
 
 // How many cores this process may run on.
 int availableCores();

@@ -75,6 +75,8 @@ matrix::matrix(int rows_, int cols_, std::nullptr_t)
 {
 }
 
+matrix::matrix(int rows_, int cols_, Unfilled) : rows(rows_), cols(cols_), data(allocate(rows_, cols_)) {}
+
 matrix::~matrix()
 {
     ::operator delete[](data, arrayAlignment);

@@ -19,6 +19,10 @@ public:
     matrix(int rows, int cols, const std::uint32_t* source);
     // All zeros; lets matrix(r, c, nullptr) name a constructor unambiguously.
     matrix(int rows, int cols, std::nullptr_t);
+    // Values left as the allocation gives them, for a caller that writes
+    // every element before it reads one.
+    struct Unfilled {};
+    matrix(int rows, int cols, Unfilled);
     ~matrix();
 
     matrix(const matrix&) = delete;

@@ -85,7 +85,7 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     if (2.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the spectral estimate");
-    const int parts = std::min(availableCores(), 8);
+    const int parts = std::min(analysisThreads(), 8);
 
     const psd::Trend trend = psd::measureTrend(values, W, H, options.trend, parts);
     if (trend.missing > 0) return estimateWithMissingPoints(values, W, H, options, trend);
@@ -93,7 +93,7 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     // The real rows padded to powers of two: each pair of neighbours reads
     // as one complex number, so a transform of half the width gives the
     // whole spectrum.
-    matrix padded(static_cast<int>(PH), static_cast<int>(PW), nullptr);
+    matrix padded(static_cast<int>(PH), static_cast<int>(PW), matrix::Unfilled{});
     const double residual = psd::windowedResiduals(values, W, H, trend, wx, wy, padded, parts);
     if (!(residual > 1e-24 * trend.largest * trend.largest * W * H))
         throw std::invalid_argument(std::string("the image is flat once its ") +
@@ -135,7 +135,7 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     const std::size_t samples = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
     result.flags = psd::diagnose(result, psd::curvatureT(result.bins, kept, kappa), fit.bins - 3,
                                  psd::binsCutByNoise(spectrum, fitMin, fitMax, fit.bins),
-                                 psd::valueStats(values, samples, 16), samples);
+                                 trend.values, samples);
     return result;
 }
 

@@ -65,29 +65,32 @@ double curvatureT(const std::vector<double>& x, const std::vector<double>& y, co
     return c / std::sqrt(varC);
 }
 
+void ValueStats::merge(const ValueStats& other, int limit)
+{
+    if (other.smallest < smallest) atSmallest = 0;
+    if (other.smallest <= smallest) {
+        smallest = other.smallest;
+        atSmallest += other.atSmallest;
+    }
+    if (other.largest > largest) atLargest = 0;
+    if (other.largest >= largest) {
+        largest = other.largest;
+        atLargest += other.atLargest;
+    }
+    for (double v : other.seen) {
+        if (distinct > limit) break;
+        if (std::find(seen.begin(), seen.end(), v) == seen.end()) {
+            seen.push_back(v);
+            ++distinct;
+        }
+    }
+}
+
 template <class T>
 ValueStats valueStats(const T* values, std::size_t count, int limit)
 {
     ValueStats stats;
-    if (count == 0) return stats;
-    double smallest = static_cast<double>(values[0]), largest = smallest;
-    std::vector<double> seen;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double v = static_cast<double>(values[i]);
-        if (v < smallest) {
-            smallest = v;
-            stats.atSmallest = 0;
-        }
-        if (v > largest) {
-            largest = v;
-            stats.atLargest = 0;
-        }
-        stats.atSmallest += v == smallest;
-        stats.atLargest += v == largest;
-        if (static_cast<int>(seen.size()) <= limit && std::find(seen.begin(), seen.end(), v) == seen.end())
-            seen.push_back(v);
-    }
-    stats.distinct = static_cast<int>(seen.size());
+    for (std::size_t i = 0; i < count; ++i) stats.add(static_cast<double>(values[i]), limit);
     return stats;
 }
 

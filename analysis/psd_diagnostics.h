@@ -20,12 +20,7 @@ double curvatureT(const std::vector<PsdBin>& bins, const std::vector<double>& ke
 // The same for points (x, y) with weights w, x about its weighted mean.
 double curvatureT(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w);
 
-// What the values are made of: how many distinct values (counted up to
-// `limit` + 1), and how many samples lie at the smallest and the largest.
-struct ValueStats {
-    int distinct = 0;
-    long long atSmallest = 0, atLargest = 0;
-};
+// The statistics of `count` values in one pass (see ValueStats).
 template <class T>
 ValueStats valueStats(const T* values, std::size_t count, int limit);
 

@@ -1,6 +1,8 @@
 // The stages of the spectral estimate (see psd_stages.h).
 #include "analysis/psd_stages.h"
 
+#include "analysis/thread_pool.h"
+
 #include "analysis/fourier.h"
 #include "analysis/psd_noise.h"
 
@@ -18,28 +20,31 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// Runs body(first, last, part) over row ranges that split `rows` between up
-// to `parts` threads; a thread that cannot start leaves its rows to the caller.
+// Sums over rows are kept in this many blocks of rows at most (at least 64
+// rows each), added in order at the end: the digits do not depend on how
+// many threads share the blocks.
+constexpr int rowBlocks = 8;
+
+// Runs body(first, last, block) for the blocks of rows that split `rows`
+// (see rowBlocks), shared between up to `threads` threads of the process's
+// pool.
 template <class Body>
-void splitRows(int rows, int parts, const Body& body)
+void splitRows(int rows, int threads, const Body& body)
 {
-    parts = std::max(1, std::min(parts, rows / 64));
-    std::vector<std::thread> helpers;
-    std::vector<int> inline_;
-    for (int p = 1; p < parts; ++p) {
-        const int first = static_cast<int>(static_cast<long long>(rows) * p / parts);
-        const int last = static_cast<int>(static_cast<long long>(rows) * (p + 1) / parts);
-        try {
-            helpers.emplace_back([&body, first, last, p] { body(first, last, p); });
-        } catch (const std::system_error&) {
-            inline_.push_back(p);
-        }
-    }
-    body(0, static_cast<int>(static_cast<long long>(rows) / parts), 0);
-    for (int p : inline_)
-        body(static_cast<int>(static_cast<long long>(rows) * p / parts),
-             static_cast<int>(static_cast<long long>(rows) * (p + 1) / parts), p);
-    for (std::thread& t : helpers) t.join();
+    const int blocks = std::max(1, std::min(rowBlocks, rows / 64));
+    threads = std::max(1, std::min(threads, blocks));
+    runParts(threads, [&](int thread) {
+        for (int block = thread; block < blocks; block += threads)
+            body(static_cast<int>(static_cast<long long>(rows) * block / blocks),
+                 static_cast<int>(static_cast<long long>(rows) * (block + 1) / blocks), block);
+    });
+}
+
+// Whether v is a whole number, without a call to floor (which is a library
+// call on processors without SSE4.1): every double from 2^52 up is whole.
+inline bool isWholeNumber(double v)
+{
+    return !(std::fabs(v) < 0x1p52) || v == static_cast<double>(static_cast<long long>(v));
 }
 
 std::vector<double> hann(int n)
@@ -182,8 +187,9 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         double sum = 0, sumX = 0, sumY = 0, largest = 0, stepX = 0, stepY = 0;
         long long bad = -1, missing = 0, pairsX = 0, pairsY = 0;
         bool wholeNumbers = true;
+        ValueStats values;
     };
-    std::vector<Sums> sums(static_cast<std::size_t>(parts));
+    std::vector<Sums> sums(rowBlocks);
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     splitRows(H, parts, [&](int first, int last, int part) {
         Sums& s = sums[static_cast<std::size_t>(part)];
@@ -202,19 +208,23 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
                 row += v;
                 rowX += (x - cx) * v;
                 largest = std::max(largest, std::fabs(v));
-                if constexpr (std::is_floating_point_v<T>) whole = whole && v == std::floor(v);
+                if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v);
+                s.values.add(v, distinctCounted);
             }
             // Steps between measured neighbours (a step to a missing point is NaN).
+            const T* next = r + W;
             for (int x = 1; x < W; ++x) {
                 const double step = std::fabs(static_cast<double>(r[x]) - static_cast<double>(r[x - 1]));
-                if (std::isnan(step)) continue;
+                if constexpr (std::is_floating_point_v<T>)
+                    if (std::isnan(step)) continue;
                 stepX += step;
                 ++s.pairsX;
             }
             if (y + 1 < H)
                 for (int x = 0; x < W; ++x) {
-                    const double step = std::fabs(static_cast<double>(r[x + W]) - static_cast<double>(r[x]));
-                    if (std::isnan(step)) continue;
+                    const double step = std::fabs(static_cast<double>(next[x]) - static_cast<double>(r[x]));
+                    if constexpr (std::is_floating_point_v<T>)
+                        if (std::isnan(step)) continue;
                     stepY += step;
                     ++s.pairsY;
                 }
@@ -246,14 +256,20 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         all.pairsX += s.pairsX;
         all.pairsY += s.pairsY;
         all.wholeNumbers = all.wholeNumbers && s.wholeNumbers;
+        all.values.merge(s.values, distinctCounted);
     }
     if (all.bad >= 0)
         throw std::invalid_argument("the value at row " + std::to_string(all.bad / W + 1) + ", column " +
                                     std::to_string(all.bad % W + 1) + " is not a finite number");
-    if (all.missing > 0) return trendOfMeasured(values, W, H, kind, all.sum, all.sumX, all.sumY, all.missing, all.largest,
-                                                all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
-                                                all.pairsY ? all.stepY / all.pairsY : 0.0);
+    if (all.missing > 0) {
+        Trend trend = trendOfMeasured(values, W, H, kind, all.sum, all.sumX, all.sumY, all.missing, all.largest,
+                                      all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
+                                      all.pairsY ? all.stepY / all.pairsY : 0.0);
+        trend.values = std::move(all.values);
+        return trend;
+    }
     Trend trend;
+    trend.values = std::move(all.values);
     trend.mean = all.sum / (static_cast<double>(W) * H);
     trend.largest = all.largest;
     trend.wholeNumbers = all.wholeNumbers;
@@ -276,10 +292,10 @@ template <class T>
 double windowedResiduals(const T* values, int W, int H, const Trend& trend, const std::vector<double>& wx,
                          const std::vector<double>& wy, matrix& out, int parts)
 {
-    const std::size_t PW = static_cast<std::size_t>(out.getCols());
+    const std::size_t PW = static_cast<std::size_t>(out.getCols()), PH = static_cast<std::size_t>(out.getRows());
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     const double mean = trend.mean, bx = trend.bx, by = trend.by;
-    std::vector<double> left(static_cast<std::size_t>(parts), 0.0);
+    std::vector<double> left(rowBlocks, 0.0);
     matrix& spectrum = out;
     splitRows(H, parts, [&](int first, int last, int part) {
         double l = 0;
@@ -292,7 +308,13 @@ double windowedResiduals(const T* values, int W, int H, const Trend& trend, cons
                 l += r * r;
                 out[x] = r * wx[static_cast<std::size_t>(x)] * wyy;
             }
+            std::fill(out + W, out + PW, 0.0);
         }
+        // The padding rows below the picture, shared out as the rows are.
+        const std::size_t rows = static_cast<std::size_t>(H), pad = PH - rows;
+        const std::size_t padFirst = rows + pad * static_cast<std::size_t>(first) / rows,
+                          padLast = rows + pad * static_cast<std::size_t>(last) / rows;
+        std::fill(spectrum.getData() + PW * padFirst, spectrum.getData() + PW * padLast, 0.0);
         left[static_cast<std::size_t>(part)] = l;
     });
     double residual = 0;
@@ -342,7 +364,7 @@ RadialSpectrum radialPowerSpectrum(matrix& padded, std::uint32_t PW, std::uint32
         std::vector<double> power, lnQ;
         std::vector<long long> count;
     };
-    std::vector<Accumulated> acc(static_cast<std::size_t>(parts));
+    std::vector<Accumulated> acc(rowBlocks);
     // C, the transform of the rows read as M complex numbers, is E + iO with
     // E and O the transforms of the even and the odd columns, both of real
     // values and so Hermitian.  With b = conj C(-ky, -kx) (indices modulo PH

@@ -8,6 +8,8 @@
 #include "analysis/matrix.h"
 #include "analysis/psd.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,6 +27,39 @@ namespace psd {
 // largest magnitude, whether every value is a whole number, and the mean
 // absolute difference between neighbours along x and along y (before the
 // trend is removed).
+// What the values are made of: how many distinct values (counted up to
+// `limit` + 1), and how many samples lie at the smallest and the largest.
+// Gathered value by value (add) in the pass that measures the trend, part by
+// part, and the parts merged.
+struct ValueStats {
+    int distinct = 0;
+    long long atSmallest = 0, atLargest = 0;
+    double smallest = INFINITY, largest = -INFINITY;
+    std::vector<double> seen;  // the distinct values met first, at most limit + 1
+
+    void add(double v, int limit)
+    {
+        if (v < smallest) {
+            smallest = v;
+            atSmallest = 0;
+        }
+        if (v > largest) {
+            largest = v;
+            atLargest = 0;
+        }
+        atSmallest += v == smallest;
+        atLargest += v == largest;
+        if (distinct <= limit && std::find(seen.begin(), seen.end(), v) == seen.end()) {
+            seen.push_back(v);
+            ++distinct;
+        }
+    }
+    void merge(const ValueStats& other, int limit);
+};
+// How many distinct values a picture may have and still be flagged
+// few_levels.
+constexpr int distinctCounted = 16;
+
 struct Trend {
     double mean = 0, bx = 0, by = 0;
     double largest = 0;
@@ -33,6 +68,8 @@ struct Trend {
     // Values that are NaN: points not measured, left out of every sum (the
     // plane is then fitted to the measured points alone).
     long long missing = 0;
+    // Of the measured values, distinct ones counted up to distinctCounted + 1.
+    ValueStats values;
 };
 
 // The least-squares plane (or the mean alone) of W x H values, summed on up
@@ -58,7 +95,8 @@ std::vector<double> fillMissing(const T* values, int W, int H, const Trend& tren
 std::vector<double> sideWindow(int n, PsdOptions::Window window);
 
 // Writes (value - trend) * wx[x] * wy[y] into the first W columns of the
-// first H rows of `out` (PH rows of PW reals, zero elsewhere) and returns the
+// first H rows of `out` (PH rows of PW reals) and zeros everywhere else, so
+// that `out` need not be filled first, and returns the
 // sum of the squared residuals before the window.
 template <class T>
 double windowedResiduals(const T* values, int W, int H, const Trend& trend, const std::vector<double>& wx,

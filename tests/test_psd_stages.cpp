@@ -231,7 +231,11 @@ TEST(PsdStages, FlagsFollowTheirRules)
         r.dimension = d;
         r.dimensionLow = low;
         r.dimensionHigh = high;
-        return psd::diagnose(r, curvature, r.binsFitted - 3, floorCut, psd::ValueStats{distinct, atEdge, 1}, 10000);
+        psd::ValueStats values;
+        values.distinct = distinct;
+        values.atSmallest = atEdge;
+        values.atLargest = 1;
+        return psd::diagnose(r, curvature, r.binsFitted - 3, floorCut, values, 10000);
     };
     using Flags = std::vector<std::string>;
     EXPECT_EQ(flags(2.5, 2.45, 2.55), Flags{});
@@ -268,6 +272,14 @@ TEST(PsdStages, ACurvedSpectrumAndItsValuesAreSeenForWhatTheyAre)
     EXPECT_EQ(v.atSmallest, 1);
     EXPECT_EQ(v.atLargest, 4);
     EXPECT_EQ(psd::valueStats(values.data(), values.size(), 2).distinct, 3);  // counted up to the limit + 1
+    // Gathered in parts and merged, the same as in one pass.
+    for (std::size_t cut = 0; cut <= values.size(); ++cut) {
+        psd::ValueStats merged = psd::valueStats(values.data(), cut, 16);
+        merged.merge(psd::valueStats(values.data() + cut, values.size() - cut, 16), 16);
+        EXPECT_EQ(merged.distinct, 4) << cut;
+        EXPECT_EQ(merged.atSmallest, 1) << cut;
+        EXPECT_EQ(merged.atLargest, 4) << cut;
+    }
 }
 
 TEST(PsdStages, AWhiteFloorIsFoundOnlyWhereItStraightensTheSpectrum)

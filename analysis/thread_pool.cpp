@@ -1,0 +1,131 @@
+// The process's helper threads (see thread_pool.h).  Between jobs a helper
+// spins for a few microseconds, since the passes of one transform follow
+// each other closely, then sleeps on a condition variable.
+#include "analysis/thread_pool.h"
+
+#include "analysis/fourier.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+class Pool {
+public:
+    Pool()
+    {
+        const int helpersWanted = std::min(availableCores(), 64) - 1;
+        for (int i = 0; i < helpersWanted; ++i) {
+            try {
+                helpers.emplace_back(&Pool::helperLoop, this, i + 1);
+            } catch (const std::system_error&) {
+                break;  // fewer helpers: the same results, later
+            }
+        }
+    }
+
+    ~Pool()
+    {
+        stopping.store(true);
+        publish();
+        for (std::thread& t : helpers) t.join();
+    }
+
+    int size() const { return static_cast<int>(helpers.size()) + 1; }
+
+    void run(int parts, const std::function<void(int)>& body)
+    {
+        parts = std::min(parts, size());
+        std::unique_lock<std::mutex> owner(use, std::try_to_lock);
+        if (parts <= 1 || !owner.owns_lock()) {
+            for (int part = 0; part < parts; ++part) body(part);
+            return;
+        }
+        // Every helper has seen the last job before this one is set up: one
+        // that was not needed may wake late.
+        while (unacknowledged.load(std::memory_order_acquire) != 0) cpuRelax();
+        job = &body;
+        jobParts = parts;
+        pending.store(parts - 1);
+        unacknowledged.store(static_cast<int>(helpers.size()));
+        publish();
+        body(0);
+        while (pending.load(std::memory_order_acquire) != 0) cpuRelax();
+        job = nullptr;
+    }
+
+private:
+    // A new generation for the helpers: spinning ones see it at once,
+    // sleeping ones are woken.
+    void publish()
+    {
+        generation.fetch_add(1);
+        if (sleepers.load() > 0) {
+            std::lock_guard<std::mutex> lock(sleep);
+            wake.notify_all();
+        }
+    }
+
+    void helperLoop(int part)
+    {
+        unsigned seen = 0;
+        for (;;) {
+            for (int spins = 0; generation.load(std::memory_order_acquire) == seen && spins < 4000; ++spins) cpuRelax();
+            if (generation.load(std::memory_order_acquire) == seen) {
+                std::unique_lock<std::mutex> lock(sleep);
+                sleepers.fetch_add(1);
+                wake.wait(lock, [&] { return generation.load() != seen; });
+                sleepers.fetch_sub(1);
+            }
+            seen = generation.load(std::memory_order_acquire);
+            if (stopping.load()) return;
+            if (part < jobParts) {
+                (*job)(part);
+                pending.fetch_sub(1, std::memory_order_acq_rel);
+            }
+            unacknowledged.fetch_sub(1, std::memory_order_acq_rel);
+        }
+    }
+
+    std::mutex use;  // one job at a time
+    std::vector<std::thread> helpers;
+    std::atomic<unsigned> generation{0};
+    std::atomic<int> pending{0};         // parts of the job still running
+    std::atomic<int> unacknowledged{0};  // helpers yet to see the job
+    std::atomic<int> sleepers{0};
+    std::atomic<bool> stopping{false};
+    std::mutex sleep;
+    std::condition_variable wake;
+    const std::function<void(int)>* job = nullptr;
+    int jobParts = 0;
+};
+
+Pool& pool()
+{
+    static Pool instance;
+    return instance;
+}
+
+}  // namespace
+
+void runParts(int parts, const std::function<void(int)>& body) { pool().run(parts, body); }
+
+int poolSize() { return pool().size(); }
