@@ -3,7 +3,7 @@
 #include "analysis/extended.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include <cmath>
@@ -90,17 +90,16 @@ double estimate(Thresholds kind, const matrix& spectrum, int cols, int rows, con
 
 void notifyOnStandardError(const std::string& message) { std::cerr << message << '\n'; }
 
-double countAbove(const double* values, int cols, int rows, double threshold)
-{
-    const long long n = static_cast<long long>(cols) * rows;
-    if (n <= 0) return 0.0;
-    long long i = 0;
-    std::int64_t count = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    // A compare gives all ones (-1) per value above the threshold; subtracting
-    // the masks counts them, eight values per round in four 64-bit pairs.
+namespace {
+
+// A compare gives all ones (-1) per value above the threshold; subtracting
+// the masks counts them, eight values per round in four 64-bit pairs.
+long long countAbove128(const double* values, long long n, double threshold, std::int64_t& count)
+{
     const __m128d t = _mm_set1_pd(threshold);
     __m128i c0 = _mm_setzero_si128(), c1 = c0, c2 = c0, c3 = c0;
+    long long i = 0;
     for (; i + 8 <= n; i += 8) {
         c0 = _mm_sub_epi64(c0, _mm_castpd_si128(_mm_cmpgt_pd(_mm_loadu_pd(values + i), t)));
         c1 = _mm_sub_epi64(c1, _mm_castpd_si128(_mm_cmpgt_pd(_mm_loadu_pd(values + i + 2), t)));
@@ -108,9 +107,70 @@ double countAbove(const double* values, int cols, int rows, double threshold)
         c3 = _mm_sub_epi64(c3, _mm_castpd_si128(_mm_cmpgt_pd(_mm_loadu_pd(values + i + 6), t)));
     }
     std::int64_t lanes[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes),
-                     _mm_add_epi64(_mm_add_epi64(c0, c1), _mm_add_epi64(c2, c3)));
-    count = lanes[0] + lanes[1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), _mm_add_epi64(_mm_add_epi64(c0, c1), _mm_add_epi64(c2, c3)));
+    count += lanes[0] + lanes[1];
+    return i;
+}
+
+}  // namespace
+#endif
+
+#if defined(__x86_64__)
+namespace {
+
+// The wider counts, compiled for their instruction sets and called only on
+// processors that have them (the count is exact whichever counts).  Each
+// counts values [0, n - n % lanes) and returns how many it looked at.
+__attribute__((target("avx512f"))) long long countAbove512(const double* values, long long n, double threshold,
+                                                           std::int64_t& count)
+{
+    const __m512d t = _mm512_set1_pd(threshold);
+    const __m512i one = _mm512_set1_epi64(1);
+    __m512i c0 = _mm512_setzero_si512(), c1 = c0;
+    long long i = 0;
+    for (; i + 16 <= n; i += 16) {
+        c0 = _mm512_mask_add_epi64(c0, _mm512_cmp_pd_mask(_mm512_loadu_pd(values + i), t, _CMP_GT_OQ), c0, one);
+        c1 = _mm512_mask_add_epi64(c1, _mm512_cmp_pd_mask(_mm512_loadu_pd(values + i + 8), t, _CMP_GT_OQ), c1, one);
+    }
+    std::int64_t lanes[8];
+    _mm512_storeu_si512(lanes, _mm512_add_epi64(c0, c1));
+    for (std::int64_t lane : lanes) count += lane;
+    return i;
+}
+
+__attribute__((target("avx2"))) long long countAbove256(const double* values, long long n, double threshold,
+                                                        std::int64_t& count)
+{
+    const __m256d t = _mm256_set1_pd(threshold);
+    __m256i c0 = _mm256_setzero_si256(), c1 = c0;
+    long long i = 0;
+    for (; i + 8 <= n; i += 8) {
+        c0 = _mm256_sub_epi64(c0, _mm256_castpd_si256(_mm256_cmp_pd(_mm256_loadu_pd(values + i), t, _CMP_GT_OQ)));
+        c1 = _mm256_sub_epi64(c1, _mm256_castpd_si256(_mm256_cmp_pd(_mm256_loadu_pd(values + i + 4), t, _CMP_GT_OQ)));
+    }
+    std::int64_t lanes[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), _mm256_add_epi64(c0, c1));
+    count += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    return i;
+}
+
+const int countLanes = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 2;
+
+}  // namespace
+#endif
+
+double countAbove(const double* values, int cols, int rows, double threshold)
+{
+    const long long n = static_cast<long long>(cols) * rows;
+    if (n <= 0) return 0.0;
+    long long i = 0;
+    std::int64_t count = 0;
+#if defined(__x86_64__)
+    i = countLanes == 8   ? countAbove512(values, n, threshold, count)
+        : countLanes == 4 ? countAbove256(values, n, threshold, count)
+                          : countAbove128(values, n, threshold, count);
+#elif defined(__i386__)
+    i = countAbove128(values, n, threshold, count);
 #endif
     for (; i < n; ++i) count += values[i] > threshold ? 1 : 0;
     return static_cast<double>(count);

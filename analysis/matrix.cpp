@@ -31,6 +31,49 @@ void adviseHugePages(void* p, std::size_t bytes)
 #endif
 }
 
+// Arrays of 1 to 64 MiB, once freed, are kept for the next matrix of the
+// same size on the same thread (two at most a thread): pictures of one size,
+// one after another, then reuse their memory instead of having the system
+// fault in and clear fresh pages for each.  Larger arrays go back at once.
+class KeptArrays {
+public:
+    ~KeptArrays()
+    {
+        for (Slot& s : slots) ::operator delete[](s.data, arrayAlignment);
+    }
+    double* take(std::size_t bytes)
+    {
+        for (Slot& s : slots)
+            if (s.data && s.bytes == bytes) {
+                double* data = s.data;
+                s.data = nullptr;
+                return data;
+            }
+        return nullptr;
+    }
+    // False when the array is not kept (the caller frees it).
+    bool keep(double* data, std::size_t bytes)
+    {
+        if (bytes < (std::size_t{1} << 20) || bytes > (std::size_t{64} << 20)) return false;
+        Slot* slot = &slots[0];
+        for (Slot& s : slots)
+            if (!s.data) slot = &s;
+        if (slot->data) ::operator delete[](slot->data, arrayAlignment);  // both full: the older goes
+        *slot = slots[1];
+        slots[1] = {data, bytes};
+        return true;
+    }
+
+private:
+    struct Slot {
+        double* data = nullptr;
+        std::size_t bytes = 0;
+    };
+    Slot slots[2];
+};
+
+thread_local KeptArrays keptArrays;
+
 }  // namespace
 
 double* matrix::allocate(int rows, int cols)
@@ -43,10 +86,12 @@ double* matrix::allocate(int rows, int cols)
         throw std::invalid_argument("matrix: " + std::to_string(rows) + " x " + std::to_string(cols) +
                                     " elements reach the limit of 2^28");
     if (count == 0) return nullptr;
+    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(double);
+    if (double* kept = keptArrays.take(bytes)) return kept;
     // Cache-line aligned, so that a 64-byte vector of the transform never
     // straddles two lines.
-    auto* data = static_cast<double*>(::operator new[](static_cast<std::size_t>(count) * sizeof(double), arrayAlignment));
-    adviseHugePages(data, static_cast<std::size_t>(count) * sizeof(double));
+    auto* data = static_cast<double*>(::operator new[](bytes, arrayAlignment));
+    adviseHugePages(data, bytes);
     return data;
 }
 
@@ -79,6 +124,7 @@ matrix::matrix(int rows_, int cols_, Unfilled) : rows(rows_), cols(cols_), data(
 
 matrix::~matrix()
 {
-    ::operator delete[](data, arrayAlignment);
+    const std::size_t bytes = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * sizeof(double);
+    if (data && !keptArrays.keep(data, bytes)) ::operator delete[](data, arrayAlignment);
     data = nullptr;
 }

@@ -77,18 +77,13 @@ void ValueStats::merge(const ValueStats& other, int limit)
         largest = other.largest;
         atLargest += other.atLargest;
     }
-    for (double v : other.seen) {
-        if (distinct > limit) break;
-        if (std::find(seen.begin(), seen.end(), v) == seen.end()) {
-            seen.push_back(v);
-            ++distinct;
-        }
-    }
+    for (int i = 0; i < other.distinct; ++i) addDistinct(other.seen[i], limit);
 }
 
 template <class T>
 ValueStats valueStats(const T* values, std::size_t count, int limit)
 {
+    limit = std::min(limit, 16);
     ValueStats stats;
     for (std::size_t i = 0; i < count; ++i) stats.add(static_cast<double>(values[i]), limit);
     return stats;

@@ -193,41 +193,107 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     splitRows(H, parts, [&](int first, int last, int part) {
         Sums& s = sums[static_cast<std::size_t>(part)];
+        // The value statistics' extremes in locals, so that they stay in
+        // registers; the distinct values in `stats`.
+        ValueStats stats;
+        double smallest = INFINITY, biggest = -INFINITY;
+        long long atSmallest = 0, atBiggest = 0;
+        auto count = [&](double v) {
+            if (v < smallest) {
+                smallest = v;
+                atSmallest = 0;
+            }
+            if (v > biggest) {
+                biggest = v;
+                atBiggest = 0;
+            }
+            atSmallest += v == smallest;
+            atBiggest += v == biggest;
+            if (stats.distinct <= distinctCounted) stats.addDistinct(v, distinctCounted);
+        };
         for (int y = first; y < last; ++y) {
             const T* r = values + static_cast<std::size_t>(y) * W;
-            double row = 0, rowX = 0, largest = s.largest, stepX = 0, stepY = 0;
+            // Four interleaved partial sums each, added at the row's end, so
+            // that the additions do not wait on each other; a NaN (a point
+            // not measured) adds 0 and is counted instead.
+            double row4[4] = {0, 0, 0, 0}, rowX4[4] = {0, 0, 0, 0}, stepX4[4] = {0, 0, 0, 0}, stepY4[4] = {0, 0, 0, 0};
+            double largest = s.largest;
             bool whole = s.wholeNumbers;
-            for (int x = 0; x < W; ++x) {
-                const double v = static_cast<double>(r[x]);
+            long long missing = 0, pairsX = 0, pairsY = 0;
+            // The value at x (0 for a point not measured, which is counted),
+            // and the step from `from` to it (0 when either is missing).
+            auto value = [&](const T* p) {
+                double v = static_cast<double>(*p);
                 if constexpr (std::is_floating_point_v<T>) {
-                    if (std::isnan(v)) {
-                        ++s.missing;
-                        continue;
-                    }
+                    const bool measured = v == v;
+                    missing += !measured;
+                    if (measured) count(v);
+                    return measured ? v : 0.0;
+                } else {
+                    count(v);
+                    return v;
                 }
-                row += v;
-                rowX += (x - cx) * v;
+            };
+            auto step = [](double a, double b, long long& pairs) {
+                const double d = std::fabs(a - b);
+                if constexpr (std::is_floating_point_v<T>) {
+                    const bool measured = d == d;
+                    pairs += measured;
+                    return measured ? d : 0.0;
+                } else {
+                    (void)pairs;
+                    return d;
+                }
+            };
+            auto at = [&](const T* p, int x) { return static_cast<double>(p[x]); };
+            const T* next = r + W;
+            const bool below = y + 1 < H;
+            int x = 0;
+            for (; x + 4 <= W; x += 4) {
+                const double v0 = value(r + x), v1 = value(r + x + 1), v2 = value(r + x + 2), v3 = value(r + x + 3);
+                row4[0] += v0;
+                row4[1] += v1;
+                row4[2] += v2;
+                row4[3] += v3;
+                rowX4[0] += (x - cx) * v0;
+                rowX4[1] += (x + 1 - cx) * v1;
+                rowX4[2] += (x + 2 - cx) * v2;
+                rowX4[3] += (x + 3 - cx) * v3;
+                largest = std::max(std::max(largest, std::fabs(v0)), std::max(std::fabs(v1), std::max(std::fabs(v2), std::fabs(v3))));
+                if constexpr (std::is_floating_point_v<T>)
+                    whole = whole && isWholeNumber(v0) && isWholeNumber(v1) && isWholeNumber(v2) && isWholeNumber(v3);
+                // Steps between measured neighbours (a step to a missing point is NaN).
+                if (x > 0) stepX4[0] += step(at(r, x), at(r, x - 1), pairsX);
+                stepX4[1] += step(at(r, x + 1), at(r, x), pairsX);
+                stepX4[2] += step(at(r, x + 2), at(r, x + 1), pairsX);
+                stepX4[3] += step(at(r, x + 3), at(r, x + 2), pairsX);
+                if (below) {
+                    stepY4[0] += step(at(next, x), at(r, x), pairsY);
+                    stepY4[1] += step(at(next, x + 1), at(r, x + 1), pairsY);
+                    stepY4[2] += step(at(next, x + 2), at(r, x + 2), pairsY);
+                    stepY4[3] += step(at(next, x + 3), at(r, x + 3), pairsY);
+                }
+            }
+            for (; x < W; ++x) {
+                const double v = value(r + x);
+                row4[x & 3] += v;
+                rowX4[x & 3] += (x - cx) * v;
                 largest = std::max(largest, std::fabs(v));
                 if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v);
-                s.values.add(v, distinctCounted);
+                if (x > 0) stepX4[x & 3] += step(at(r, x), at(r, x - 1), pairsX);
+                if (below) stepY4[x & 3] += step(at(next, x), at(r, x), pairsY);
             }
-            // Steps between measured neighbours (a step to a missing point is NaN).
-            const T* next = r + W;
-            for (int x = 1; x < W; ++x) {
-                const double step = std::fabs(static_cast<double>(r[x]) - static_cast<double>(r[x - 1]));
-                if constexpr (std::is_floating_point_v<T>)
-                    if (std::isnan(step)) continue;
-                stepX += step;
-                ++s.pairsX;
+            if constexpr (!std::is_floating_point_v<T>) {
+                pairsX = W - 1;
+                pairsY = y + 1 < H ? W : 0;
             }
-            if (y + 1 < H)
-                for (int x = 0; x < W; ++x) {
-                    const double step = std::fabs(static_cast<double>(next[x]) - static_cast<double>(r[x]));
-                    if constexpr (std::is_floating_point_v<T>)
-                        if (std::isnan(step)) continue;
-                    stepY += step;
-                    ++s.pairsY;
-                }
+            const double row = (row4[0] + row4[1]) + (row4[2] + row4[3]);
+            const double rowX = (rowX4[0] + rowX4[1]) + (rowX4[2] + rowX4[3]);
+            const double stepX = (stepX4[0] + stepX4[1]) + (stepX4[2] + stepX4[3]);
+            const double stepY = (stepY4[0] + stepY4[1]) + (stepY4[2] + stepY4[3]);
+            s.missing += missing;
+            s.pairsX += pairsX;
+            s.pairsY += pairsY;
             s.stepX += stepX;
             s.stepY += stepY;
             s.wholeNumbers = whole;
@@ -242,6 +308,11 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
             s.sumX += rowX;
             s.sumY += (y - cy) * row;
         }
+        stats.smallest = smallest;
+        stats.largest = biggest;
+        stats.atSmallest = atSmallest;
+        stats.atLargest = atBiggest;
+        s.values = stats;
     });
     Sums all;
     for (const Sums& s : sums) {
@@ -298,18 +369,29 @@ double windowedResiduals(const T* values, int W, int H, const Trend& trend, cons
     std::vector<double> left(rowBlocks, 0.0);
     matrix& spectrum = out;
     splitRows(H, parts, [&](int first, int last, int part) {
-        double l = 0;
+        // Four interleaved partial sums, as in measureTrend.
+        double l4[4] = {0, 0, 0, 0};
         for (int y = first; y < last; ++y) {
             double* out = spectrum.getData() + PW * static_cast<std::size_t>(y);
             const T* in = values + static_cast<std::size_t>(y) * W;
             const double base = mean + by * (y - cy), wyy = wy[static_cast<std::size_t>(y)];
-            for (int x = 0; x < W; ++x) {
+            const double* w = wx.data();
+            auto residual = [&](int x) {
                 const double r = static_cast<double>(in[x]) - (base + bx * (x - cx));
-                l += r * r;
-                out[x] = r * wx[static_cast<std::size_t>(x)] * wyy;
+                out[x] = r * w[x] * wyy;
+                return r * r;
+            };
+            int x = 0;
+            for (; x + 4 <= W; x += 4) {
+                l4[0] += residual(x);
+                l4[1] += residual(x + 1);
+                l4[2] += residual(x + 2);
+                l4[3] += residual(x + 3);
             }
+            for (; x < W; ++x) l4[x & 3] += residual(x);
             std::fill(out + W, out + PW, 0.0);
         }
+        const double l = (l4[0] + l4[1]) + (l4[2] + l4[3]);
         // The padding rows below the picture, shared out as the rows are.
         const std::size_t rows = static_cast<std::size_t>(H), pad = PH - rows;
         const std::size_t padFirst = rows + pad * static_cast<std::size_t>(first) / rows,

@@ -35,8 +35,18 @@ struct ValueStats {
     int distinct = 0;
     long long atSmallest = 0, atLargest = 0;
     double smallest = INFINITY, largest = -INFINITY;
-    std::vector<double> seen;  // the distinct values met first, at most limit + 1
+    // The distinct values met first, at most limit + 1 (limit <= 16).
+    double seen[17] = {};
 
+    // The distinct-value count only; the extremes are kept by the caller's
+    // loop in registers and handed over with extremes().
+    void addDistinct(double v, int limit)
+    {
+        if (distinct > limit) return;
+        for (int i = 0; i < distinct; ++i)
+            if (seen[i] == v) return;
+        seen[distinct++] = v;
+    }
     void add(double v, int limit)
     {
         if (v < smallest) {
@@ -49,10 +59,7 @@ struct ValueStats {
         }
         atSmallest += v == smallest;
         atLargest += v == largest;
-        if (distinct <= limit && std::find(seen.begin(), seen.end(), v) == seen.end()) {
-            seen.push_back(v);
-            ++distinct;
-        }
+        addDistinct(v, limit);
     }
     void merge(const ValueStats& other, int limit);
 };

@@ -47,7 +47,7 @@ std::unique_ptr<matrix> powerSpectrum(const matrix& m)
     requireComplex(m, "powerSpectrum");
     const int rows = m.getRows();
     const int elements = m.getCols() / 2;
-    auto result = std::make_unique<matrix>(rows, elements, nullptr);
+    auto result = std::make_unique<matrix>(rows, elements, matrix::Unfilled{});  // every element written below
     const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(elements);
     const double* in = m.getData();
     double* out = result->getData();
@@ -55,6 +55,31 @@ std::unique_ptr<matrix> powerSpectrum(const matrix& m)
         const double re = in[2 * k];
         const double im = in[2 * k + 1];
         out[k] = re * re + im * im;
+    }
+    return result;
+}
+
+std::unique_ptr<matrix> centredPowerSpectrum(const matrix& m)
+{
+    requireComplex(m, "centredPowerSpectrum");
+    const std::size_t R = static_cast<std::size_t>(m.getRows()), C = static_cast<std::size_t>(m.getCols() / 2);
+    if (R % 2 != 0) {
+        // One row (odd row counts in general): turned as swapQuadrants turns it.
+        matrix turned(m.getRows(), m.getCols(), m.getData());
+        swapQuadrants(turned);
+        return powerSpectrum(turned);
+    }
+    auto result = std::make_unique<matrix>(m.getRows(), static_cast<int>(C), matrix::Unfilled{});
+    // Row r goes to row (r + R/2) mod R; its left half to the right, its
+    // right half to the left (C is even, or 1 when the halves are empty).
+    const std::size_t h = C / 2;
+    for (std::size_t r = 0; r < R; ++r) {
+        const double* in = m.getData() + 2 * C * r;
+        double* out = result->getData() + C * ((r + R / 2) % R);
+        for (std::size_t c = 0; c < C; ++c) {
+            const double re = in[2 * c], im = in[2 * c + 1];
+            out[c < C - h ? c + h : c - (C - h)] = re * re + im * im;
+        }
     }
     return result;
 }

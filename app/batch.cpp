@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cerrno>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -224,6 +225,11 @@ void stopOnSignals()
 
 int main(int argc, char** argv)
 {
+    // Pictures come one after another at the same sizes: memory freed by one
+    // stays with the process for the next, instead of going back to the
+    // system and coming back as fresh pages to fault in and clear.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     keepStandardStreamsTaken();
     stopOnSignals();
     BatchOptions options;

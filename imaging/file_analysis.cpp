@@ -56,7 +56,6 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         // spectrum, so that the two never take memory at once.
         PageFacts facts;
         GreyRaster full = readPage(reader, file, page, &facts);
-        levels = eightBitView(full);
         out.width = full.width;
         out.height = full.height;
         // The file's own pixel size first, the options' for files without one.
@@ -96,20 +95,28 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
                 out.mapError = e.what();
             }
         }
+        levels = eightBitView(std::move(full));
     }
-    const std::unique_ptr<matrix> spectrum = centredSpectrum(levels.data(), out.width, out.height);
+    // Centred only for the spectrum picture: the methods take the power as
+    // centred, written so in the pass that computes it.
+    const std::unique_ptr<matrix> spectrum = uncentredSpectrum(levels.data(), out.width, out.height);
     std::vector<std::uint8_t>().swap(levels);
     out.paddedWidth = spectrum->getCols() / 2;
     out.paddedHeight = spectrum->getRows();
-    for (int k = 1; k <= 2; ++k) {
-        const Notifier notify = [&, k](const std::string& message) {
-            out.estimateFailures.push_back(message + " (the Metoda " + std::to_string(k) + " estimate failed)");
-        };
-        const double d = fractalDimension(*spectrum, k == 1 ? Method::one : Method::two, notify,
-                                          k == 1 ? &out.points1 : &out.points2);
-        (k == 1 ? out.d1 : out.d2) = d;
+    {
+        // One power spectrum for both methods.
+        const std::unique_ptr<matrix> power = centredPowerSpectrum(*spectrum);
+        for (int k = 1; k <= 2; ++k) {
+            const Notifier notify = [&, k](const std::string& message) {
+                out.estimateFailures.push_back(message + " (the Metoda " + std::to_string(k) + " estimate failed)");
+            };
+            const double d = fractalDimensionOfPower(*power, k == 1 ? Method::one : Method::two, notify,
+                                                     k == 1 ? &out.points1 : &out.points2);
+            (k == 1 ? out.d1 : out.d2) = d;
+        }
     }
     if (!spectrumFile.empty()) {
+        swapQuadrants(*spectrum);
         const std::vector<std::uint8_t> shown = spectrumLevels(spectrumDisplayMode, spectrumDisplayScale, *spectrum);
         writePicture(spectrumFile, greyBmpFile(spectrum->getCols() / 2, spectrum->getRows(), shown.data()));
     }

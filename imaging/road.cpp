@@ -36,7 +36,17 @@ GreyRaster readPage(PictureReader& reader, const std::string& path, int page, Pa
 
 std::unique_ptr<matrix> centredSpectrum(const std::uint8_t* levels, int width, int height)
 {
-    return centredSpectrum(levelsToMatrix(levels, width, height));
+    std::unique_ptr<matrix> spectrum = uncentredSpectrum(levels, width, height);
+    swapQuadrants(*spectrum);
+    return spectrum;
+}
+
+std::unique_ptr<matrix> uncentredSpectrum(const std::uint8_t* levels, int width, int height)
+{
+    std::unique_ptr<matrix> spectrum = levelsToMatrix(levels, width, height);
+    fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),
+                       static_cast<std::uint32_t>(spectrum->getRows()), 1);
+    return spectrum;
 }
 
 std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> spectrum)
@@ -50,10 +60,15 @@ std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> spectrum)
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify, FitPoints* points,
                         double* slopeOut)
 {
-    const std::unique_ptr<matrix> power = powerSpectrum(spectrum);
+    return fractalDimensionOfPower(*powerSpectrum(spectrum), method, notify, points, slopeOut);
+}
+
+double fractalDimensionOfPower(const matrix& power, Method method, const Notifier& notify, FitPoints* points,
+                               double* slopeOut)
+{
     const double slope = method == Method::one
-                             ? estimateMethod1(*power, power->getCols(), power->getRows(), notify, points)
-                             : estimateMethod2(*power, power->getCols(), power->getRows(), notify, points);
+                             ? estimateMethod1(power, power.getCols(), power.getRows(), notify, points)
+                             : estimateMethod2(power, power.getCols(), power.getRows(), notify, points);
     if (slopeOut) *slopeOut = slope;
     return -2.0 / slope;
 }

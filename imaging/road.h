@@ -39,6 +39,9 @@ GreyRaster readPage(PictureReader& reader, const std::string& path, int page, Pa
 std::unique_ptr<matrix> centredSpectrum(const std::uint8_t* levels, int width, int height);
 // The same on the complex matrix of a picture, in place.
 std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> picture);
+// The transform of the levels, not yet centred (swapQuadrants centres it;
+// centredPowerSpectrum gives its power as centred).
+std::unique_ptr<matrix> uncentredSpectrum(const std::uint8_t* levels, int width, int height);
 
 enum class Method { one = 1, two = 2 };
 
@@ -47,6 +50,10 @@ enum class Method { one = 1, two = 2 };
 // its slope.
 double fractalDimension(const matrix& spectrum, Method method, const Notifier& notify,
                         FitPoints* points = nullptr, double* slope = nullptr);
+// The same from the power spectrum (powerSpectrum of the centred spectrum),
+// so that both methods can share one.
+double fractalDimensionOfPower(const matrix& power, Method method, const Notifier& notify,
+                               FitPoints* points = nullptr, double* slope = nullptr);
 
 // The spectral dimension of a picture at its full depth.  Throws
 // std::invalid_argument with the reason when it cannot be estimated.

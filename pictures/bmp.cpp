@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -190,9 +191,20 @@ struct Channel {
 void decodeIndices(const std::string& b, const BmpLayout& layout, BmpImage& out)
 {
     const std::size_t W = static_cast<std::size_t>(layout.width), H = static_cast<std::size_t>(layout.height);
-    out.indices.assign(W * H, 0);
     const int bpp = layout.bitsPerPixel;
+    const std::size_t rowBytes = (W * static_cast<std::size_t>(bpp) + 31) / 32 * 4;
     auto rowOf = [&](long long stored) { return layout.topDown ? stored : layout.height - 1 - stored; };
+    if (bpp == 8 && !layout.rle) {
+        // Row by row in the order shown, each copied once.
+        out.indices.reserve(W * H);
+        for (std::size_t y = 0; y < H; ++y) {
+            const auto* in = reinterpret_cast<const unsigned char*>(b.data() + layout.pixelsAt) +
+                             static_cast<std::size_t>(rowOf(static_cast<long long>(y))) * rowBytes;
+            out.indices.insert(out.indices.end(), in, in + W);
+        }
+        return;
+    }
+    out.indices.assign(W * H, 0);
     if (layout.rle) {
         walkRle(b, layout.pixelsAt, layout, [&](long long x, long long y, unsigned count, long long at, bool absolute) {
             std::uint8_t* row = out.indices.data() + static_cast<std::size_t>(rowOf(y)) * W + x;
@@ -205,15 +217,10 @@ void decodeIndices(const std::string& b, const BmpLayout& layout, BmpImage& out)
         });
         return;
     }
-    const std::size_t rowBytes = (W * static_cast<std::size_t>(bpp) + 31) / 32 * 4;
     const unsigned mask = (1u << bpp) - 1;
     for (std::size_t stored = 0; stored < H; ++stored) {
         const auto* in = reinterpret_cast<const unsigned char*>(b.data() + layout.pixelsAt) + stored * rowBytes;
         std::uint8_t* row = out.indices.data() + static_cast<std::size_t>(rowOf(static_cast<long long>(stored))) * W;
-        if (bpp == 8) {
-            std::copy(in, in + W, row);
-            continue;
-        }
         for (std::size_t x = 0; x < W; ++x) {
             const std::size_t bit = x * static_cast<std::size_t>(bpp);
             row[x] = static_cast<std::uint8_t>((in[bit / 8] >> (8 - bpp - static_cast<int>(bit % 8))) & mask);
@@ -269,12 +276,12 @@ BmpImage decodeBmpImage(const std::string& bytes)
 
 GreyRaster decodeBmp(const std::string& bytes)
 {
-    const BmpImage image = decodeBmpImage(bytes);
+    BmpImage image = decodeBmpImage(bytes);
     GreyRaster raster;
     raster.width = image.width;
     raster.height = image.height;
     if (image.indexed) {
-        raster.samples = Samples(image.indices);
+        raster.samples = Samples(std::move(image.indices));
         return raster;
     }
     std::vector<std::uint8_t> levels(image.colours.size());

@@ -259,6 +259,12 @@ void orientPicture(GreyRaster& raster, int orientation)
     if (swapped) std::swap(raster.dx, raster.dy);
 }
 
+std::vector<std::uint8_t> eightBitView(GreyRaster&& raster)
+{
+    if (raster.type() == SampleType::uint8) return std::move(raster.samples.as<std::uint8_t>());
+    return eightBitView(static_cast<const GreyRaster&>(raster));
+}
+
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
 {
     if (raster.type() == SampleType::uint8) return raster.samples.as<std::uint8_t>();
@@ -286,9 +292,11 @@ std::vector<std::uint8_t> eightBitView(const GreyRaster& raster)
             }
             return levels;
         }
+        // (v - low) * scale + 0.5 lies in [0.5, 255.5]: truncation is floor
+        // there, without a library call per sample.
         for (std::size_t i = 0; i < levels.size(); ++i) {
             const double v = static_cast<double>(samples[i]);
-            if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(std::floor((v - low) * scale + 0.5));
+            if (std::isfinite(v)) levels[i] = static_cast<std::uint8_t>(static_cast<int>((v - low) * scale + 0.5));
         }
         return levels;
     });

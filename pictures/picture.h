@@ -88,6 +88,8 @@ private:
 // value mapped to 0 and 255, to the nearest level (0 everywhere when they are
 // equal; values that are not finite show as 0).
 std::vector<std::uint8_t> eightBitView(const GreyRaster& raster);
+// The same from a picture no longer needed: 8-bit samples are moved, not copied.
+std::vector<std::uint8_t> eightBitView(GreyRaster&& raster);
 
 // A picture's size as its file's header gives it, read without decoding
 // (the first page of a TIFF stack); false when the header cannot tell.

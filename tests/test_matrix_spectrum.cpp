@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <utility>
 #include <stdexcept>
 #include <vector>
 
@@ -154,4 +157,24 @@ TEST(SpectrumPreparation, UniformImageHasOnlyTheCentredZeroFrequency)
         for (int e = 0; e < E; ++e)
             ASSERT_EQ(p->getData()[r * E + e], (r == R / 2 && e == E / 2) ? 100.0 : 0.0) << r << ", " << e;
     EXPECT_EQ(lastRowMaximum(*p), 0.0);
+}
+
+// The power of the centred spectrum, computed in one pass from the spectrum
+// not yet centred: the same doubles, bit for bit, for every shape the
+// padded pictures take (one row, one column, square, wide, tall).
+TEST(Spectrum, CentredPowerIsThePowerOfTheCentredSpectrumBitForBit)
+{
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> value(-1e3, 1e3);
+    for (const auto& [rows, columns] : std::vector<std::pair<int, int>>{{1, 1}, {1, 8}, {2, 1}, {8, 1}, {2, 2}, {4, 8}, {16, 4}, {32, 32}}) {
+        matrix m(rows, 2 * columns, nullptr);
+        for (int i = 0; i < 2 * rows * columns; ++i) m.getData()[i] = value(random);
+        const auto ours = centredPowerSpectrum(m);
+        swapQuadrants(m);
+        const auto reference = powerSpectrum(m);
+        ASSERT_EQ(ours->getRows(), reference->getRows());
+        ASSERT_EQ(ours->getCols(), reference->getCols());
+        EXPECT_EQ(std::memcmp(ours->getData(), reference->getData(), sizeof(double) * rows * columns), 0)
+            << rows << " x " << columns;
+    }
 }
