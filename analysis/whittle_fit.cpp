@@ -1,6 +1,8 @@
 // Fitting the Whittle likelihood (see whittle_fit.h).
 #include "analysis/whittle_fit.h"
 
+#include "analysis/thread_pool.h"
+
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
 #include "analysis/psd_stages.h"
@@ -9,8 +11,6 @@
 #include <cmath>
 #include <utility>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 namespace whittle {
 
@@ -237,16 +237,12 @@ Fit Likelihood::at(const Parameters& p, bool derivatives)
     auto run = [&](std::size_t from, std::size_t to) {
         for (std::size_t k = from; k < to; ++k) partial[k] = part(p, derivatives, n * k / parts, n * (k + 1) / parts);
     };
-    std::thread helper;
-    if (n >= 8192 && availableCores() > 1) {
-        try {
-            helper = std::thread(run, parts / 2, parts);
-        } catch (const std::system_error&) {
-            // no second thread: the caller's does it all
-        }
-    }
-    run(0, helper.joinable() ? parts / 2 : parts);
-    if (helper.joinable()) helper.join();
+    // The second thread from the process's pool, which runs it all on the
+    // caller when it is busy.
+    if (n >= 8192 && analysisThreads() > 1)
+        runParts(2, [&](int half) { run(parts / 2 * static_cast<std::size_t>(half), parts / 2 * static_cast<std::size_t>(half + 1)); });
+    else
+        run(0, parts);
     Fit f = std::move(partial[0]);
     for (std::size_t k = 1; k < parts; ++k) {
         f.objective += partial[k].objective;
