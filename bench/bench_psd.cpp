@@ -1,10 +1,11 @@
 // Accuracy of the spectral dimension on fractional-Brownian surfaces of known
 // dimension, beside the plain estimate a user writes first; how often its
 // flags catch pictures that are no such surface (and how rarely they fire on
-// clean ones); how much the sample type changes it; and its time on a
-// 4096 x 4096 image beside the transform's.
+// clean ones); how much the sample type changes it; and its time on
+// 4096 x 4096 and 1024 x 1024 images beside the transform's.
 //
 //   orvane_bench_psd [SURFACES_PER_CELL [FIT_CYCLES FIT_MAX [D]]]
+//   orvane_bench_psd time          (the time alone)
 //
 // 20 surfaces per cell by default; the fit range is the estimator's default
 // unless FIT_CYCLES / (the shorter side) and FIT_MAX are given (0 0 for the
