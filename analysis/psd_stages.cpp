@@ -41,10 +41,13 @@ void splitRows(int rows, int threads, const Body& body)
 }
 
 // Whether v is a whole number, without a call to floor (which is a library
-// call on processors without SSE4.1): every double from 2^52 up is whole.
+// call on processors without SSE4.1).
 inline bool isWholeNumber(double v)
 {
-    return !(std::fabs(v) < 0x1p52) || v == static_cast<double>(static_cast<long long>(v));
+    // Below 2^52 adding and taking away 2^52 rounds to a whole number (in
+    // the default rounding); from 2^52 up every double is whole.
+    const double a = std::fabs(v);
+    return !(a < 0x1p52) || (a + 0x1p52) - 0x1p52 == a;
 }
 
 std::vector<double> hann(int n)
@@ -213,10 +216,10 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         };
         for (int y = first; y < last; ++y) {
             const T* r = values + static_cast<std::size_t>(y) * W;
-            // Four interleaved partial sums each, added at the row's end, so
+            // Two interleaved partial sums each, added at the row's end, so
             // that the additions do not wait on each other; a NaN (a point
             // not measured) adds 0 and is counted instead.
-            double row4[4] = {0, 0, 0, 0}, rowX4[4] = {0, 0, 0, 0}, stepX4[4] = {0, 0, 0, 0}, stepY4[4] = {0, 0, 0, 0};
+            double row2[2] = {0, 0}, rowX2[2] = {0, 0}, stepX2[2] = {0, 0}, stepY2[2] = {0, 0};
             double largest = s.largest;
             bool whole = s.wholeNumbers;
             long long missing = 0, pairsX = 0, pairsY = 0;
@@ -248,49 +251,44 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
             auto at = [&](const T* p, int x) { return static_cast<double>(p[x]); };
             const T* next = r + W;
             const bool below = y + 1 < H;
+            // The values, then the steps, in two loops: one loop with every
+            // sum would not keep them all in registers.
             int x = 0;
-            for (; x + 4 <= W; x += 4) {
-                const double v0 = value(r + x), v1 = value(r + x + 1), v2 = value(r + x + 2), v3 = value(r + x + 3);
-                row4[0] += v0;
-                row4[1] += v1;
-                row4[2] += v2;
-                row4[3] += v3;
-                rowX4[0] += (x - cx) * v0;
-                rowX4[1] += (x + 1 - cx) * v1;
-                rowX4[2] += (x + 2 - cx) * v2;
-                rowX4[3] += (x + 3 - cx) * v3;
-                largest = std::max(std::max(largest, std::fabs(v0)), std::max(std::fabs(v1), std::max(std::fabs(v2), std::fabs(v3))));
-                if constexpr (std::is_floating_point_v<T>)
-                    whole = whole && isWholeNumber(v0) && isWholeNumber(v1) && isWholeNumber(v2) && isWholeNumber(v3);
-                // Steps between measured neighbours (a step to a missing point is NaN).
-                if (x > 0) stepX4[0] += step(at(r, x), at(r, x - 1), pairsX);
-                stepX4[1] += step(at(r, x + 1), at(r, x), pairsX);
-                stepX4[2] += step(at(r, x + 2), at(r, x + 1), pairsX);
-                stepX4[3] += step(at(r, x + 3), at(r, x + 2), pairsX);
-                if (below) {
-                    stepY4[0] += step(at(next, x), at(r, x), pairsY);
-                    stepY4[1] += step(at(next, x + 1), at(r, x + 1), pairsY);
-                    stepY4[2] += step(at(next, x + 2), at(r, x + 2), pairsY);
-                    stepY4[3] += step(at(next, x + 3), at(r, x + 3), pairsY);
-                }
+            for (; x + 2 <= W; x += 2) {
+                const double v0 = value(r + x), v1 = value(r + x + 1);
+                row2[0] += v0;
+                row2[1] += v1;
+                rowX2[0] += (x - cx) * v0;
+                rowX2[1] += (x + 1 - cx) * v1;
+                largest = std::max(largest, std::max(std::fabs(v0), std::fabs(v1)));
+                if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v0) && isWholeNumber(v1);
             }
             for (; x < W; ++x) {
                 const double v = value(r + x);
-                row4[x & 3] += v;
-                rowX4[x & 3] += (x - cx) * v;
+                row2[x & 1] += v;
+                rowX2[x & 1] += (x - cx) * v;
                 largest = std::max(largest, std::fabs(v));
                 if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v);
-                if (x > 0) stepX4[x & 3] += step(at(r, x), at(r, x - 1), pairsX);
-                if (below) stepY4[x & 3] += step(at(next, x), at(r, x), pairsY);
+            }
+            // Steps between measured neighbours (a step to a missing point is NaN).
+            for (x = 1; x + 2 <= W; x += 2) {
+                stepX2[0] += step(at(r, x), at(r, x - 1), pairsX);
+                stepX2[1] += step(at(r, x + 1), at(r, x), pairsX);
+            }
+            for (; x < W; ++x) stepX2[x & 1] += step(at(r, x), at(r, x - 1), pairsX);
+            if (below) {
+                for (x = 0; x + 2 <= W; x += 2) {
+                    stepY2[0] += step(at(next, x), at(r, x), pairsY);
+                    stepY2[1] += step(at(next, x + 1), at(r, x + 1), pairsY);
+                }
+                for (; x < W; ++x) stepY2[x & 1] += step(at(next, x), at(r, x), pairsY);
             }
             if constexpr (!std::is_floating_point_v<T>) {
                 pairsX = W - 1;
                 pairsY = y + 1 < H ? W : 0;
             }
-            const double row = (row4[0] + row4[1]) + (row4[2] + row4[3]);
-            const double rowX = (rowX4[0] + rowX4[1]) + (rowX4[2] + rowX4[3]);
-            const double stepX = (stepX4[0] + stepX4[1]) + (stepX4[2] + stepX4[3]);
-            const double stepY = (stepY4[0] + stepY4[1]) + (stepY4[2] + stepY4[3]);
+            const double row = row2[0] + row2[1], rowX = rowX2[0] + rowX2[1];
+            const double stepX = stepX2[0] + stepX2[1], stepY = stepY2[0] + stepY2[1];
             s.missing += missing;
             s.pairsX += pairsX;
             s.pairsY += pairsY;
