@@ -196,22 +196,12 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
     const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
     splitRows(H, parts, [&](int first, int last, int part) {
         Sums& s = sums[static_cast<std::size_t>(part)];
-        // The value statistics' extremes in locals, so that they stay in
-        // registers; the distinct values in `stats`.
+        // The value statistics' extremes in a local of their own, so that
+        // they stay in registers; the distinct values in `stats`.
         ValueStats stats;
-        double smallest = INFINITY, biggest = -INFINITY;
-        long long atSmallest = 0, atBiggest = 0;
+        Extremes extremes;
         auto count = [&](double v) {
-            if (v < smallest) {
-                smallest = v;
-                atSmallest = 0;
-            }
-            if (v > biggest) {
-                biggest = v;
-                atBiggest = 0;
-            }
-            atSmallest += v == smallest;
-            atBiggest += v == biggest;
+            extremes.add(v);
             if (stats.distinct <= distinctCounted) stats.addDistinct(v, distinctCounted);
         };
         for (int y = first; y < last; ++y) {
@@ -306,10 +296,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
             s.sumX += rowX;
             s.sumY += (y - cy) * row;
         }
-        stats.smallest = smallest;
-        stats.largest = biggest;
-        stats.atSmallest = atSmallest;
-        stats.atLargest = atBiggest;
+        static_cast<Extremes&>(stats) = extremes;
         s.values = stats;
     });
     Sums all;

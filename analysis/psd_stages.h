@@ -22,32 +22,13 @@
 
 namespace psd {
 
-// What the first pass over the values finds: the trend to remove
-// (value ~ mean + bx (x - cx) + by (y - cy), centred coordinates), the
-// largest magnitude, whether every value is a whole number, and the mean
-// absolute difference between neighbours along x and along y (before the
-// trend is removed).
-// What the values are made of: how many distinct values (counted up to
-// `limit` + 1), and how many samples lie at the smallest and the largest.
-// Gathered value by value (add) in the pass that measures the trend, part by
-// part, and the parts merged.
-struct ValueStats {
-    int distinct = 0;
-    long long atSmallest = 0, atLargest = 0;
+// The smallest and the largest of values met one by one, and how many
+// were each.
+struct Extremes {
     double smallest = INFINITY, largest = -INFINITY;
-    // The distinct values met first, at most limit + 1 (limit <= 16).
-    double seen[17] = {};
+    long long atSmallest = 0, atLargest = 0;
 
-    // The distinct-value count only; the extremes are kept by the caller's
-    // loop in registers and handed over with extremes().
-    void addDistinct(double v, int limit)
-    {
-        if (distinct > limit) return;
-        for (int i = 0; i < distinct; ++i)
-            if (seen[i] == v) return;
-        seen[distinct++] = v;
-    }
-    void add(double v, int limit)
+    void add(double v)
     {
         if (v < smallest) {
             smallest = v;
@@ -59,14 +40,42 @@ struct ValueStats {
         }
         atSmallest += v == smallest;
         atLargest += v == largest;
+    }
+};
+
+// What the values are made of: how many distinct values (counted up to
+// `limit` + 1), and how many samples lie at the smallest and the largest.
+// Gathered value by value (add) in the pass that measures the trend, part by
+// part, and the parts merged.
+struct ValueStats : Extremes {
+    int distinct = 0;
+    // The distinct values met first, at most limit + 1 (limit <= 16).
+    double seen[17] = {};
+
+    void addDistinct(double v, int limit)
+    {
+        if (distinct > limit) return;
+        for (int i = 0; i < distinct; ++i)
+            if (seen[i] == v) return;
+        seen[distinct++] = v;
+    }
+    void add(double v, int limit)
+    {
+        Extremes::add(v);
         addDistinct(v, limit);
     }
     void merge(const ValueStats& other, int limit);
 };
+
 // How many distinct values a picture may have and still be flagged
 // few_levels.
 constexpr int distinctCounted = 16;
 
+// What the first pass over the values finds: the trend to remove
+// (value ~ mean + bx (x - cx) + by (y - cy), centred coordinates), the
+// largest magnitude, whether every value is a whole number, and the mean
+// absolute difference between neighbours along x and along y (before the
+// trend is removed).
 struct Trend {
     double mean = 0, bx = 0, by = 0;
     double largest = 0;
