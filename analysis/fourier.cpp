@@ -179,11 +179,7 @@ private:
 };
 
 // How many threads a transform of `elements` complex values is worth.
-int threadsFor(std::size_t elements)
-{
-    if (elements < (1u << 15)) return 1;
-    return std::min(analysisThreads(), 64);
-}
+int threadsFor(std::size_t elements) { return std::min(analysisThreadsFor(elements), 64); }
 
 // Bit reversal fused with the first three stages, for n >= 64 lines, each
 // `line` doubles after the last, on the strip [t0, t1) of every line.  Write
@@ -357,6 +353,15 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
 }  // namespace
 
 void setTransformThreads(int threads) { configuredThreads = threads; }
+
+int analysisThreadsFor(std::size_t values)
+{
+    // Measured on a 2-core machine with the pool's helper asleep between
+    // transforms: 512 x 512 takes 0.55 ms on one thread and 0.57 ms on two
+    // (the halves' data crosses between the cores' caches), 1024 x 512
+    // 1.58 ms and 1.10 ms.
+    return values < (std::size_t{1} << 19) ? 1 : analysisThreads();
+}
 
 int analysisThreads()
 {

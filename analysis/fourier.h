@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // In-place radix-2 FFT of a complex array (interleaved real, imaginary) with
@@ -29,6 +30,10 @@ void setTransformThreads(int threads);
 // The threads the transform and the spectral estimate's passes may use: the
 // number set above, or one per core this process may run on.
 int analysisThreads();
+// The threads worth using on an array of `values` (complex values for the
+// transform, samples for the spectral estimate's passes): one below 2^19,
+// where a second thread costs more than it saves, analysisThreads() above.
+int analysisThreadsFor(std::size_t values);
 
 // How many cores this process may run on.
 int availableCores();

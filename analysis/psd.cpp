@@ -85,7 +85,7 @@ PsdResult estimatePsdDimension(const T* values, int W, int H, const PsdOptions& 
     if (2.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the spectral estimate");
-    const int parts = std::min(analysisThreads(), 8);
+    const int parts = std::min(analysisThreadsFor(static_cast<std::size_t>(PW) * PH), 8);
 
     const psd::Trend trend = psd::measureTrend(values, W, H, options.trend, parts);
     if (trend.missing > 0) return estimateWithMissingPoints(values, W, H, options, trend);

@@ -35,7 +35,7 @@ public:
         const int helpersWanted = std::min(availableCores(), 64) - 1;
         for (int i = 0; i < helpersWanted; ++i) {
             try {
-                helpers.emplace_back(&Pool::helperLoop, this, i + 1);
+                helpers.emplace_back(&Pool::helperLoop, this);
             } catch (const std::system_error&) {
                 break;  // fewer helpers: the same results, later
             }
@@ -64,15 +64,27 @@ public:
         while (unacknowledged.load(std::memory_order_acquire) != 0) cpuRelax();
         job = &body;
         jobParts = parts;
-        pending.store(parts - 1);
+        nextPart.store(0);
+        finished.store(0);
         unacknowledged.store(static_cast<int>(helpers.size()));
         publish();
-        body(0);
-        while (pending.load(std::memory_order_acquire) != 0) cpuRelax();
+        // Parts go to whoever asks first: a helper that wakes late finds
+        // them taken instead of holding the caller up.
+        takeParts();
+        while (finished.load(std::memory_order_acquire) != parts) cpuRelax();
         job = nullptr;
     }
 
 private:
+    // Runs parts of the current job until none is left.
+    void takeParts()
+    {
+        for (int part; (part = nextPart.fetch_add(1)) < jobParts;) {
+            (*job)(part);
+            finished.fetch_add(1, std::memory_order_acq_rel);
+        }
+    }
+
     // A new generation for the helpers: spinning ones see it at once,
     // sleeping ones are woken.
     void publish()
@@ -84,7 +96,7 @@ private:
         }
     }
 
-    void helperLoop(int part)
+    void helperLoop()
     {
         unsigned seen = 0;
         for (;;) {
@@ -97,10 +109,7 @@ private:
             }
             seen = generation.load(std::memory_order_acquire);
             if (stopping.load()) return;
-            if (part < jobParts) {
-                (*job)(part);
-                pending.fetch_sub(1, std::memory_order_acq_rel);
-            }
+            takeParts();
             unacknowledged.fetch_sub(1, std::memory_order_acq_rel);
         }
     }
@@ -108,7 +117,8 @@ private:
     std::mutex use;  // one job at a time
     std::vector<std::thread> helpers;
     std::atomic<unsigned> generation{0};
-    std::atomic<int> pending{0};         // parts of the job still running
+    std::atomic<int> nextPart{0};        // the next part of the job to take
+    std::atomic<int> finished{0};        // parts of the job done
     std::atomic<int> unacknowledged{0};  // helpers yet to see the job
     std::atomic<int> sleepers{0};
     std::atomic<bool> stopping{false};

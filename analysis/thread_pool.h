@@ -7,7 +7,8 @@
 #include <functional>
 
 // Runs body(part) for part = 0 .. parts - 1 and returns when all are done:
-// part 0 on the calling thread, the others on the pool's helpers.  When
+// on the calling thread and the pool's helpers, each part taken by whoever
+// is ready first (so which thread runs a part varies).  When
 // another thread is using the pool, or no helper can be started, the caller
 // runs every part itself: the same results, later.  `body` must not throw.
 void runParts(int parts, const std::function<void(int)>& body);
