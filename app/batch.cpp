@@ -5,7 +5,7 @@
 #include "app/ordered_run.h"
 #include "app/output_names.h"
 #include "app/provenance.h"
-#include "app/row_fields.h"
+#include "imaging/result_row.h"
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
 #include "pictures/files.h"
@@ -82,7 +82,7 @@ Result format(const FileAnalysis& file, const std::string& path, const BatchOpti
         for (const std::string& message : page.estimateFailures)
             result.errors += "orvane-batch: " + page.name + ": " + message + "\n";
         std::string row;
-        for (const RowField& field : rowFields(page, options))
+        for (const RowField& field : rowFields(page, rowColumns(options)))
             row += (field.column == "file" ? csvField(field.text) : "," + field.text);
         result.row += row + "\n";
         const PsdResult& psd = page.psd;
@@ -261,7 +261,7 @@ int main(int argc, char** argv)
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
-    if (!out.write(rowHeader(options) + "\n")) return 1;
+    if (!out.write(rowHeader(rowColumns(options)) + "\n")) return 1;
     std::vector<Result> results(files.size());
     bool anyFailed = false;
     bool written = true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "analysis/matrix.h"
+#include "imaging/result_row.h"
 
 #include <string>
 #include <vector>
@@ -30,3 +31,6 @@ extern const char* const batchUsage;
 // Reads the command line into `options`; on a usage error says why on
 // standard error and returns false.
 bool parseBatchOptions(int argc, char** argv, BatchOptions& options);
+
+// The estimates whose columns the rows hold.
+inline RowColumns rowColumns(const BatchOptions& options) { return {options.psd, options.whittle, options.params}; }

@@ -2,7 +2,7 @@
 #include "app/provenance.h"
 
 #include "analysis/whittle.h"
-#include "app/row_fields.h"
+#include "imaging/result_row.h"
 
 #include <nlohmann/json.hpp>
 
@@ -69,7 +69,7 @@ json pointsOf(const FitPoints& fit)
 std::string provenanceLine(const PageAnalysis& page, const BatchOptions& options)
 {
     json row = json::object();
-    for (const RowField& field : rowFields(page, options)) {
+    for (const RowField& field : rowFields(page, rowColumns(options))) {
         if (field.number)
             row[field.column] = numberOrNull(field.value);
         else

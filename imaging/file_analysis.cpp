@@ -12,6 +12,7 @@
 #include <cmath>
 #include <new>
 #include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -33,16 +34,9 @@ void writePicture(const std::string& path, const std::string& bytes)
 PsdOptions psdOptionsFor(const FileAnalysisOptions& options, double dx, double dy)
 {
     PsdOptions psd = options.psdOptions;
-    if (!(options.longestWavelength > 0)) return psd;
-    if (!(dx > 0 && dy > 0))
-        throw std::invalid_argument("a fit range in wavelengths needs the pixel size, which the file does not give "
-                                    "(--pixel-size gives it)");
-    const double pixel = std::sqrt(dx * dy);
-    psd.fitMin = pixel / options.longestWavelength;
-    psd.fitMax = pixel / options.shortestWavelength;
-    if (psd.fitMax > 0.5)
-        throw std::invalid_argument("the fit range's shortest wavelength is shorter than two pixels of " +
-                                    lengthText(pixel));
+    if (options.longestWavelength > 0)
+        std::tie(psd.fitMin, psd.fitMax) =
+            cyclesOfWavelengths(options.shortestWavelength, options.longestWavelength, dx, dy, "--pixel-size");
     return psd;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <stdexcept>
 #include <utility>
 
 bool parseLength(const std::string& text, double& metres)
@@ -45,4 +46,17 @@ std::string lengthText(double metres)
     char text[64];
     std::snprintf(text, sizeof text, "%.4g %s", metres / units[k].second, units[k].first);
     return text;
+}
+
+std::pair<double, double> cyclesOfWavelengths(double shortest, double longest, double dx, double dy,
+                                              const std::string& sizeHint)
+{
+    if (!(dx > 0 && dy > 0))
+        throw std::invalid_argument("a fit range in wavelengths needs the pixel size, which the picture does not give (" +
+                                    sizeHint + " gives it)");
+    const double pixel = std::sqrt(dx * dy);
+    if (pixel / shortest > 0.5)
+        throw std::invalid_argument("the fit range's shortest wavelength is shorter than two pixels of " +
+                                    lengthText(pixel));
+    return {pixel / longest, pixel / shortest};
 }

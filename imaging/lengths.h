@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 // The length in metres of `text`: a positive finite number followed by m,
 // mm, um (or µm), nm or pm, spaces allowed between; false for anything
@@ -16,3 +17,11 @@ bool parseLengthPair(const std::string& text, double& first, double& second);
 // A length for messages: "0.5 um", "20 nm", "1.5 mm", "2 m" (four
 // significant digits).
 std::string lengthText(double metres);
+
+// The fit range in cycles per pixel, (q_min, q_max), of wavelengths from
+// `shortest` to `longest` metres on pixels of dx x dy metres (by the
+// geometric mean of the sides).  Throws std::invalid_argument when the pixel
+// size is unknown (0), saying that `sizeHint` gives it, or when the
+// shortest wavelength is under two pixels.
+std::pair<double, double> cyclesOfWavelengths(double shortest, double longest, double dx, double dy,
+                                              const std::string& sizeHint);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 // The share of a picture's points that are NaN (only floating-point
@@ -34,25 +35,28 @@ GreyRaster readPage(PictureReader& reader, const std::string& path, int page, Pa
     }
 }
 
+// The forward transform of a picture's complex matrix, in place, scaled by
+// 1/(rows*cols).
+static std::unique_ptr<matrix> transformed(std::unique_ptr<matrix> picture)
+{
+    fourierTransform2D(picture->getData(), static_cast<std::uint32_t>(picture->getCols() / 2),
+                       static_cast<std::uint32_t>(picture->getRows()), 1);
+    return picture;
+}
+
 std::unique_ptr<matrix> centredSpectrum(const std::uint8_t* levels, int width, int height)
 {
-    std::unique_ptr<matrix> spectrum = uncentredSpectrum(levels, width, height);
-    swapQuadrants(*spectrum);
-    return spectrum;
+    return centredSpectrum(levelsToMatrix(levels, width, height));
 }
 
 std::unique_ptr<matrix> uncentredSpectrum(const std::uint8_t* levels, int width, int height)
 {
-    std::unique_ptr<matrix> spectrum = levelsToMatrix(levels, width, height);
-    fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),
-                       static_cast<std::uint32_t>(spectrum->getRows()), 1);
-    return spectrum;
+    return transformed(levelsToMatrix(levels, width, height));
 }
 
-std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> spectrum)
+std::unique_ptr<matrix> centredSpectrum(std::unique_ptr<matrix> picture)
 {
-    fourierTransform2D(spectrum->getData(), static_cast<std::uint32_t>(spectrum->getCols() / 2),
-                       static_cast<std::uint32_t>(spectrum->getRows()), 1);
+    std::unique_ptr<matrix> spectrum = transformed(std::move(picture));
     swapQuadrants(*spectrum);
     return spectrum;
 }

@@ -297,9 +297,7 @@ std::string greyBmpFile(int width, int height, const std::uint8_t* levels)
     const std::size_t pixelsAt = 14 + 40 + 256 * 4;
     std::string b;
     b.reserve(pixelsAt + rowBytes * H);
-    auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-    };
+    auto put = [&](std::uint32_t v, int bytes) { appendLittleEndian(b, v, bytes); };
     b += "BM";
     put(static_cast<std::uint32_t>(pixelsAt + rowBytes * H), 4);
     put(0, 4);

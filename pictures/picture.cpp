@@ -41,6 +41,11 @@ std::uint64_t littleEndian(const std::string& b, std::size_t at, int bytes)
     return v;
 }
 
+void appendLittleEndian(std::string& b, std::uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
 std::uint64_t bigEndian(const std::string& b, std::size_t at, int bytes)
 {
     std::uint64_t v = 0;

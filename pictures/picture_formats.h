@@ -10,6 +10,8 @@
 // significant byte first.
 std::uint64_t littleEndian(const std::string& b, std::size_t at, int bytes);
 std::uint64_t bigEndian(const std::string& b, std::size_t at, int bytes);
+// Appends the low `bytes` bytes of v, least significant first.
+void appendLittleEndian(std::string& b, std::uint64_t v, int bytes);
 
 GreyRaster decodeBmp(const std::string& bytes);
 GreyRaster decodePng(const std::string& bytes);

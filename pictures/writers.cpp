@@ -1,21 +1,15 @@
 // The 32-bit floating-point TIFF of a map's values, written byte by byte.
 #include "pictures/writers.h"
 
+#include "pictures/picture_formats.h"
+
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-void put16(std::string& out, std::uint16_t v)
-{
-    out.push_back(static_cast<char>(v & 0xff));
-    out.push_back(static_cast<char>(v >> 8));
-}
-
-void put32(std::string& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
+void put16(std::string& out, std::uint16_t v) { appendLittleEndian(out, v, 2); }
+void put32(std::string& out, std::uint32_t v) { appendLittleEndian(out, v, 4); }
 
 // An IFD entry of one value: SHORT (3) or LONG (4).
 void entry(std::string& out, std::uint16_t tag, std::uint16_t type, std::uint32_t value)

@@ -1,6 +1,8 @@
 // The Python extension _orvane: numpy arrays in and out of the same road
 // that the window and orvane-batch run.  Work is done with the GIL released.
 #include "imaging/file_analysis.h"
+#include "imaging/lengths.h"
+#include "imaging/result_row.h"
 #include "imaging/road.h"
 #include "pictures/files.h"
 #include "imaging/numbertext.h"
@@ -368,38 +370,13 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
             rows.append(row);
             continue;
         }
-        row["width"] = page.width;
-        row["height"] = page.height;
-        row["padded_width"] = page.paddedWidth;
-        row["padded_height"] = page.paddedHeight;
-        row["d1"] = page.d1;
-        row["d2"] = page.d2;
-        if (psd && page.psdDone) {
-            // The CSV's psd columns, from the same record psd_dimension returns.
-            const py::dict fields = psdDict(page.psd);
-            for (const auto& [column, key] : {std::pair{"psd_d", "d"}, {"psd_d_low", "d_low"}, {"psd_d_high", "d_high"},
-                                              {"psd_beta", "beta"}, {"psd_r2", "r2"}, {"psd_bins", "bins_fitted"},
-                                              {"psd_flags", "flags_text"}})
-                row[column] = fields[key];
-            const double nan = std::numeric_limits<double>::quiet_NaN();
-            row["psd_q_min"] = page.psd.fitted() ? page.psd.fitMin : nan;
-            row["psd_q_max"] = page.psd.fitted() ? page.psd.fitMax : nan;
+        // The CSV's columns, from the row orvane-batch writes: numbers as
+        // numbers, what is not known left out (NaN in the frame).
+        for (const RowField& field : rowFields(page, RowColumns{psd, whittle, params})) {
+            if (field.column == "file" || field.unknown) continue;
+            if (field.number) row[field.column.c_str()] = field.value;
+            else row[field.column.c_str()] = field.text;
         }
-        if (whittle && page.whittleDone) {
-            const py::dict fields = whittleDict(page.whittle);
-            for (const auto& [column, key] : {std::pair{"whittle_d", "d"}, {"whittle_d_low", "d_low"},
-                                              {"whittle_d_high", "d_high"}, {"aniso_ratio", "aniso_ratio"},
-                                              {"aniso_angle", "aniso_angle"}, {"whittle_flags", "flags_text"}})
-                row[column] = fields[key];
-        }
-        if (params && page.paramsDone) {
-            const py::dict fields = parametersDict(page.params);
-            for (const auto& item : fields) row[item.first] = item.second;
-        }
-        const double unknown = std::numeric_limits<double>::quiet_NaN();
-        row["dx"] = page.dx > 0 ? page.dx : unknown;
-        row["dy"] = page.dy > 0 ? page.dy : unknown;
-        row["missing"] = page.missing;
         std::string notes;
         for (const std::string& m : page.estimateFailures) notes += (notes.empty() ? "" : "; ") + m;
         if (!page.psdError.empty()) notes += (notes.empty() ? "" : "; ") + ("the spectral estimate failed: " + page.psdError);
@@ -431,6 +408,10 @@ PYBIND11_MODULE(_orvane, m)
           py::arg("pixel_size") = py::none(), py::arg("height_scale") = py::none(),
           py::arg("psd_wavelengths") = py::none());
     m.def("check_wavelengths", [](py::object range) { wavelengthsOf(range); }, py::arg("psd_wavelengths"));
+    m.def("cycles_of_wavelengths", [](py::object range, double dx, double dy) {
+        const auto [shortest, longest] = wavelengthsOf(range);
+        return cyclesOfWavelengths(shortest, longest, dx, dy, "pixel_size");
+    }, py::arg("wavelengths"), py::arg("dx"), py::arg("dy"));
     m.def("surface_parameters", &surfaceParametersOf_, py::arg("image"), py::arg("pixel_size") = py::none(),
           py::arg("height_scale") = py::none());
     m.def("check_fit_range", [](py::object range) { fitRangeOf(range); }, py::arg("fit_range"));

@@ -18,7 +18,6 @@ Pages of a TIFF stack count from 1, as in the ``file#page`` names of
 
 from concurrent.futures import ThreadPoolExecutor
 
-import math
 import numpy
 
 from . import _orvane
@@ -181,20 +180,15 @@ def psd_dimension(image, window="hann", fit_range=None, wavelengths=None, pixel_
 
 
 def _cycles_of(wavelengths, image, pixel_size):
-    """(q_min, q_max) in cycles per pixel of (shortest, longest) wavelengths."""
-    _orvane.check_wavelengths(wavelengths)
-    shortest, longest = (float(w) for w in wavelengths)
+    """(q_min, q_max) in cycles per pixel of (shortest, longest) wavelengths,
+    as orvane-batch --psd-range makes them."""
     if getattr(image, "dx", None) and getattr(image, "dy", None):
         dx, dy = image.dx, image.dy
     elif pixel_size is not None:
         dx, dy = pixel_size if isinstance(pixel_size, (tuple, list)) else (pixel_size, pixel_size)
     else:
-        raise ValueError("a fit range in wavelengths needs the pixel size, which the image does not carry "
-                         "(pixel_size gives it)")
-    pixel = math.sqrt(float(dx) * float(dy))
-    if pixel / shortest > 0.5:
-        raise ValueError("the fit range's shortest wavelength is shorter than two pixels")
-    return (pixel / longest, pixel / shortest)
+        dx = dy = 0.0
+    return _orvane.cycles_of_wavelengths(wavelengths, float(dx), float(dy))
 
 
 class WhittleResult(_Fields):

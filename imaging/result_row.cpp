@@ -1,5 +1,5 @@
 // A picture's row of results (see row_fields.h).
-#include "app/row_fields.h"
+#include "imaging/result_row.h"
 
 #include "imaging/numbertext.h"
 
@@ -10,30 +10,30 @@ namespace {
 class Row {
 public:
     explicit Row(std::vector<RowField>& fields) : fields(fields) {}
-    void text(const char* column, const std::string& value) { fields.push_back({column, value, false, 0}); }
+    void text(const char* column, const std::string& value) { fields.push_back({column, value, false, 0, false}); }
     void number(const char* column, double value)
     {
-        fields.push_back({column, FloatToStr(value), true, value});
+        fields.push_back({column, FloatToStr(value), true, value, false});
     }
     void whole(const char* column, long long value)
     {
-        fields.push_back({column, std::to_string(value), true, static_cast<double>(value)});
+        fields.push_back({column, std::to_string(value), true, static_cast<double>(value), false});
     }
     // NaN is unknown: an empty field.
     void known(const char* column, double value)
     {
-        if (std::isnan(value)) text(column, "");
+        if (std::isnan(value)) empty({column});
         else number(column, value);
     }
     // A size of 0 is unknown.
     void size(const char* column, double metres)
     {
         if (metres > 0) number(column, metres);
-        else text(column, "");
+        else empty({column});
     }
     void empty(std::initializer_list<const char*> columns)
     {
-        for (const char* c : columns) text(c, "");
+        for (const char* c : columns) fields.push_back({c, "", false, 0, true});
     }
 
 private:
@@ -42,15 +42,16 @@ private:
 
 }  // namespace
 
-std::string rowHeader(const BatchOptions& options)
+std::string rowHeader(const RowColumns& options)
 {
-    return std::string("file,width,height,padded_width,padded_height,d1,d2") +
-           (options.psd ? ",psd_d,psd_d_low,psd_d_high,psd_beta,psd_r2,psd_bins,psd_flags,psd_q_min,psd_q_max" : "") +
-           (options.whittle ? ",whittle_d,whittle_d_low,whittle_d_high,aniso_ratio,aniso_angle,whittle_flags" : "") +
-           (options.params ? ",sa,sq,ssk,sku,sz,sdq,sdr" : "") + ",dx,dy,missing";
+    // The columns of a page with nothing done: the same names, in the same
+    // order, as every row's.
+    std::string header;
+    for (const RowField& field : rowFields(PageAnalysis{}, options)) header += (header.empty() ? "" : ",") + field.column;
+    return header;
 }
 
-std::vector<RowField> rowFields(const PageAnalysis& page, const BatchOptions& options)
+std::vector<RowField> rowFields(const PageAnalysis& page, const RowColumns& options)
 {
     std::vector<RowField> fields;
     Row row(fields);
