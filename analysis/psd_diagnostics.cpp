@@ -67,16 +67,7 @@ double curvatureT(const std::vector<double>& x, const std::vector<double>& y, co
 
 void ValueStats::merge(const ValueStats& other, int limit)
 {
-    if (other.smallest < smallest) atSmallest = 0;
-    if (other.smallest <= smallest) {
-        smallest = other.smallest;
-        atSmallest += other.atSmallest;
-    }
-    if (other.largest > largest) atLargest = 0;
-    if (other.largest >= largest) {
-        largest = other.largest;
-        atLargest += other.atLargest;
-    }
+    Extremes::merge(other);
     for (int i = 0; i < other.distinct; ++i) addDistinct(other.seen[i], limit);
 }
 

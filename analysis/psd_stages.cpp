@@ -1,9 +1,8 @@
 // The stages of the spectral estimate (see psd_stages.h).
 #include "analysis/psd_stages.h"
 
-#include "analysis/thread_pool.h"
-
 #include "analysis/fourier.h"
+#include "analysis/row_blocks.h"
 #include "analysis/psd_noise.h"
 
 #include <algorithm>
@@ -19,36 +18,6 @@ namespace psd {
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-
-// Sums over rows are kept in this many blocks of rows at most (at least 64
-// rows each), added in order at the end: the digits do not depend on how
-// many threads share the blocks.
-constexpr int rowBlocks = 8;
-
-// Runs body(first, last, block) for the blocks of rows that split `rows`
-// (see rowBlocks), shared between up to `threads` threads of the process's
-// pool.
-template <class Body>
-void splitRows(int rows, int threads, const Body& body)
-{
-    const int blocks = std::max(1, std::min(rowBlocks, rows / 64));
-    threads = std::max(1, std::min(threads, blocks));
-    runParts(threads, [&](int thread) {
-        for (int block = thread; block < blocks; block += threads)
-            body(static_cast<int>(static_cast<long long>(rows) * block / blocks),
-                 static_cast<int>(static_cast<long long>(rows) * (block + 1) / blocks), block);
-    });
-}
-
-// Whether v is a whole number, without a call to floor (which is a library
-// call on processors without SSE4.1).
-inline bool isWholeNumber(double v)
-{
-    // Below 2^52 adding and taking away 2^52 rounds to a whole number (in
-    // the default rounding); from 2^52 up every double is whole.
-    const double a = std::fabs(v);
-    return !(a < 0x1p52) || (a + 0x1p52) - 0x1p52 == a;
-}
 
 std::vector<double> hann(int n)
 {
@@ -86,257 +55,6 @@ double tQuantile975(int df)
 {
     static const double table[10] = {12.7062, 4.3027, 3.1824, 2.7764, 2.5706, 2.4469, 2.3646, 2.3060, 2.2622, 2.2281};
     return studentQuantile(1.959963984540054, table, df);
-}
-
-// The trend of values some of which are missing: the mean of the measured
-// points, and the plane by its normal equations over them (the measured
-// points' own sums of centred x, y and their products, in a second pass).
-template <class T>
-Trend trendOfMeasured(const T* values, int W, int H, PsdOptions::Trend kind, double sum, double sumX, double sumY,
-                      long long missing, double largest, bool wholeNumbers, double stepX, double stepY)
-{
-    const double n = static_cast<double>(W) * H - static_cast<double>(missing);
-    if (!(n > 0)) throw std::invalid_argument("no point of the image was measured: every value is missing (NaN)");
-    Trend trend;
-    trend.missing = missing;
-    trend.largest = largest;
-    trend.wholeNumbers = wholeNumbers;
-    trend.stepX = stepX;
-    trend.stepY = stepY;
-    trend.mean = sum / n;
-    if (kind != PsdOptions::Trend::plane) return trend;
-    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            if (std::isnan(static_cast<double>(values[static_cast<std::size_t>(y) * W + x]))) continue;
-            const double u = x - cx, v = y - cy;
-            sx += u;
-            sy += v;
-            sxx += u * u;
-            syy += v * v;
-            sxy += u * v;
-        }
-    // [n sx sy; sx sxx sxy; sy sxy syy] (c, bx, by) = (sum, sumX, sumY), by Cramer's rule.
-    const double m[3][3] = {{n, sx, sy}, {sx, sxx, sxy}, {sy, sxy, syy}};
-    const double t[3] = {sum, sumX, sumY};
-    auto det = [](const double a[3][3]) {
-        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-    };
-    const double d = det(m);
-    if (!(std::fabs(d) > 1e-12 * n * sxx * syy)) return trend;  // the measured points lie on a line: the mean alone
-    double c[3];
-    for (int k = 0; k < 3; ++k) {
-        double a[3][3];
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) a[i][j] = j == k ? t[i] : m[i][j];
-        c[k] = det(a) / d;
-    }
-    trend.mean = c[0];
-    trend.bx = c[1];
-    trend.by = c[2];
-    return trend;
-}
-
-template <class T>
-std::vector<double> fillMissing(const T* values, int W, int H, const Trend& trend)
-{
-    const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-    std::vector<double> z(n);
-    std::vector<std::size_t> holes;
-    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    double low = INFINITY, high = -INFINITY;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = static_cast<double>(values[i]);
-        const double x = static_cast<double>(i % static_cast<std::size_t>(W)), y = static_cast<double>(i / static_cast<std::size_t>(W));
-        if (std::isnan(v)) {
-            holes.push_back(i);
-            z[i] = trend.mean + trend.bx * (x - cx) + trend.by * (y - cy);
-        } else {
-            z[i] = v;
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    }
-    const double tolerance = 1e-9 * std::max(high - low, 1e-300);
-    const std::size_t w = static_cast<std::size_t>(W);
-    for (int sweep = 0; sweep < 2000; ++sweep) {
-        double moved = 0;
-        for (std::size_t i : holes) {
-            const std::size_t x = i % w, y = i / w;
-            double sum = 0;
-            int count = 0;
-            if (x > 0) sum += z[i - 1], ++count;
-            if (x + 1 < w) sum += z[i + 1], ++count;
-            if (y > 0) sum += z[i - w], ++count;
-            if (y + 1 < static_cast<std::size_t>(H)) sum += z[i + w], ++count;
-            if (count == 0) continue;  // a 1 x 1 picture
-            const double next = sum / count;
-            moved = std::max(moved, std::fabs(next - z[i]));
-            z[i] = next;
-        }
-        if (moved <= tolerance) break;
-    }
-    return z;
-}
-
-template <class T>
-Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts)
-{
-    // With centred coordinates the normal equations of the plane are
-    // independent (mean, x slope, y slope).
-    struct Sums {
-        double sum = 0, sumX = 0, sumY = 0, largest = 0, stepX = 0, stepY = 0;
-        long long bad = -1, missing = 0, pairsX = 0, pairsY = 0;
-        bool wholeNumbers = true;
-        ValueStats values;
-    };
-    std::vector<Sums> sums(rowBlocks);
-    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    splitRows(H, parts, [&](int first, int last, int part) {
-        Sums& s = sums[static_cast<std::size_t>(part)];
-        // The value statistics' extremes in a local of their own, so that
-        // they stay in registers; the distinct values in `stats`.
-        ValueStats stats;
-        Extremes extremes;
-        auto count = [&](double v) {
-            extremes.add(v);
-            if (stats.distinct <= distinctCounted) stats.addDistinct(v, distinctCounted);
-        };
-        for (int y = first; y < last; ++y) {
-            const T* r = values + static_cast<std::size_t>(y) * W;
-            // Two interleaved partial sums each, added at the row's end, so
-            // that the additions do not wait on each other; a NaN (a point
-            // not measured) adds 0 and is counted instead.
-            double row2[2] = {0, 0}, rowX2[2] = {0, 0}, stepX2[2] = {0, 0}, stepY2[2] = {0, 0};
-            double largest = s.largest;
-            bool whole = s.wholeNumbers;
-            long long missing = 0, pairsX = 0, pairsY = 0;
-            // The value at x (0 for a point not measured, which is counted),
-            // and the step from `from` to it (0 when either is missing).
-            auto value = [&](const T* p) {
-                double v = static_cast<double>(*p);
-                if constexpr (std::is_floating_point_v<T>) {
-                    const bool measured = v == v;
-                    missing += !measured;
-                    if (measured) count(v);
-                    return measured ? v : 0.0;
-                } else {
-                    count(v);
-                    return v;
-                }
-            };
-            auto step = [](double a, double b, long long& pairs) {
-                const double d = std::fabs(a - b);
-                if constexpr (std::is_floating_point_v<T>) {
-                    const bool measured = d == d;
-                    pairs += measured;
-                    return measured ? d : 0.0;
-                } else {
-                    (void)pairs;
-                    return d;
-                }
-            };
-            auto at = [&](const T* p, int x) { return static_cast<double>(p[x]); };
-            const T* next = r + W;
-            const bool below = y + 1 < H;
-            // The values, then the steps, in two loops: one loop with every
-            // sum would not keep them all in registers.
-            int x = 0;
-            for (; x + 2 <= W; x += 2) {
-                const double v0 = value(r + x), v1 = value(r + x + 1);
-                row2[0] += v0;
-                row2[1] += v1;
-                rowX2[0] += (x - cx) * v0;
-                rowX2[1] += (x + 1 - cx) * v1;
-                largest = std::max(largest, std::max(std::fabs(v0), std::fabs(v1)));
-                if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v0) && isWholeNumber(v1);
-            }
-            for (; x < W; ++x) {
-                const double v = value(r + x);
-                row2[x & 1] += v;
-                rowX2[x & 1] += (x - cx) * v;
-                largest = std::max(largest, std::fabs(v));
-                if constexpr (std::is_floating_point_v<T>) whole = whole && isWholeNumber(v);
-            }
-            // Steps between measured neighbours (a step to a missing point is NaN).
-            for (x = 1; x + 2 <= W; x += 2) {
-                stepX2[0] += step(at(r, x), at(r, x - 1), pairsX);
-                stepX2[1] += step(at(r, x + 1), at(r, x), pairsX);
-            }
-            for (; x < W; ++x) stepX2[x & 1] += step(at(r, x), at(r, x - 1), pairsX);
-            if (below) {
-                for (x = 0; x + 2 <= W; x += 2) {
-                    stepY2[0] += step(at(next, x), at(r, x), pairsY);
-                    stepY2[1] += step(at(next, x + 1), at(r, x + 1), pairsY);
-                }
-                for (; x < W; ++x) stepY2[x & 1] += step(at(next, x), at(r, x), pairsY);
-            }
-            if constexpr (!std::is_floating_point_v<T>) {
-                pairsX = W - 1;
-                pairsY = y + 1 < H ? W : 0;
-            }
-            const double row = row2[0] + row2[1], rowX = rowX2[0] + rowX2[1];
-            const double stepX = stepX2[0] + stepX2[1], stepY = stepY2[0] + stepY2[1];
-            s.missing += missing;
-            s.pairsX += pairsX;
-            s.pairsY += pairsY;
-            s.stepX += stepX;
-            s.stepY += stepY;
-            s.wholeNumbers = whole;
-            if (!std::isfinite(row + rowX) && s.bad < 0)
-                for (int x = 0; x < W; ++x)
-                    if (std::isinf(static_cast<double>(r[x]))) {
-                        s.bad = static_cast<long long>(y) * W + x;
-                        break;
-                    }
-            s.largest = largest;
-            s.sum += row;
-            s.sumX += rowX;
-            s.sumY += (y - cy) * row;
-        }
-        static_cast<Extremes&>(stats) = extremes;
-        s.values = stats;
-    });
-    Sums all;
-    for (const Sums& s : sums) {
-        if (s.bad >= 0 && all.bad < 0) all.bad = s.bad;
-        all.sum += s.sum;
-        all.sumX += s.sumX;
-        all.sumY += s.sumY;
-        all.largest = std::max(all.largest, s.largest);
-        all.stepX += s.stepX;
-        all.stepY += s.stepY;
-        all.missing += s.missing;
-        all.pairsX += s.pairsX;
-        all.pairsY += s.pairsY;
-        all.wholeNumbers = all.wholeNumbers && s.wholeNumbers;
-        all.values.merge(s.values, distinctCounted);
-    }
-    if (all.bad >= 0)
-        throw std::invalid_argument("the value at row " + std::to_string(all.bad / W + 1) + ", column " +
-                                    std::to_string(all.bad % W + 1) + " is not a finite number");
-    if (all.missing > 0) {
-        Trend trend = trendOfMeasured(values, W, H, kind, all.sum, all.sumX, all.sumY, all.missing, all.largest,
-                                      all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
-                                      all.pairsY ? all.stepY / all.pairsY : 0.0);
-        trend.values = std::move(all.values);
-        return trend;
-    }
-    Trend trend;
-    trend.values = std::move(all.values);
-    trend.mean = all.sum / (static_cast<double>(W) * H);
-    trend.largest = all.largest;
-    trend.wholeNumbers = all.wholeNumbers;
-    if (W > 1) trend.stepX = all.stepX / (static_cast<double>(W - 1) * H);
-    if (H > 1) trend.stepY = all.stepY / (static_cast<double>(H - 1) * W);
-    if (kind == PsdOptions::Trend::plane) {
-        // the sum of (x - cx)^2 over the grid is H W (W^2 - 1) / 12
-        if (W > 1) trend.bx = all.sumX / (H * (W * (static_cast<double>(W) * W - 1) / 12.0));
-        if (H > 1) trend.by = all.sumY / (W * (H * (static_cast<double>(H) * H - 1) / 12.0));
-    }
-    return trend;
 }
 
 std::vector<double> sideWindow(int n, PsdOptions::Window window)
@@ -445,8 +163,10 @@ RadialSpectrum radialPowerSpectrum(matrix& padded, std::uint32_t PW, std::uint32
         twiddle[2 * kx + 1] = std::sin(2 * pi * kx / PW);
     }
     auto powerAt = [&](const double* row, const double* mirror, std::uint32_t kx) {
-        const double* a = row + 2 * (kx % M);
-        const double* m = mirror + 2 * ((M - kx % M) % M);
+        // kx runs from 0 to M, and M is 0 modulo M: no division needed.
+        const std::uint32_t k = kx == M ? 0 : kx;
+        const double* a = row + 2 * k;
+        const double* m = mirror + 2 * (k == 0 ? 0 : M - k);
         const double br = m[0], bi = -m[1];
         const double er = a[0] + br, ei = a[1] + bi;      // 2E
         const double dr = a[0] - br, di = a[1] - bi;      // 2iO
@@ -530,10 +250,8 @@ double independenceFactor(int W, int H, std::uint32_t PW, std::uint32_t PH, PsdO
 }
 
 #define ORVANE_PSD_TYPE(T)                                                                          \
-    template Trend measureTrend(const T*, int, int, PsdOptions::Trend, int);                        \
     template double windowedResiduals(const T*, int, int, const Trend&, const std::vector<double>&, \
-                                      const std::vector<double>&, matrix&, int);                    \
-    template std::vector<double> fillMissing(const T*, int, int, const Trend&);
+                                      const std::vector<double>&, matrix&, int);
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
 #undef ORVANE_PSD_TYPE
 

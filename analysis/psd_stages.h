@@ -41,6 +41,20 @@ struct Extremes {
         atSmallest += v == smallest;
         atLargest += v == largest;
     }
+    // The extremes of both sets of values.
+    void merge(const Extremes& other)
+    {
+        if (other.smallest < smallest) atSmallest = 0;
+        if (other.smallest <= smallest) {
+            smallest = other.smallest;
+            atSmallest += other.atSmallest;
+        }
+        if (other.largest > largest) atLargest = 0;
+        if (other.largest >= largest) {
+            largest = other.largest;
+            atLargest += other.atLargest;
+        }
+    }
 };
 
 // What the values are made of: how many distinct values (counted up to

@@ -46,6 +46,80 @@ TEST(PsdStages, TheTrendIsThePlaneOfTheValuesAndTheirKind)
         std::invalid_argument);
 }
 
+namespace {
+
+// The first pass's findings checked against plain loops over the values:
+// two columns side by side in registers must see every column, the last of
+// an odd row and the missing points among them, as the plain loops do.
+template <class T>
+void expectTheTrendPassSeesWhatPlainLoopsSee(int W, int H, const std::vector<T>& v)
+{
+    SCOPED_TRACE(std::to_string(W) + " x " + std::to_string(H));
+    double largest = 0, stepX = 0, stepY = 0;
+    long long missing = 0, pairsX = 0, pairsY = 0;
+    bool whole = true;
+    std::vector<T> measured;
+    auto at = [&](int x, int y) { return static_cast<double>(v[static_cast<std::size_t>(y) * W + x]); };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const double a = at(x, y);
+            if (std::isnan(a)) {
+                ++missing;
+            } else {
+                measured.push_back(v[static_cast<std::size_t>(y) * W + x]);
+                largest = std::max(largest, std::fabs(a));
+                whole = whole && a == std::floor(a);
+            }
+            if (x + 1 < W && !std::isnan(a - at(x + 1, y))) stepX += std::fabs(a - at(x + 1, y)), ++pairsX;
+            if (y + 1 < H && !std::isnan(a - at(x, y + 1))) stepY += std::fabs(a - at(x, y + 1)), ++pairsY;
+        }
+    const psd::ValueStats stats = psd::valueStats(measured.data(), measured.size(), psd::distinctCounted);
+    for (int threads = 1; threads <= 2; ++threads) {
+        const psd::Trend t = psd::measureTrend(v.data(), W, H, PsdOptions::Trend::plane, threads);
+        EXPECT_EQ(t.missing, missing);
+        EXPECT_EQ(t.largest, largest);
+        EXPECT_EQ(t.wholeNumbers, whole);
+        EXPECT_NEAR(t.stepX, pairsX ? stepX / pairsX : 0.0, 1e-12 * largest);
+        EXPECT_NEAR(t.stepY, pairsY ? stepY / pairsY : 0.0, 1e-12 * largest);
+        EXPECT_EQ(t.values.distinct, stats.distinct);
+        EXPECT_EQ(t.values.smallest, stats.smallest);
+        EXPECT_EQ(t.values.largest, stats.largest);
+        EXPECT_EQ(t.values.atSmallest, stats.atSmallest);
+        EXPECT_EQ(t.values.atLargest, stats.atLargest);
+    }
+}
+
+}  // namespace
+
+TEST(PsdStages, TheTrendPassSeesEveryValueAsPlainLoopsDo)
+{
+    std::mt19937_64 random(11);
+    std::uniform_int_distribution<int> level(0, 9);
+    std::bernoulli_distribution gone(0.07);
+    for (const auto& [W, H] : {std::pair{1, 1}, {2, 3}, {1, 9}, {9, 1}, {7, 130}, {130, 7}, {65, 67}, {128, 66}}) {
+        const std::size_t n = static_cast<std::size_t>(W) * H;
+        std::vector<double> d(n);
+        std::vector<float> f(n);
+        std::vector<std::uint16_t> u(n);
+        std::vector<std::int8_t> s(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            // Few levels, so that the extremes repeat; a half now and then,
+            // so that the values are not all whole; NaN for points missing.
+            d[i] = level(random) + (level(random) == 0 ? 0.5 : 0.0);
+            if (gone(random)) d[i] = NAN;
+            f[i] = static_cast<float>(gone(random) ? NAN : -level(random) * 1e3);
+            u[i] = static_cast<std::uint16_t>(level(random) * 7000);
+            s[i] = static_cast<std::int8_t>(level(random) * 25 - 120);
+        }
+        // A missing point in the last column and in the first.
+        if (n > 1) d[n - 1] = f[0] = NAN;
+        expectTheTrendPassSeesWhatPlainLoopsSee(W, H, d);
+        expectTheTrendPassSeesWhatPlainLoopsSee(W, H, f);
+        expectTheTrendPassSeesWhatPlainLoopsSee(W, H, u);
+        expectTheTrendPassSeesWhatPlainLoopsSee(W, H, s);
+    }
+}
+
 TEST(PsdStages, MissingPointsAreLeftOutOfThePlaneAndFilledFromTheirNeighbours)
 {
     // A tilted plane with noise, a tenth of it missing (NaN): the trend is the
