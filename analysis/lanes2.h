@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -122,6 +123,16 @@ inline Reg evens(Reg a, Reg b) { return {a.l0, b.l0}; }
 inline Reg odds(Reg a, Reg b) { return {a.l1, b.l1}; }
 #endif
 
+
+// Two neighbouring values of any sample type as doubles, the first in lane 0.
+template <class T>
+inline Reg loadAsDoubles(const T* p)
+{
+    if constexpr (std::is_same_v<T, double>)
+        return load(p);
+    else
+        return set(static_cast<double>(p[0]), static_cast<double>(p[1]));
+}
 
 }  // namespace lanes2
 }  // namespace

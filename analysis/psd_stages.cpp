@@ -2,6 +2,7 @@
 #include "analysis/psd_stages.h"
 
 #include "analysis/fourier.h"
+#include "analysis/lanes2.h"
 #include "analysis/row_blocks.h"
 #include "analysis/psd_noise.h"
 
@@ -84,13 +85,24 @@ double windowedResiduals(const T* values, int W, int H, const Trend& trend, cons
                 out[x] = r * w[x] * wyy;
                 return r * r;
             };
+            // Four columns at a time in two registers, lane by lane the
+            // arithmetic of `residual`.
+            using namespace lanes2;
+            const Reg baseR = splat(base), bxR = splat(bx), wyR = splat(wyy), four = splat(4.0);
+            Reg u01 = set(-cx, 1 - cx), u23 = set(2 - cx, 3 - cx);
+            Reg l01 = set(l4[0], l4[1]), l23 = set(l4[2], l4[3]);
             int x = 0;
             for (; x + 4 <= W; x += 4) {
-                l4[0] += residual(x);
-                l4[1] += residual(x + 1);
-                l4[2] += residual(x + 2);
-                l4[3] += residual(x + 3);
+                const Reg r01 = sub(loadAsDoubles(in + x), add(baseR, mul(bxR, u01)));
+                const Reg r23 = sub(loadAsDoubles(in + x + 2), add(baseR, mul(bxR, u23)));
+                store(out + x, mul(mul(r01, load(w + x)), wyR));
+                store(out + x + 2, mul(mul(r23, load(w + x + 2)), wyR));
+                l01 = add(l01, mul(r01, r01));
+                l23 = add(l23, mul(r23, r23));
+                u01 = add(u01, four);
+                u23 = add(u23, four);
             }
+            l4[0] = lane0(l01), l4[1] = lane1(l01), l4[2] = lane0(l23), l4[3] = lane1(l23);
             for (; x < W; ++x) l4[x & 3] += residual(x);
             std::fill(out + W, out + PW, 0.0);
         }

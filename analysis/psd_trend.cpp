@@ -32,16 +32,6 @@ inline bool isWholeNumber(double v)
     return !(a < 0x1p52) || (a + 0x1p52) - 0x1p52 == a;
 }
 
-// Two neighbouring values as doubles, the first in lane 0.
-template <class T>
-inline lanes2::Reg loadTwo(const T* p)
-{
-    if constexpr (std::is_same_v<T, double>)
-        return lanes2::load(p);
-    else
-        return lanes2::set(static_cast<double>(p[0]), static_cast<double>(p[1]));
-}
-
 // The smallest and the largest values and how many were each, lane by
 // lane.  A NaN compares false with everything, so it is never counted.
 struct LaneExtremes {
@@ -112,7 +102,7 @@ void sumValues(const T* r, int W, double cx, Seen& seen, RowSums& out)
     Reg sum = splat(0.0), sumX = splat(0.0), measured = splat(0.0), u = set(-cx, 1 - cx);
     int x = 0;
     for (; x + 2 <= W; x += 2) {
-        Reg v = loadTwo(r + x);
+        Reg v = lanes2::loadAsDoubles(r + x);
         seen.extremes.count(v);
         if (seen.values.distinct <= distinctCounted) {
             const double v0 = lane0(v), v1 = lane1(v);
@@ -170,7 +160,7 @@ double sumSteps(const T* b, const T* a, int n, int tailParity, long long& pairs)
     Reg sum = splat(0.0), measured = splat(0.0);
     int i = 0;
     for (; i + 2 <= n; i += 2) {
-        Reg d = abs(sub(loadTwo(b + i), loadTwo(a + i)));
+        Reg d = abs(sub(lanes2::loadAsDoubles(b + i), lanes2::loadAsDoubles(a + i)));
         if constexpr (floating) {
             const Reg m = notNaN(d);
             measured = add(measured, where(m, one));
