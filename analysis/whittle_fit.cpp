@@ -6,6 +6,7 @@
 #include "analysis/fourier.h"
 #include "analysis/matrix.h"
 #include "analysis/psd_stages.h"
+#include "analysis/whittle_kernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -135,23 +136,35 @@ std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const Ex
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_WHITTLE_TYPE)
 #undef ORVANE_WHITTLE_TYPE
 
+namespace {
+
+// f at every ordinate.
+std::vector<double> spectrumAt(const Ordinates& o, const Spectrum& f)
+{
+    std::vector<double> out(o.index.size());
+    whittleKernels().spectrum(f.terms(), o.fx.data(), o.fy.data(), out.size(), out.data());
+    return out;
+}
+
+}  // namespace
+
 double matchedLnVariance(const Ordinates& o, Parameters p)
 {
     p[lnVariance] = 0;
-    const Spectrum unit(p);
+    const std::vector<double> unit = spectrumAt(o, Spectrum(p));
     double si = 0, sm = 0;
     for (std::size_t i = 0; i < o.index.size(); ++i) {
         si += o.I[i];
-        sm += unit.at(o.fx[i], o.fy[i]) * o.gain[i];
+        sm += unit[i] * o.gain[i];
     }
     return std::log(si / sm);
 }
 
 void Anchors::add(const Parameters& p, const std::vector<double>& surface, const Ordinates& o)
 {
-    const Spectrum f(p);
+    const std::vector<double> f = spectrumAt(o, Spectrum(p));
     std::vector<double> r(o.index.size());
-    for (std::size_t i = 0; i < o.index.size(); ++i) r[i] = surface[o.index[i]] / (f.at(o.fx[i], o.fy[i]) * o.gain[i]);
+    for (std::size_t i = 0; i < o.index.size(); ++i) r[i] = surface[o.index[i]] / (f[i] * o.gain[i]);
     hurst.push_back(p[whittle::hurst]);
     ratio.push_back(std::move(r));
 }
@@ -173,26 +186,14 @@ void AnchoredModel::evaluate(const Parameters& p, std::size_t first, std::size_t
     }
     const std::vector<double>& r0 = anchors.ratio[k];
     const std::vector<double>& r1 = anchors.ratio[hs.size() > 1 ? k + 1 : k];
-    const Spectrum f(p);
-    const double eta = std::exp(p[lnNoise]);
-    if (!gradient) {
-        for (std::size_t i = first; i < last; ++i)
-            mean[i] = ((1 - t) * r0[i] + t * r1[i]) * o.gain[i] * f.at(o.fx[i], o.fy[i]) + eta * o.noise[i];
-        return;
-    }
-    auto& d = *gradient;
-    for (std::size_t i = first; i < last; ++i) {
-        double s[5];
-        f.at(o.fx[i], o.fy[i], s);
-        const double scale = ((1 - t) * r0[i] + t * r1[i]) * o.gain[i];
-        mean[i] = scale * s[0] + eta * o.noise[i];
-        d[lnVariance][i] = scale * s[0];
-        d[hurst][i] = scale * s[1] + (r1[i] - r0[i]) / span * o.gain[i] * s[0];
-        d[lnKappa][i] = scale * s[2];
-        d[anisoA][i] = scale * s[3];
-        d[anisoB][i] = scale * s[4];
-        d[lnNoise][i] = eta * o.noise[i];
-    }
+    AnchoredInputs in{o.fx.data(), o.fy.data(), r0.data(), r1.data(), o.gain.data(), o.noise.data()};
+    in.t = t;
+    in.span = span;
+    in.eta = std::exp(p[lnNoise]);
+    double* d[parameterCount] = {};
+    if (gradient)
+        for (int j = 0; j < parameterCount; ++j) d[j] = (*gradient)[static_cast<std::size_t>(j)].data();
+    whittleKernels().anchored(Spectrum(p).terms(), in, first, last, mean.data(), gradient ? d : nullptr);
 }
 
 Fit Likelihood::part(const Parameters& p, bool derivatives, std::size_t first, std::size_t last)
@@ -200,25 +201,20 @@ Fit Likelihood::part(const Parameters& p, bool derivatives, std::size_t first, s
     model.evaluate(p, first, last, mean, derivatives ? &gradient : nullptr);
     Fit f;
     const std::size_t m = active.size();
-    if (derivatives) {
-        f.score.assign(m, 0.0);
-        f.information.assign(m, std::vector<double>(m, 0.0));
+    const double* g[parameterCount] = {};
+    for (std::size_t j = 0; j < m; ++j) g[j] = gradient[static_cast<std::size_t>(active[j])].data();
+    LikelihoodSums sums;
+    if (!whittleKernels().sums(mean.data(), o.I.data(), derivatives ? g : nullptr, static_cast<int>(m), first, last,
+                               sums)) {
+        f.objective = INFINITY;
+        return f;
     }
-    const std::vector<double>& I = o.I;
-    for (std::size_t i = first; i < last; ++i) {
-        if (!(mean[i] > 0)) {
-            f.objective = INFINITY;
-            return f;
-        }
-        f.objective += std::log(mean[i]) + I[i] / mean[i];
-        if (!derivatives) continue;
-        const double inv = 1 / mean[i], residual = (I[i] - mean[i]) * inv * inv;
-        for (std::size_t j = 0; j < m; ++j) {
-            const double gj = gradient[static_cast<std::size_t>(active[j])][i];
-            f.score[j] += gj * residual;
-            for (std::size_t k = 0; k <= j; ++k)
-                f.information[j][k] += gj * gradient[static_cast<std::size_t>(active[k])][i] * inv * inv;
-        }
+    f.objective = sums.objective;
+    if (derivatives) {
+        f.score.assign(sums.score, sums.score + m);
+        f.information.assign(m, std::vector<double>(m, 0.0));
+        for (std::size_t j = 0; j < m; ++j)
+            for (std::size_t k = 0; k <= j; ++k) f.information[j][k] = sums.information[j][k];
     }
     return f;
 }

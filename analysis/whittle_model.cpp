@@ -4,6 +4,7 @@
 
 #include "analysis/fourier.h"
 #include "analysis/psd_stages.h"
+#include "analysis/whittle_kernels.h"
 
 #include <algorithm>
 #include <array>
@@ -81,20 +82,14 @@ Spectrum::Spectrum(const Parameters& p)
 
 double Spectrum::at(double fx, double fy) const
 {
-    return scale * std::exp(-(nu + 1) * std::log(k2 + 4 * pi * pi * frequencies.at(fx, fy).d2));
+    double f;
+    whittleKernels().spectrum(terms(), &fx, &fy, 1, &f);
+    return f;
 }
 
 void Spectrum::at(double fx, double fy, double out[5]) const
 {
-    // The form for (-a, -b): its derivatives by a and b change sign.
-    const Distance d = frequencies.at(fx, fy);
-    const double base = k2 + 4 * pi * pi * d.d2, lnBase = std::log(base);
-    const double f = scale * std::exp(-(nu + 1) * lnBase);
-    out[0] = f;
-    out[1] = f * (1 / nu + 2 * logKappa - lnBase);
-    out[2] = f * (2 * nu - (nu + 1) * 2 * k2 / base);
-    out[3] = f * (nu + 1) * 4 * pi * pi * d.da / base;
-    out[4] = f * (nu + 1) * 4 * pi * pi * d.db / base;
+    whittleKernels().derivatives(terms(), fx, fy, out);
 }
 
 double laplacianGain(double fx, double fy)
@@ -148,22 +143,28 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& sur
     // plane is worked out once and written at w and -w.  On the Nyquist
     // lines, where the band's two edges meet, the mean of both sides (the
     // trapezoidal rule over the jump of a stretched spectrum).
+    // f row by row, the Nyquist column and row then mended one by one.
     const Spectrum f(p);
     fine.assign(2 * std::size_t{GW} * GH, 0.0);
-    for (std::uint32_t ky = 0; ky <= GH / 2; ++ky)
+    std::vector<double> fx(GW), fy(GW), row(GW);
+    for (std::uint32_t kx = 0; kx < GW; ++kx) fx[kx] = signedFrequency(kx, GW);
+    for (std::uint32_t ky = 0; ky <= GH / 2; ++ky) {
+        std::fill(fy.begin(), fy.end(), signedFrequency(ky, GH));
+        whittleKernels().spectrum(f.terms(), fx.data(), fy.data(), GW, row.data());
         for (std::uint32_t kx = 0; kx < GW; ++kx) {
-            const double fx = signedFrequency(kx, GW), fy = signedFrequency(ky, GH);
-            double v = f.at(fx, fy);
+            const double u = fx[kx], v = fy[kx];
+            double value = row[kx];
             if (2 * kx == GW && 2 * ky == GH)
-                v = (v + f.at(-fx, fy) + f.at(fx, -fy) + f.at(-fx, -fy)) / 4;
+                value = (value + f.at(-u, v) + f.at(u, -v) + f.at(-u, -v)) / 4;
             else if (2 * kx == GW)
-                v = (v + f.at(-fx, fy)) / 2;
+                value = (value + f.at(-u, v)) / 2;
             else if (2 * ky == GH)
-                v = (v + f.at(fx, -fy)) / 2;
-            v *= fineGain[std::size_t{ky} * GW + kx];
-            fine[2 * (std::size_t{ky} * GW + kx)] = v;
-            fine[2 * (std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW)] = v;
+                value = (value + f.at(u, -v)) / 2;
+            value *= fineGain[std::size_t{ky} * GW + kx];
+            fine[2 * (std::size_t{ky} * GW + kx)] = value;
+            fine[2 * (std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW)] = value;
         }
+    }
     // Its transform is the filtered covariance at every lag (the fine grid
     // is at least twice the picture, so no lag wraps); times the taper's
     // autocorrelation, folded onto the periodogram's grid and transformed.

@@ -45,6 +45,11 @@ struct Distance {
 class Anisotropy {
 public:
     Anisotropy(double a, double b);
+    // a, b, cosh t and the ratios sinh(t) / t and (d (sinh t / t) / dt) / t.
+    struct Terms {
+        double a, b, ch, sh, q;
+    };
+    Terms terms() const { return {a, b, ch, sh, q}; }
     Distance at(double u1, double u2) const
     {
         const double P = u1 * u1 + u2 * u2, Qa = u1 * u1 - u2 * u2, Qb = 2 * u1 * u2;
@@ -63,6 +68,13 @@ public:
     explicit Spectrum(const Parameters& p);
     void at(double fx, double fy, double out[5]) const;
     double at(double fx, double fy) const;
+    // What a frequency's value is made from: H, ln kappa, kappa^2, the
+    // factor 4 pi s2 H kappa^(2H), and the anisotropy of the frequencies.
+    struct Terms {
+        double nu, logKappa, k2, scale;
+        Anisotropy::Terms frequencies;
+    };
+    Terms terms() const { return {nu, logKappa, k2, scale, frequencies.terms()}; }
 
 private:
     double nu, logKappa, k2, scale;

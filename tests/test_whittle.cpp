@@ -3,6 +3,7 @@
 // finite differences, and what it recovers from surfaces of known form.
 #include "analysis/dimension_map.h"
 #include "analysis/whittle.h"
+#include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
 #include "fractal_surface.h"
 
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -22,6 +25,77 @@ constexpr double pi = 3.14159265358979323846;
 std::vector<double> tukey(int n) { return whittle::tukeyTaper(n, 0.3); }
 
 }  // namespace
+
+TEST(Whittle, TheKernelsExpAndLnAreWithinAnUlpAndMeetTheLibraryAtItsEdges)
+{
+    // Against long double on values across their range, including the
+    // last of a count that is not a multiple of four; where the reductions
+    // end, the C library's answers.
+    const whittle::WhittleKernels& k = whittle::whittleKernels();
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> exponent(-700, 700), power(-300, 300);
+    std::vector<double> x(1003), y(x.size());
+    auto ulps = [](double got, long double exact) {
+        const double e = static_cast<double>(exact);
+        return std::fabs(got - e) / (std::nextafter(std::fabs(e), INFINITY) - std::fabs(e));
+    };
+    for (double& v : x) v = exponent(random);
+    k.exp(x.data(), x.size(), y.data());
+    for (std::size_t i = 0; i < x.size(); ++i) ASSERT_LE(ulps(y[i], std::exp(static_cast<long double>(x[i]))), 1.0) << x[i];
+    for (double& v : x) v = std::pow(10.0, power(random)) * (v > 0 ? 1 : 1.0 + 1e-3 * v);
+    k.log(x.data(), x.size(), y.data());
+    for (std::size_t i = 0; i < x.size(); ++i) ASSERT_LE(ulps(y[i], std::log(static_cast<long double>(x[i]))), 1.0) << x[i];
+    const double edges[] = {0.0, -1.0, INFINITY, NAN, 1e-310, 800, -800, 708.5, -INFINITY};
+    auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    double out[9];
+    k.exp(edges, 9, out);
+    for (int i = 2; i < 9; ++i) EXPECT_TRUE(same(out[i], std::exp(edges[i]))) << edges[i];
+    k.log(edges, 9, out);
+    for (int i = 0; i < 9; ++i) EXPECT_TRUE(same(out[i], std::log(edges[i]))) << edges[i];
+}
+
+TEST(Whittle, TheKernelsGiveTheSameBitsOnEveryVectorWidth)
+{
+    const whittle::WhittleKernels* narrow = whittle::whittleKernelsOfWidth(128);
+    const whittle::WhittleKernels* wide = whittle::whittleKernelsOfWidth(256);
+    if (!wide) GTEST_SKIP() << "no 256-bit vectors on this processor";
+    const std::size_t n = 1001;
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> u(0.01, 2), f(-0.5, 0.5);
+    std::vector<double> in[9];
+    for (auto& v : in) {
+        v.resize(n);
+        for (double& e : v) e = u(random);
+    }
+    for (double& e : in[0]) e = f(random);
+    for (double& e : in[1]) e = f(random);
+    const whittle::Spectrum spectrum({0.3, 0.35, std::log(0.05), 0.2, -0.1, -3});
+    whittle::AnchoredInputs anchored{in[0].data(), in[1].data(), in[2].data(), in[3].data(), in[4].data(), in[5].data()};
+    anchored.t = 0.3;
+    anchored.span = 0.04;
+    anchored.eta = 0.01;
+    std::vector<double> mean[2], gradient[2][whittle::parameterCount];
+    whittle::LikelihoodSums sums[2];
+    for (int w = 0; w < 2; ++w) {
+        const whittle::WhittleKernels& k = *(w == 0 ? narrow : wide);
+        mean[w].assign(n, 0.0);
+        double* g[whittle::parameterCount];
+        for (int j = 0; j < whittle::parameterCount; ++j) {
+            gradient[w][j].assign(n, 0.0);
+            g[j] = gradient[w][j].data();
+        }
+        k.anchored(spectrum.terms(), anchored, 3, n, mean[w].data(), g);
+        ASSERT_TRUE(k.sums(mean[w].data(), in[6].data(), g, whittle::parameterCount, 3, n, sums[w]));
+    }
+    EXPECT_EQ(std::memcmp(mean[0].data(), mean[1].data(), n * sizeof(double)), 0);
+    for (int j = 0; j < whittle::parameterCount; ++j)
+        EXPECT_EQ(std::memcmp(gradient[0][j].data(), gradient[1][j].data(), n * sizeof(double)), 0) << j;
+    EXPECT_EQ(std::memcmp(&sums[0], &sums[1], sizeof sums[0]), 0);
+    // The sums against plain loops.
+    double objective = 0;
+    for (std::size_t i = 3; i < n; ++i) objective += std::log(mean[0][i]) + in[6][i] / mean[0][i];
+    EXPECT_NEAR(sums[0].objective, objective, 1e-12 * std::fabs(objective));
+}
 
 TEST(Whittle, TheSpectrumsDerivativesAreItsSlopes)
 {
