@@ -246,7 +246,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
             !(j == whittle::lnNoise && p[whittle::lnNoise] <= bounds.lnNoise))
             placed.push_back(j);
     whittle::Likelihood likelihood(anchored, periodogram.ordinates, placed);
-    const whittle::Fit fit = likelihood.at(p, true);
+    const whittle::Fit fit = likelihood.at(p, true, true);
     const double varianceH = whittle::sandwichVariance(likelihood, fit, hx, hy, 1);
 
     WhittleResult r = resultOf(p, varianceH, options.noise);

@@ -169,8 +169,7 @@ void Anchors::add(const Parameters& p, const std::vector<double>& surface, const
     ratio.push_back(std::move(r));
 }
 
-void AnchoredModel::evaluate(const Parameters& p, std::size_t first, std::size_t last, std::vector<double>& mean,
-                             std::array<std::vector<double>, parameterCount>* gradient) const
+AnchoredInputs AnchoredModel::inputsAt(const Parameters& p) const
 {
     // Between which anchors H lies, and how far.
     std::size_t k = 0;
@@ -190,22 +189,18 @@ void AnchoredModel::evaluate(const Parameters& p, std::size_t first, std::size_t
     in.t = t;
     in.span = span;
     in.eta = std::exp(p[lnNoise]);
-    double* d[parameterCount] = {};
-    if (gradient)
-        for (int j = 0; j < parameterCount; ++j) d[j] = (*gradient)[static_cast<std::size_t>(j)].data();
-    whittleKernels().anchored(Spectrum(p).terms(), in, first, last, mean.data(), gradient ? d : nullptr);
+    return in;
 }
 
-Fit Likelihood::part(const Parameters& p, bool derivatives, std::size_t first, std::size_t last)
+Fit Likelihood::part(const Parameters& p, bool derivatives, bool keep, std::size_t first, std::size_t last)
 {
-    model.evaluate(p, first, last, mean, derivatives ? &gradient : nullptr);
     Fit f;
     const std::size_t m = active.size();
-    const double* g[parameterCount] = {};
-    for (std::size_t j = 0; j < m; ++j) g[j] = gradient[static_cast<std::size_t>(active[j])].data();
+    double* kept[parameterCount] = {};
+    for (int j = 0; j < parameterCount; ++j) kept[j] = gradient[static_cast<std::size_t>(j)].data();
     LikelihoodSums sums;
-    if (!whittleKernels().sums(mean.data(), o.I.data(), derivatives ? g : nullptr, static_cast<int>(m), first, last,
-                               sums)) {
+    if (!whittleKernels().fit(Spectrum(p).terms(), model.inputsAt(p), o.I.data(), active.data(), static_cast<int>(m),
+                              derivatives, first, last, sums, keep ? mean.data() : nullptr, keep ? kept : nullptr)) {
         f.objective = INFINITY;
         return f;
     }
@@ -219,19 +214,21 @@ Fit Likelihood::part(const Parameters& p, bool derivatives, std::size_t first, s
     return f;
 }
 
-Fit Likelihood::at(const Parameters& p, bool derivatives)
+Fit Likelihood::at(const Parameters& p, bool derivatives, bool keep)
 {
     // Four parts, summed in order, whether or not a second thread takes
     // two of them: the digits do not depend on the cores.  Small fits (a
     // map's windows, which have threads of their own) keep to one.
     constexpr std::size_t parts = 4;
     const std::size_t n = o.I.size();
-    mean.resize(n);
-    if (derivatives)
-        for (auto& each : gradient) each.resize(n);
+    if (keep) {
+        mean.resize(n);
+        if (derivatives)
+            for (auto& each : gradient) each.resize(n);
+    }
     std::array<Fit, parts> partial;
     auto run = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k) partial[k] = part(p, derivatives, n * k / parts, n * (k + 1) / parts);
+        for (std::size_t k = from; k < to; ++k) partial[k] = part(p, derivatives, keep, n * k / parts, n * (k + 1) / parts);
     };
     // The second thread from the process's pool, which runs it all on the
     // caller when it is busy.
@@ -346,13 +343,15 @@ double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std:
     const std::vector<double>& mean = likelihood.lastMean();
     const auto& gradient = likelihood.lastGradient();
     const std::size_t n = std::size_t{o.PW} * o.PH;
+    std::vector<std::size_t> mirror(o.index.size());
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
+        mirror[i] = ((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW;
+    }
     std::vector<std::vector<double>> a(active.size(), std::vector<double>(n, 0.0));
     for (std::size_t j = 0; j < active.size(); ++j)
-        for (std::size_t i = 0; i < o.index.size(); ++i) {
-            const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
-            const std::size_t mirror = ((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW;
-            a[j][at] = a[j][mirror] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
-        }
+        for (std::size_t i = 0; i < o.index.size(); ++i)
+            a[j][o.index[i]] = a[j][mirror[i]] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
     const std::vector<std::vector<double>> J = scoreCovariance(a, periodogramCorrelation(hx, hy, o.PW, o.PH), o.PW, o.PH);
     std::vector<std::vector<double>> F = fit.information;
     for (auto& row : F)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/whittle.h"
+#include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
 
 #include <array>
@@ -55,10 +56,9 @@ struct Anchors {
 class AnchoredModel {
 public:
     AnchoredModel(const Ordinates& ordinates, const Anchors& anchors) : o(ordinates), anchors(anchors) {}
-    // The mean and (when asked) its derivatives at the ordinates first to
-    // last (exclusive), into arrays sized for them all.
-    void evaluate(const Parameters& p, std::size_t first, std::size_t last, std::vector<double>& mean,
-                  std::array<std::vector<double>, parameterCount>* gradient) const;
+    // What the kernels read to evaluate it at p: the ordinates, and the
+    // anchors' ratios either side of p's H with where it lies between them.
+    AnchoredInputs inputsAt(const Parameters& p) const;
 
 private:
     const Ordinates& o;
@@ -78,14 +78,17 @@ public:
         : model(model), o(ordinates), active(active)
     {
     }
-    Fit at(const Parameters& p, bool derivatives);
+    // The objective at p, with `derivatives` its score and information;
+    // with `keep` the model's mean and gradient at every ordinate are kept,
+    // for lastMean and lastGradient.
+    Fit at(const Parameters& p, bool derivatives, bool keep = false);
     const std::vector<double>& lastMean() const { return mean; }
     const std::array<std::vector<double>, parameterCount>& lastGradient() const { return gradient; }
     const std::vector<int>& parameters() const { return active; }
     const Ordinates& ordinates() const { return o; }
 
 private:
-    Fit part(const Parameters& p, bool derivatives, std::size_t first, std::size_t last);
+    Fit part(const Parameters& p, bool derivatives, bool keep, std::size_t first, std::size_t last);
 
     const AnchoredModel& model;
     const Ordinates& o;

@@ -182,74 +182,70 @@ void derivativesKernel(const whittle::Spectrum::Terms& terms, double fx, double 
     for (int j = 0; j < 5; ++j) out[j] = d[j][0];
 }
 
-void anchoredKernel(const whittle::Spectrum::Terms& terms, const whittle::AnchoredInputs& in, std::size_t first,
-                    std::size_t last, double* mean, double* const* gradient)
+// The anchored model at the ordinates [first, last), four at a time, and
+// the likelihood's sums over them; the model's mean and gradient kept in
+// `mean` and `gradient` when they are given.
+bool fitKernel(const whittle::Spectrum::Terms& terms, const whittle::AnchoredInputs& in, const double* I,
+               const int* active, int m, bool derivatives, std::size_t first, std::size_t last,
+               whittle::LikelihoodSums& out, double* mean, double* const* gradient)
 {
     using namespace whittle;
+    const std::size_t n = static_cast<std::size_t>(m);
     const SpectrumQuad f(terms);
     const Quad t = splat(in.t), keep = splat(1 - in.t), span = splat(in.span), eta = splat(in.eta);
-    const double* from[6] = {in.fx, in.fy, in.r0, in.r1, in.gain, in.noise};
+    const Quad zero = splat(0.0), one = splat(1.0), lane = Quad{0, 1, 2, 3};
+    const double* from[7] = {in.fx, in.fy, in.r0, in.r1, in.gain, in.noise, I};
+    Quad objective = zero, score[parameterCount], information[parameterCount][parameterCount];
+    for (std::size_t j = 0; j < n; ++j) {
+        score[j] = zero;
+        for (std::size_t k = 0; k <= j; ++k) information[j][k] = zero;
+    }
     for (std::size_t i = first; i < last; i += 4) {
         // The last ordinates of a count not a multiple of four padded with
-        // the last one.
+        // the last one, its lanes then made to add nothing (mean 1, I 0,
+        // no gradient).
         const std::size_t count = last - i < 4 ? last - i : 4;
-        Quad v[6];
-        for (int j = 0; j < 6; ++j) v[j] = count == 4 ? load(from[j] + i) : loadSome(from[j] + i, count, from[j][i]);
+        Quad v[7];
+        for (int j = 0; j < 7; ++j) v[j] = count == 4 ? load(from[j] + i) : loadSome(from[j] + i, count, from[j][i]);
         const Quad &fx = v[0], &fy = v[1], &r0 = v[2], &r1 = v[3], &gain = v[4], &noise = v[5];
+        const QuadMask valid = lane < splat(static_cast<double>(count));
+        const Quad data = select(valid, v[6], zero);
         const Quad scale = (keep * r0 + t * r1) * gain;
-        Quad out[parameterCount + 1];
-        if (!gradient) {
-            out[0] = scale * f.value(fx, fy) + eta * noise;
+        Quad mu, g[parameterCount];
+        if (!derivatives) {
+            mu = scale * f.value(fx, fy) + eta * noise;
         } else {
             Quad s[5];
             f.derivatives(fx, fy, s);
             const Quad surface = scale * s[0];
-            out[0] = surface + eta * noise;
-            out[1 + lnVariance] = surface;
-            out[1 + hurst] = scale * s[1] + ((r1 - r0) / span) * gain * s[0];
-            out[1 + lnKappa] = scale * s[2];
-            out[1 + anisoA] = scale * s[3];
-            out[1 + anisoB] = scale * s[4];
-            out[1 + lnNoise] = eta * noise;
+            mu = surface + eta * noise;
+            g[lnVariance] = surface;
+            g[hurst] = scale * s[1] + ((r1 - r0) / span) * gain * s[0];
+            g[lnKappa] = scale * s[2];
+            g[anisoA] = scale * s[3];
+            g[anisoB] = scale * s[4];
+            g[lnNoise] = eta * noise;
         }
-        const int outputs = gradient ? parameterCount + 1 : 1;
-        for (int j = 0; j < outputs; ++j) {
-            double* to = j == 0 ? mean : gradient[j - 1];
+        auto keepIn = [&](double* to, Quad q) {
             if (count == 4)
-                store(to + i, out[j]);
+                store(to + i, q);
             else
-                storeSome(to + i, count, out[j]);
-        }
-    }
-}
-
-bool sumsKernel(const double* mean, const double* I, const double* const* gradients, int m, std::size_t first,
-                std::size_t last, whittle::LikelihoodSums& out)
-{
-    using whittle::parameterCount;
-    const std::size_t n = static_cast<std::size_t>(m);
-    Quad objective = splat(0.0), score[parameterCount], information[parameterCount][parameterCount];
-    for (std::size_t j = 0; j < n; ++j) {
-        score[j] = splat(0.0);
-        for (std::size_t k = 0; k <= j; ++k) information[j][k] = splat(0.0);
-    }
-    const Quad zero = splat(0.0), one = splat(1.0);
-    for (std::size_t i = first; i < last; i += 4) {
-        // Past the last ordinate, lanes of mean 1, I 0 and no gradient add
-        // nothing.
-        const std::size_t count = last - i < 4 ? last - i : 4;
-        const Quad mu = count == 4 ? load(mean + i) : loadSome(mean + i, count, 1.0);
-        const Quad data = count == 4 ? load(I + i) : loadSome(I + i, count, 0.0);
+                storeSome(to + i, count, q);
+        };
+        if (mean) keepIn(mean, mu);
+        if (derivatives && gradient)
+            for (int j = 0; j < parameterCount; ++j) keepIn(gradient[j], g[j]);
+        mu = select(valid, mu, one);
         if (!allOf(mu > zero)) return false;
         const Quad inverse = one / mu;
         objective += logOf(mu) + data * inverse;
-        if (!gradients) continue;
+        if (!derivatives) continue;
         const Quad residual = (data - mu) * inverse * inverse;
         Quad a[parameterCount];
         for (std::size_t j = 0; j < n; ++j) {
-            const Quad g = count == 4 ? load(gradients[j] + i) : loadSome(gradients[j] + i, count, 0.0);
-            score[j] += g * residual;
-            a[j] = g * inverse;
+            const Quad gj = select(valid, g[active[j]], zero);
+            score[j] += gj * residual;
+            a[j] = gj * inverse;
             for (std::size_t k = 0; k <= j; ++k) information[j][k] += a[j] * a[k];
         }
     }
@@ -270,7 +266,7 @@ void eachOf(const double* x, std::size_t n, double* out)
     if (i < n) storeSome(out + i, n - i, f(loadSome(x + i, n - i, 1.0)));
 }
 
-constexpr whittle::WhittleKernels whittleKernelTable{spectrumKernel, derivativesKernel, anchoredKernel,
-                                                     sumsKernel,     eachOf<expOf>,     eachOf<logOf>};
+constexpr whittle::WhittleKernels whittleKernelTable{spectrumKernel, derivativesKernel, fitKernel, eachOf<expOf>,
+                                                     eachOf<logOf>};
 
 }  // namespace

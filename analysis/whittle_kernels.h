@@ -1,7 +1,7 @@
 // The seam between the Whittle fit and its kernels over the ordinates (the
-// model's spectrum, the anchored model's mean and gradient, and the
-// likelihood's sums), which are written once (whittle_kernel_templates.h)
-// on four doubles at a time and built twice: whittle_kernels.cpp for every
+// model's spectrum, and the anchored model with the likelihood's sums),
+// which are written once (whittle_kernel_templates.h) on four doubles at a
+// time and built twice: whittle_kernels.cpp for every
 // processor, whittle_kernels_avx2.cpp (x86-64 only) for those with AVX2.
 // Both do the same IEEE operations lane by lane and keep four partial sums
 // whatever the width, so they give the same bits; only plain data and
@@ -36,15 +36,15 @@ struct WhittleKernels {
     void (*spectrum)(const Spectrum::Terms& f, const double* fx, const double* fy, std::size_t n, double* out);
     // f and its derivatives by H, ln kappa, a and b at one frequency.
     void (*derivatives)(const Spectrum::Terms& f, double fx, double fy, double out[5]);
-    // The anchored model's mean at the ordinates [first, last), and with
-    // `gradient` (parameterCount arrays) its derivatives by each parameter.
-    void (*anchored)(const Spectrum::Terms& f, const AnchoredInputs& in, std::size_t first, std::size_t last,
-                     double* mean, double* const* gradient);
-    // The sums over [first, last), with `gradients` (m arrays, the active
-    // parameters' derivatives) the score and information too; false, and
-    // nothing summed, when a mean is not positive.
-    bool (*sums)(const double* mean, const double* I, const double* const* gradients, int m, std::size_t first,
-                 std::size_t last, LikelihoodSums& out);
+    // The anchored model at the ordinates [first, last) and the
+    // likelihood's sums over them, with `derivatives` the score and the
+    // information of the m parameters `active` too; false, the sums
+    // unfinished, when a mean is not positive.  The model's mean, and with
+    // `derivatives` its derivatives by every parameter, are kept in `mean`
+    // and `gradient` (parameterCount arrays) when they are not null.
+    bool (*fit)(const Spectrum::Terms& f, const AnchoredInputs& in, const double* I, const int* active, int m,
+                bool derivatives, std::size_t first, std::size_t last, LikelihoodSums& out, double* mean,
+                double* const* gradient);
     // The exp and the ln these kernels use, of n values.
     void (*exp)(const double* x, std::size_t n, double* out);
     void (*log)(const double* x, std::size_t n, double* out);

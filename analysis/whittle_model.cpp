@@ -170,14 +170,16 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& sur
     // autocorrelation, folded onto the periodogram's grid and transformed.
     fourierTransform2D(fine.data(), GW, GH, 1);
     sums.assign(2 * std::size_t{PW} * PH, 0.0);
+    // Lag u sits at u on both grids when u >= 0, and at P + u (G + u)
+    // below: the negative lags are within one period (W <= PW < GW).
     for (int uy = -(H - 1); uy < H; ++uy) {
-        const std::size_t from = std::size_t{(static_cast<std::uint32_t>(uy + static_cast<int>(GH))) % GH} * GW;
-        const std::size_t to = std::size_t{(static_cast<std::uint32_t>(uy + static_cast<int>(PH))) % PH} * PW;
+        const std::size_t from = std::size_t{uy < 0 ? GH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy)} * GW;
+        const std::size_t to = std::size_t{uy < 0 ? PH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy)} * PW;
         const double taperY = cy[static_cast<std::size_t>(std::abs(uy))];
         for (int ux = -(W - 1); ux < W; ++ux) {
-            const std::uint32_t gx = static_cast<std::uint32_t>(ux + static_cast<int>(GW)) % GW;
-            const std::uint32_t px = static_cast<std::uint32_t>(ux + static_cast<int>(PW)) % PW;
-            sums[2 * (to + px)] += fine[2 * (from + gx)] * cx[static_cast<std::size_t>(std::abs(ux))] * taperY;
+            const std::size_t lag = static_cast<std::size_t>(std::abs(ux));
+            const std::size_t gx = ux < 0 ? GW - lag : lag, px = ux < 0 ? PW - lag : lag;
+            sums[2 * (to + px)] += fine[2 * (from + gx)] * cx[lag] * taperY;
         }
     }
     fourierTransform2D(sums.data(), PW, PH, -1);

@@ -75,7 +75,8 @@ TEST(Whittle, TheKernelsGiveTheSameBitsOnEveryVectorWidth)
     anchored.span = 0.04;
     anchored.eta = 0.01;
     std::vector<double> mean[2], gradient[2][whittle::parameterCount];
-    whittle::LikelihoodSums sums[2];
+    whittle::LikelihoodSums sums[2], alone;
+    const int active[5] = {whittle::lnVariance, whittle::hurst, whittle::lnKappa, whittle::anisoA, whittle::lnNoise};
     for (int w = 0; w < 2; ++w) {
         const whittle::WhittleKernels& k = *(w == 0 ? narrow : wide);
         mean[w].assign(n, 0.0);
@@ -84,9 +85,11 @@ TEST(Whittle, TheKernelsGiveTheSameBitsOnEveryVectorWidth)
             gradient[w][j].assign(n, 0.0);
             g[j] = gradient[w][j].data();
         }
-        k.anchored(spectrum.terms(), anchored, 3, n, mean[w].data(), g);
-        ASSERT_TRUE(k.sums(mean[w].data(), in[6].data(), g, whittle::parameterCount, 3, n, sums[w]));
+        ASSERT_TRUE(k.fit(spectrum.terms(), anchored, in[6].data(), active, 5, true, 3, n, sums[w], mean[w].data(), g));
     }
+    // Keeping the model changes nothing of the sums.
+    ASSERT_TRUE(wide->fit(spectrum.terms(), anchored, in[6].data(), active, 5, true, 3, n, alone, nullptr, nullptr));
+    EXPECT_EQ(std::memcmp(&alone, &sums[1], sizeof alone), 0);
     EXPECT_EQ(std::memcmp(mean[0].data(), mean[1].data(), n * sizeof(double)), 0);
     for (int j = 0; j < whittle::parameterCount; ++j)
         EXPECT_EQ(std::memcmp(gradient[0][j].data(), gradient[1][j].data(), n * sizeof(double)), 0) << j;
