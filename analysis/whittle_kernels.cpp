@@ -2,11 +2,11 @@
 // widest the processor has (see whittle_kernels.h).
 #include "analysis/whittle_kernel_templates.h"
 
-namespace whittle {
-
 #if defined(__x86_64__)
-extern const WhittleKernels avx2WhittleKernels;
+extern const whittle::WhittleKernels avx2WhittleKernels;
 #endif
+
+namespace whittle {
 
 const WhittleKernels* whittleKernelsOfWidth(int bits)
 {

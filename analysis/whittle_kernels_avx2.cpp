@@ -3,9 +3,5 @@
 // -mavx2, and nothing in it but its table has external linkage.
 #include "analysis/whittle_kernel_templates.h"
 
-namespace whittle {
-
-extern const WhittleKernels avx2WhittleKernels;
-const WhittleKernels avx2WhittleKernels = whittleKernelTable;
-
-}  // namespace whittle
+extern const whittle::WhittleKernels avx2WhittleKernels;
+const whittle::WhittleKernels avx2WhittleKernels = whittleKernelTable;
