@@ -23,6 +23,7 @@ namespace {
 
 typedef double Quad __attribute__((vector_size(32)));
 typedef std::int64_t QuadMask __attribute__((vector_size(32)));  // lanes all ones (true) or zeros
+typedef std::uint64_t QuadBits __attribute__((vector_size(32)));  // a double's bits, shifted without sign
 
 inline Quad splat(double v) { return Quad{v, v, v, v}; }
 inline Quad load(const double* p)
@@ -65,7 +66,7 @@ inline Quad expOf(Quad x)
     const Quad r = hi - lo, t = r * r;
     const Quad c = r - t * (splat(P1) + t * (splat(P2) + t * (splat(P3) + t * (splat(P4) + t * splat(P5)))));
     const Quad y = splat(1.0) - ((lo - (r * c) / (splat(2.0) - c)) - hi);
-    const Quad scale = (Quad)(((QuadMask)shifted + 1023) << 52);  // 2^k
+    const Quad scale = (Quad)(((QuadBits)shifted + 1023) << 52);  // 2^k
     const QuadMask inRange = (x >= splat(-708.0)) & (x <= splat(708.0));
     return patched(y * scale, inRange, x, [](double v) { return std::exp(v); });
 }
@@ -78,9 +79,9 @@ inline Quad logOf(Quad x)
                      Lg7 = 1.479819860511658591e-01;
     // x = 2^k m, m in [sqrt(2) / 2, sqrt(2)); the exponent's bits read as
     // a double by making them the low bits of 2^52.
-    const QuadMask bits = (QuadMask)x;
-    Quad k = (Quad)((bits >> 52) | 0x4330000000000000LL) - splat(0x1p52 + 1023);
-    Quad m = (Quad)((bits & 0x000FFFFFFFFFFFFFLL) | 0x3FF0000000000000LL);
+    const QuadBits bits = (QuadBits)x;
+    Quad k = (Quad)((bits >> 52) | 0x4330000000000000ULL) - splat(0x1p52 + 1023);
+    Quad m = (Quad)((bits & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
     const QuadMask high = m > splat(1.41421356237309504880);
     m = select(high, m * splat(0.5), m);
     k = k + (Quad)(high & (QuadMask)splat(1.0));
