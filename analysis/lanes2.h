@@ -128,10 +128,19 @@ inline Reg odds(Reg a, Reg b) { return {a.l1, b.l1}; }
 template <class T>
 inline Reg loadAsDoubles(const T* p)
 {
-    if constexpr (std::is_same_v<T, double>)
+    if constexpr (std::is_same_v<T, double>) {
         return load(p);
-    else
+    } else if constexpr (std::is_same_v<T, float>) {
+#if defined(__SSE2__)
+        return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+#elif defined(__aarch64__)
+        return vcvt_f64_f32(vld1_f32(p));
+#else
         return set(static_cast<double>(p[0]), static_cast<double>(p[1]));
+#endif
+    } else {
+        return set(static_cast<double>(p[0]), static_cast<double>(p[1]));
+    }
 }
 
 }  // namespace lanes2
