@@ -49,13 +49,16 @@ std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<d
                                                  const std::vector<double>& K, std::uint32_t PW, std::uint32_t PH)
 {
     const std::size_t n = std::size_t{PW} * PH, m = a.size();
-    matrix kernel(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
-    for (std::size_t i = 0; i < n; ++i) kernel.getData()[2 * i] = K[i];
+    matrix kernel(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});
+    for (std::size_t i = 0; i < n; ++i) {
+        kernel.getData()[2 * i] = K[i];
+        kernel.getData()[2 * i + 1] = 0.0;
+    }
     fourierTransform2D(kernel.getData(), PW, PH, -1);
     std::vector<std::vector<double>> convolved(m);
     for (std::size_t j = 0; j < m; j += 2) {
         // Two real sequences at once, as the real and imaginary parts.
-        matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+        matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});  // every value written
         double* g = grid.getData();
         for (std::size_t i = 0; i < n; ++i) {
             g[2 * i] = a[j][i];
@@ -116,7 +119,7 @@ std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const Ex
 {
     const std::uint32_t PW = model.width(), PH = model.height();
     const std::size_t n = std::size_t{PW} * PH;
-    std::vector<double> grid(2 * n, 0.0), real(n, 0.0);
+    std::vector<double> real(n, 0.0);
     const double squares = taperedLaplacian(values, W, H, hx, hy, real.data(), PW);
     double largest = 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(W) * static_cast<std::size_t>(H); ++i)
@@ -124,8 +127,13 @@ std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const Ex
     // A plane's Laplacian is rounding error, some 1e-16 of the values.
     if (!(squares > 1e-20 * largest * largest))
         throw std::invalid_argument("the image is flat: there is no spectrum to fit");
-    for (std::size_t i = 0; i < n; ++i) grid[2 * i] = real[i];
-    fourierTransform2D(grid.data(), PW, PH, -1);
+    matrix complex(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});
+    double* grid = complex.getData();
+    for (std::size_t i = 0; i < n; ++i) {
+        grid[2 * i] = real[i];
+        grid[2 * i + 1] = 0.0;
+    }
+    fourierTransform2D(grid, PW, PH, -1);
     for (std::size_t i = 0; i < n; ++i) real[i] = grid[2 * i] * grid[2 * i] + grid[2 * i + 1] * grid[2 * i + 1];
     return real;
 }

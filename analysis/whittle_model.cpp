@@ -102,7 +102,8 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
                                          std::uint32_t PW_, std::uint32_t PH_)
     : W(static_cast<int>(hx.size())), H(static_cast<int>(hy.size())), PW(PW_), PH(PH_),
       GW(2 * PW_), GH(2 * PH_), cx(autocorrelation(hx)),
-      cy(autocorrelation(hy))
+      cy(autocorrelation(hy)), fine(static_cast<int>(GH), static_cast<int>(2 * GW), matrix::Unfilled{}),
+      sums(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{})
 {
     // Both are sums of products of cosines along each side: cos 2 pi f d
     // for the lags d = 0, 1, 2 the Laplacian's autocorrelation reaches.
@@ -145,7 +146,8 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& sur
     // trapezoidal rule over the jump of a stretched spectrum).
     // f row by row, the Nyquist column and row then mended one by one.
     const Spectrum f(p);
-    fine.assign(2 * std::size_t{GW} * GH, 0.0);
+    // Every point of the grid is written below, with its imaginary part.
+    double* const grid = fine.getData();
     std::vector<double> fx(GW), fy(GW), row(GW);
     for (std::uint32_t kx = 0; kx < GW; ++kx) fx[kx] = signedFrequency(kx, GW);
     for (std::uint32_t ky = 0; ky <= GH / 2; ++ky) {
@@ -161,15 +163,17 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& sur
             else if (2 * ky == GH)
                 value = (value + f.at(u, -v)) / 2;
             value *= fineGain[std::size_t{ky} * GW + kx];
-            fine[2 * (std::size_t{ky} * GW + kx)] = value;
-            fine[2 * (std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW)] = value;
+            const std::size_t at = std::size_t{ky} * GW + kx, mirror = std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW;
+            grid[2 * at] = grid[2 * mirror] = value;
+            grid[2 * at + 1] = grid[2 * mirror + 1] = 0.0;
         }
     }
     // Its transform is the filtered covariance at every lag (the fine grid
     // is at least twice the picture, so no lag wraps); times the taper's
     // autocorrelation, folded onto the periodogram's grid and transformed.
-    fourierTransform2D(fine.data(), GW, GH, 1);
-    sums.assign(2 * std::size_t{PW} * PH, 0.0);
+    fourierTransform2D(grid, GW, GH, 1);
+    double* const folded = sums.getData();
+    std::fill(folded, folded + 2 * std::size_t{PW} * PH, 0.0);
     // Lag u sits at u on both grids when u >= 0, and at P + u (G + u)
     // below: the negative lags are within one period (W <= PW < GW).
     for (int uy = -(H - 1); uy < H; ++uy) {
@@ -179,13 +183,13 @@ void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& sur
         for (int ux = -(W - 1); ux < W; ++ux) {
             const std::size_t lag = static_cast<std::size_t>(std::abs(ux));
             const std::size_t gx = ux < 0 ? GW - lag : lag, px = ux < 0 ? PW - lag : lag;
-            sums[2 * (to + px)] += fine[2 * (from + gx)] * cx[lag] * taperY;
+            folded[2 * (to + px)] += grid[2 * (from + gx)] * cx[lag] * taperY;
         }
     }
-    fourierTransform2D(sums.data(), PW, PH, -1);
+    fourierTransform2D(folded, PW, PH, -1);
     const std::size_t n = std::size_t{PW} * PH;
     surface.resize(n);
-    for (std::size_t i = 0; i < n; ++i) surface[i] = sums[2 * i];
+    for (std::size_t i = 0; i < n; ++i) surface[i] = folded[2 * i];
 }
 
 std::vector<double> tukeyTaper(int n, double share)

@@ -25,6 +25,8 @@
 // more beside the Nyquist lines, which the fit leaves out.
 #pragma once
 
+#include "analysis/matrix.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -122,7 +124,10 @@ private:
     std::vector<double> cx, cy;  // the taper's autocorrelation along each side, by lag
     std::vector<double> gain_, noise_;
     std::vector<double> fineGain;  // |G|^2 on the fine grid's half plane
-    mutable std::vector<double> fine, sums;
+    // evaluate's work space, complex: the fine grid, and the lags folded
+    // onto the periodogram's grid (matrices, so that one model after
+    // another of the same size reuses their memory).
+    mutable matrix fine, sums;
 };
 
 // A Tukey taper over n samples (cosine ends over `share` of the side, at
