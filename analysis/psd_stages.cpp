@@ -1,18 +1,14 @@
-// The stages of the spectral estimate (see psd_stages.h).
+// The stages of the spectral estimate (see psd_stages.h) but the trend
+// (psd_trend.cpp) and the radial spectrum (psd_radial.cpp): the window, the
+// windowed residuals, the weighted fit and its interval.
 #include "analysis/psd_stages.h"
 
-#include "analysis/fourier.h"
 #include "analysis/lanes2.h"
-#include "analysis/row_blocks.h"
 #include "analysis/psd_noise.h"
+#include "analysis/row_blocks.h"
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
-#include <string>
-#include <system_error>
-#include <thread>
-#include <type_traits>
 
 namespace psd {
 
@@ -29,7 +25,6 @@ std::vector<double> hann(int n)
     }
     return w;
 }
-
 
 }  // namespace
 

@@ -222,6 +222,41 @@ psd::RadialSpectrum spectrumOf(const std::vector<double>& v, int N, psd::Trend& 
 
 }  // namespace
 
+TEST(PsdStages, TheRingsHoldThePowerOfAPlainTransform)
+{
+    // The rings of a 16 x 8 grid (rows read as complex numbers of half the
+    // width, every kx from 0 to PW/2 among them) against the power of each
+    // frequency summed straight from the definition, one of each conjugate
+    // pair, with linear edges no frequency falls on.
+    const std::uint32_t PW = 16, PH = 8;
+    std::mt19937_64 random(4);
+    std::normal_distribution<double> normal;
+    std::vector<double> x(PW * PH);
+    for (double& v : x) v = normal(random);
+    matrix padded(static_cast<int>(PH), static_cast<int>(PW), x.data());
+    const psd::RadialSpectrum rings = psd::radialPowerSpectrum(padded, PW, PH, 0, 1);
+    std::vector<double> power(rings.power.size(), 0.0);
+    std::vector<long long> count(rings.count.size(), 0);
+    for (std::uint32_t ky = 0; ky < PH; ++ky)
+        for (std::uint32_t kx = 0; kx <= PW / 2; ++kx) {
+            const double fx = static_cast<double>(kx) / PW, fy = (ky <= PH / 2 ? ky : ky - static_cast<double>(PH)) / PH;
+            if ((kx == 0 && ky == 0) || ((kx == 0 || kx == PW / 2) && fy < 0) || !(fx * fx + fy * fy < 0.25)) continue;
+            double re = 0, im = 0;
+            for (std::uint32_t y = 0; y < PH; ++y)
+                for (std::uint32_t c = 0; c < PW; ++c) {
+                    const double angle = -2 * 3.14159265358979323846 * (static_cast<double>(kx * c) / PW + static_cast<double>(ky * y) / PH);
+                    re += x[y * PW + c] * std::cos(angle);
+                    im += x[y * PW + c] * std::sin(angle);
+                }
+            const double q = std::sqrt(fx * fx + fy * fy);
+            const std::size_t j = static_cast<std::size_t>(std::upper_bound(rings.edges.begin(), rings.edges.end(), q) - rings.edges.begin()) - 1;
+            power[j] += (re * re + im * im) / (static_cast<double>(PW) * PH * PW * PH);
+            ++count[j];
+        }
+    EXPECT_EQ(rings.count, count);
+    for (std::size_t j = 0; j < power.size(); ++j) EXPECT_NEAR(rings.power[j], power[j], 1e-12 * (1 + power[j])) << j;
+}
+
 TEST(PsdStages, TheRoundingNoiseModelFollowsTheErrorItModels)
 {
     // Rounded values against the error rounding actually left, bin by bin:
