@@ -51,9 +51,10 @@ public:
 
     int size() const { return static_cast<int>(helpers.size()) + 1; }
 
+    // Every part runs, however many there are: more parts than threads are
+    // taken in turn by whoever is free.
     void run(int parts, const std::function<void(int)>& body)
     {
-        parts = std::min(parts, size());
         std::unique_lock<std::mutex> owner(use, std::try_to_lock);
         if (parts <= 1 || !owner.owns_lock()) {
             for (int part = 0; part < parts; ++part) body(part);

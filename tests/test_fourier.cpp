@@ -1,8 +1,10 @@
 #include "analysis/matrix.h"
+#include "analysis/thread_pool.h"
 #include "reference_fft.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -108,6 +110,17 @@ TEST(FourierTransform, BitIdenticalToPlainLoopOrder)
     }
     setTransformVectorBits(512);
     setTransformThreads(0);
+}
+
+// The pool runs every part exactly once, also when there are more parts
+// than threads (threads set above the cores, as front ends may).
+TEST(ThreadPool, RunsEveryPartOnceHoweverManyParts)
+{
+    for (int parts = 1; parts <= 2 * poolSize() + 3; ++parts) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(parts));
+        runParts(parts, [&](int part) { ++runs[static_cast<std::size_t>(part)]; });
+        for (int part = 0; part < parts; ++part) EXPECT_EQ(runs[static_cast<std::size_t>(part)], 1) << part << " of " << parts;
+    }
 }
 
 // Three dimensions: strided passes over several blocks of lines.
