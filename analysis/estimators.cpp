@@ -1,6 +1,7 @@
 #include "analysis/matrix.h"
 
 #include "analysis/extended.h"
+#include "analysis/fourier.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -154,7 +155,7 @@ __attribute__((target("avx2"))) long long countAbove256(const double* values, lo
     return i;
 }
 
-const int countLanes = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 2;
+const int countLanes = processorVectorBits(512) / 64;
 
 }  // namespace
 #endif

@@ -89,20 +89,7 @@ void forEachStageGroup(std::uint32_t n, Pass pass)
     }
 }
 
-// The widest vectors this processor has, up to `bits`.
-int supportedVectorBits(int bits)
-{
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (bits >= 512 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return 512;
-    if (bits >= 256 && __builtin_cpu_supports("avx2")) return 256;
-#else
-    (void)bits;
-#endif
-    return 128;
-}
-
-std::atomic<int> vectorBits{supportedVectorBits(512)};  // widest vectors in use: 128, 256 or 512
+std::atomic<int> vectorBits{processorVectorBits(512)};  // widest vectors in use: 128, 256 or 512
 
 // The kernels for vectors of `bits` bits (one the processor has).
 const TransformKernels& kernelsFor(int bits)
@@ -380,9 +367,21 @@ int availableCores()
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+int processorVectorBits(int bits)
+{
+#if defined(__x86_64__)
+    __builtin_cpu_init();  // may be called before main, from a static initialiser
+    if (bits >= 512 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return 512;
+    if (bits >= 256 && __builtin_cpu_supports("avx2")) return 256;
+#else
+    (void)bits;
+#endif
+    return 128;
+}
+
 int setTransformVectorBits(int bits)
 {
-    const int supported = supportedVectorBits(bits);
+    const int supported = processorVectorBits(bits);
     vectorBits = supported;
     return supported;
 }

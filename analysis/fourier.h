@@ -38,6 +38,10 @@ int analysisThreadsFor(std::size_t values);
 // How many cores this process may run on.
 int availableCores();
 
+// The widest vectors this processor has, up to `bits`: 128 (SSE2 or NEON),
+// 256 (AVX2) or 512 (AVX-512F and DQ).  Every vector code chooses by it.
+int processorVectorBits(int bits);
+
 // The widest vectors the transform may use: 128 (SSE2), 256 (AVX2) or 512
 // bits (AVX-512); by default the widest the processor has.  Returns the width
 // it will use, the widest the processor has up to `bits`.  The result does

@@ -30,9 +30,8 @@ inline Reg splat(double v) { return _mm_set1_pd(v); }
 inline Reg add(Reg a, Reg b) { return _mm_add_pd(a, b); }
 inline Reg sub(Reg a, Reg b) { return _mm_sub_pd(a, b); }
 inline Reg mul(Reg a, Reg b) { return _mm_mul_pd(a, b); }
-// The larger and the smaller of lanes that are not NaN.
+// The larger of lanes that are not NaN (processors differ on NaN).
 inline Reg max(Reg a, Reg b) { return _mm_max_pd(a, b); }
-inline Reg min(Reg a, Reg b) { return _mm_min_pd(a, b); }
 inline Reg less(Reg a, Reg b) { return _mm_cmplt_pd(a, b); }
 inline Reg atLeast(Reg a, Reg b) { return _mm_cmpge_pd(a, b); }
 inline Reg equal(Reg a, Reg b) { return _mm_cmpeq_pd(a, b); }
@@ -64,7 +63,6 @@ inline Reg add(Reg a, Reg b) { return vaddq_f64(a, b); }
 inline Reg sub(Reg a, Reg b) { return vsubq_f64(a, b); }
 inline Reg mul(Reg a, Reg b) { return vmulq_f64(a, b); }
 inline Reg max(Reg a, Reg b) { return vmaxq_f64(a, b); }
-inline Reg min(Reg a, Reg b) { return vminq_f64(a, b); }
 inline Reg less(Reg a, Reg b) { return fromMask(vcltq_f64(a, b)); }
 inline Reg atLeast(Reg a, Reg b) { return fromMask(vcgeq_f64(a, b)); }
 inline Reg equal(Reg a, Reg b) { return fromMask(vceqq_f64(a, b)); }
@@ -105,7 +103,6 @@ inline Reg add(Reg a, Reg b) { return {a.l0 + b.l0, a.l1 + b.l1}; }
 inline Reg sub(Reg a, Reg b) { return {a.l0 - b.l0, a.l1 - b.l1}; }
 inline Reg mul(Reg a, Reg b) { return {a.l0 * b.l0, a.l1 * b.l1}; }
 inline Reg max(Reg a, Reg b) { return {a.l0 > b.l0 ? a.l0 : b.l0, a.l1 > b.l1 ? a.l1 : b.l1}; }
-inline Reg min(Reg a, Reg b) { return {a.l0 < b.l0 ? a.l0 : b.l0, a.l1 < b.l1 ? a.l1 : b.l1}; }
 inline Reg less(Reg a, Reg b) { return {maskOf(a.l0 < b.l0), maskOf(a.l1 < b.l1)}; }
 inline Reg atLeast(Reg a, Reg b) { return {maskOf(a.l0 >= b.l0), maskOf(a.l1 >= b.l1)}; }
 inline Reg equal(Reg a, Reg b) { return {maskOf(a.l0 == b.l0), maskOf(a.l1 == b.l1)}; }

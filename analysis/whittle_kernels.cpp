@@ -2,6 +2,8 @@
 // widest the processor has (see whittle_kernels.h).
 #include "analysis/whittle_kernel_templates.h"
 
+#include "analysis/fourier.h"
+
 #if defined(__x86_64__)
 extern const whittle::WhittleKernels avx2WhittleKernels;
 #endif
@@ -12,11 +14,7 @@ const WhittleKernels* whittleKernelsOfWidth(int bits)
 {
     if (bits == 128) return &whittleKernelTable;
 #if defined(__x86_64__)
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    if (bits == 256 && avx2) return &avx2WhittleKernels;
+    if (bits == 256 && processorVectorBits(256) == 256) return &avx2WhittleKernels;
 #endif
     return nullptr;
 }

@@ -1,6 +1,7 @@
 // 8-bit levels into the transform's matrix, and its elements drawn as bytes.
 #include "imaging/levels.h"
 
+#include "analysis/fourier.h"
 #include "pictures/picture.h"
 
 #include <algorithm>
@@ -33,9 +34,7 @@ std::uint8_t saturatedByte(double v)
 
 PaddedSize paddedSize(int width, int height)
 {
-    long long pw = 1, ph = 1;
-    while (height > ph) ph *= 2;
-    while (width > pw) pw *= 2;
+    const long long pw = powerOfTwoAtLeast(width), ph = powerOfTwoAtLeast(height);
     if (pw * ph * 2 >= matrixSizeLimit) throw std::length_error(paddedSizeRefusal(width, height));
     return {static_cast<int>(pw), static_cast<int>(ph)};
 }
