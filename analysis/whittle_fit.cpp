@@ -42,52 +42,43 @@ bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
     return true;
 }
 
-// The score's covariance for ordinates correlated as the taper makes them:
-// J = 2 sum a_j (a_k conv K), a_j = d mean / d theta_j / mean on the
-// frequencies used, K the periodogram's correlation (see whittle_model.h).
+}  // namespace
+
 std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<double>>& a,
-                                                 const std::vector<double>& K, std::uint32_t PW, std::uint32_t PH)
+                                                 const std::vector<double>& hx, const std::vector<double>& hy,
+                                                 std::uint32_t PW, std::uint32_t PH)
 {
+    // sum_i a_j(i) (a_k conv K)(i) = (1 / n) sum_u A_j(u) A_k(u) K^(u), with A
+    // the transforms of the a (real, as the a are even) and K^ the
+    // correlation's, which is the product of one along each side.  Two a
+    // are transformed at once, as the real and imaginary parts.
     const std::size_t n = std::size_t{PW} * PH, m = a.size();
-    matrix kernel(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});
-    for (std::size_t i = 0; i < n; ++i) {
-        kernel.getData()[2 * i] = K[i];
-        kernel.getData()[2 * i + 1] = 0.0;
-    }
-    fourierTransform2D(kernel.getData(), PW, PH, -1);
-    std::vector<std::vector<double>> convolved(m);
+    const std::vector<double> kx = correlationTransform(hx, PW), ky = correlationTransform(hy, PH);
+    std::vector<std::vector<double>> A(m, std::vector<double>(n));
+    matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});  // every value written
+    double* g = grid.getData();
     for (std::size_t j = 0; j < m; j += 2) {
-        // Two real sequences at once, as the real and imaginary parts.
-        matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});  // every value written
-        double* g = grid.getData();
         for (std::size_t i = 0; i < n; ++i) {
             g[2 * i] = a[j][i];
             g[2 * i + 1] = j + 1 < m ? a[j + 1][i] : 0.0;
         }
         fourierTransform2D(g, PW, PH, -1);
-        for (std::size_t i = 0; i < n; ++i) {
-            g[2 * i] *= kernel.getData()[2 * i];
-            g[2 * i + 1] *= kernel.getData()[2 * i];
-        }
-        fourierTransform2D(g, PW, PH, 1);  // scaled by 1 / n
-        convolved[j].resize(n);
-        for (std::size_t i = 0; i < n; ++i) convolved[j][i] = g[2 * i];
-        if (j + 1 < m) {
-            convolved[j + 1].resize(n);
-            for (std::size_t i = 0; i < n; ++i) convolved[j + 1][i] = g[2 * i + 1];
-        }
+        for (std::size_t i = 0; i < n; ++i) A[j][i] = g[2 * i];
+        if (j + 1 < m)
+            for (std::size_t i = 0; i < n; ++i) A[j + 1][i] = g[2 * i + 1];
     }
+    std::vector<double> weight(n);
+    for (std::uint32_t y = 0; y < PH; ++y)
+        for (std::uint32_t x = 0; x < PW; ++x) weight[std::size_t{y} * PW + x] = kx[x] * ky[y] / static_cast<double>(n);
     std::vector<std::vector<double>> J(m, std::vector<double>(m, 0.0));
     for (std::size_t j = 0; j < m; ++j)
-        for (std::size_t k = 0; k < m; ++k) {
+        for (std::size_t k = 0; k <= j; ++k) {
             double s = 0;
-            for (std::size_t i = 0; i < n; ++i) s += a[j][i] * convolved[k][i];
-            J[j][k] = 2 * s;
+            for (std::size_t i = 0; i < n; ++i) s += A[j][i] * A[k][i] * weight[i];
+            J[j][k] = J[k][j] = 2 * s;
         }
     return J;
 }
-
-}  // namespace
 
 Ordinates ordinatesOf(const ExpectedPeriodogram& model, double lowest)
 {
@@ -360,7 +351,7 @@ double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std:
     for (std::size_t j = 0; j < active.size(); ++j)
         for (std::size_t i = 0; i < o.index.size(); ++i)
             a[j][o.index[i]] = a[j][mirror[i]] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
-    const std::vector<std::vector<double>> J = scoreCovariance(a, periodogramCorrelation(hx, hy, o.PW, o.PH), o.PW, o.PH);
+    const std::vector<std::vector<double>> J = scoreCovariance(a, hx, hy, o.PW, o.PH);
     std::vector<std::vector<double>> F = fit.information;
     for (auto& row : F)
         for (double& v : row) v *= 2;

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <complex>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -28,27 +27,6 @@ std::vector<double> autocorrelation(const std::vector<double>& h)
     for (std::size_t k = 0; k < n; ++k)
         for (std::size_t s = 0; s + k < n; ++s) c[k] += h[s] * h[s + k];
     return c;
-}
-
-// sum_s w(s) e^(-2 pi i k s / P) for k = 0 .. P - 1.
-std::vector<std::complex<double>> sideTransform(const std::vector<double>& w, std::uint32_t P)
-{
-    // The P roots of unity once, each product k s read from them.
-    std::vector<std::complex<double>> root(P), out(P);
-    for (std::uint32_t j = 0; j < P; ++j) root[j] = std::polar(1.0, -2 * pi * j / P);
-    for (std::uint32_t k = 0; k < P; ++k)
-        for (std::size_t s = 0; s < w.size(); ++s) out[k] += w[s] * root[(static_cast<std::uint64_t>(k) * s) % P];
-    return out;
-}
-
-// |sum_s h(s)^2 e^(-2 pi i k s / P)|^2 for k = 0 .. P - 1.
-std::vector<double> squaredTaperTransform(const std::vector<double>& h, std::uint32_t P)
-{
-    std::vector<double> squares(h.size());
-    for (std::size_t s = 0; s < h.size(); ++s) squares[s] = h[s] * h[s];
-    std::vector<double> out;
-    for (const std::complex<double>& c : sideTransform(squares, P)) out.push_back(std::norm(c));
-    return out;
 }
 
 // The Laplacian's autocorrelation r(v): 20 at no lag, -8 a step away, 2 a
@@ -239,14 +217,20 @@ double taperedLaplacian(const T* values, int W, int H, const std::vector<double>
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_WHITTLE_TYPE)
 #undef ORVANE_WHITTLE_TYPE
 
-std::vector<double> periodogramCorrelation(const std::vector<double>& hx, const std::vector<double>& hy,
-                                           std::uint32_t PW, std::uint32_t PH)
+std::vector<double> correlationTransform(const std::vector<double>& h, std::uint32_t P)
 {
-    const std::vector<double> kx = squaredTaperTransform(hx, PW), ky = squaredTaperTransform(hy, PH);
-    std::vector<double> k(std::size_t{PW} * PH);
-    for (std::uint32_t y = 0; y < PH; ++y)
-        for (std::uint32_t x = 0; x < PW; ++x) k[std::size_t{y} * PW + x] = kx[x] * ky[y];
-    return k;
+    // The transform of |rho|^2 is P times the circular autocorrelation of
+    // h^2 with period P: sum_s h(s)^2 h((s + k) mod P)^2, the lags k and
+    // k - P of the ordinary one together.
+    std::vector<double> squares(h.size());
+    for (std::size_t s = 0; s < h.size(); ++s) squares[s] = h[s] * h[s];
+    const std::vector<double> c = autocorrelation(squares);
+    std::vector<double> out(P, 0.0);
+    for (std::size_t k = 0; k < c.size(); ++k) {
+        out[k] += P * c[k];
+        if (k > 0) out[P - k] += P * c[k];
+    }
+    return out;
 }
 
 }  // namespace whittle

@@ -142,10 +142,10 @@ template <class T>
 double taperedLaplacian(const T* values, int W, int H, const std::vector<double>& hx, const std::vector<double>& hy,
                         double* out, std::size_t stride);
 
-// The periodogram's correlation between frequencies dk apart, |rho|^2, for
-// the taper: rho(dk) = sum_s h(s)^2 e^(-2 pi i dk s / P) along each side;
-// a PH x PW grid (row-major), 1 at dk = 0.
-std::vector<double> periodogramCorrelation(const std::vector<double>& hx, const std::vector<double>& hy,
-                                           std::uint32_t PW, std::uint32_t PH);
+// The periodogram's correlation between frequencies dk apart is |rho|^2
+// for the taper, rho(dk) = sum_s h(s)^2 e^(-2 pi i dk s / P), a product of
+// one along each side.  Its transform along one side, sum_dk |rho(dk)|^2
+// e^(-2 pi i dk k / P) for k = 0 .. P - 1 (real and even).
+std::vector<double> correlationTransform(const std::vector<double>& h, std::uint32_t P);
 
 }  // namespace whittle

@@ -3,6 +3,7 @@
 // finite differences, and what it recovers from surfaces of known form.
 #include "analysis/dimension_map.h"
 #include "analysis/whittle.h"
+#include "analysis/whittle_fit.h"
 #include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
 #include "fractal_surface.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -126,6 +128,43 @@ TEST(Whittle, TheSpectrumsDerivativesAreItsSlopes)
                 EXPECT_NEAR(out[j + 1], slope, 1e-6 * (std::fabs(slope) + out[0])) << j << " at " << fx << ", " << fy;
             }
         }
+    }
+}
+
+TEST(Whittle, TheScoresCovarianceIsTheDoubleSumOverCorrelatedOrdinates)
+{
+    // J = 2 sum_i sum_l a_j(i) a_k(l) K(i - l) on a 16 x 8 grid, with K =
+    // |rho|^2 from its definition, against the transforms' shortcut; odd
+    // parameter counts leave a transform's imaginary half empty.
+    const std::uint32_t PW = 16, PH = 8;
+    const std::vector<double> hx = tukey(13), hy = tukey(7);
+    auto rho2 = [](const std::vector<double>& h, std::uint32_t P) {
+        std::vector<double> out(P);
+        for (std::uint32_t dk = 0; dk < P; ++dk) {
+            std::complex<double> r;
+            for (std::size_t s = 0; s < h.size(); ++s) r += h[s] * h[s] * std::polar(1.0, -2 * pi * dk * s / P);
+            out[dk] = std::norm(r);
+        }
+        return out;
+    };
+    const std::vector<double> Kx = rho2(hx, PW), Ky = rho2(hy, PH);
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> uniform(-1, 1);
+    for (std::size_t m : {std::size_t{3}, std::size_t{4}}) {
+        std::vector<std::vector<double>> a(m, std::vector<double>(PW * PH, 0.0));
+        for (auto& each : a)
+            for (std::uint32_t y = 0; y < PH; ++y)
+                for (std::uint32_t x = 0; x < PW; ++x)
+                    each[y * PW + x] = each[((PH - y) % PH) * PW + (PW - x) % PW] = y + x == 0 ? 0.0 : uniform(random);
+        const auto J = whittle::scoreCovariance(a, hx, hy, PW, PH);
+        for (std::size_t j = 0; j < m; ++j)
+            for (std::size_t k = 0; k < m; ++k) {
+                double s = 0;
+                for (std::uint32_t i = 0; i < PW * PH; ++i)
+                    for (std::uint32_t l = 0; l < PW * PH; ++l)
+                        s += a[j][i] * a[k][l] * Kx[(i % PW + PW - l % PW) % PW] * Ky[(i / PW + PH - l / PW) % PH];
+                EXPECT_NEAR(J[j][k], 2 * s, 1e-12 * std::fabs(2 * s) + 1e-14) << m << ": " << j << ", " << k;
+            }
     }
 }
 
