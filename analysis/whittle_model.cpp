@@ -4,6 +4,7 @@
 
 #include "analysis/fourier.h"
 #include "analysis/psd_stages.h"
+#include "analysis/thread_pool.h"
 #include "analysis/whittle_kernels.h"
 
 #include <algorithm>
@@ -80,8 +81,8 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
                                          std::uint32_t PW_, std::uint32_t PH_)
     : W(static_cast<int>(hx.size())), H(static_cast<int>(hy.size())), PW(PW_), PH(PH_),
       GW(2 * PW_), GH(2 * PH_), cx(autocorrelation(hx)),
-      cy(autocorrelation(hy)), fine(static_cast<int>(GH), static_cast<int>(2 * GW), matrix::Unfilled{}),
-      sums(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{})
+      cy(autocorrelation(hy)), fine(static_cast<int>(GH), static_cast<int>(GW), matrix::Unfilled{}),
+      sums(static_cast<int>(PH), static_cast<int>(PW), matrix::Unfilled{})
 {
     // Both are sums of products of cosines along each side: cos 2 pi f d
     // for the lags d = 0, 1, 2 the Laplacian's autocorrelation reaches.
@@ -114,60 +115,114 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
             const double g = 2 * fineAlong[kx][1] + 2 * fineAcross[ky][1] - 4;
             fineGain[std::size_t{ky} * GW + kx] = g * g;
         }
+    auto turns = [](std::uint32_t count, std::uint32_t P, std::vector<double>& c, std::vector<double>& s) {
+        for (std::uint32_t k = 0; k < count; ++k) {
+            c.push_back(std::cos(2 * pi * k / P));
+            s.push_back(std::sin(2 * pi * k / P));
+        }
+    };
+    turns(GW / 2, GW, fineCos, fineSin);
+    turns(PW, PW, periodCos, periodSin);
 }
 
+namespace {
+
+// The real part at column x, row y of the transform of a real array of
+// `cols` columns and `rows` rows, from Z, the transform of its even and odd
+// columns packed as one complex array of cols / 2 columns: with Z(x, y) =
+// a + i b and Z(-x, -y) = c + i d, it is (a + c) / 2 + cos t (b + d) / 2 +
+// direction sin t (a - c) / 2, t = 2 pi x / cols.
+inline double unpackedReal(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t x, std::uint32_t y,
+                           double cosine, double sine, int direction)
+{
+    const std::uint32_t half = cols / 2;
+    const double* here = Z + 2 * (std::size_t{y} * half + x % half);
+    const double* there = Z + 2 * (std::size_t{(rows - y) % rows} * half + (half - x % half) % half);
+    const double a = here[0], b = here[1], c = there[0], d = there[1];
+    return 0.5 * (a + c) + cosine * (0.5 * (b + d)) + direction * sine * (0.5 * (a - c));
+}
+
+}  // namespace
+
 void ExpectedPeriodogram::evaluate(const Parameters& p, std::vector<double>& surface) const
+{
+    fillFineGrid(Spectrum(p));
+    foldLags();
+    transformFolded(surface);
+}
+
+void ExpectedPeriodogram::fillFineGrid(const Spectrum& f) const
 {
     // f |G|^2 on the fine grid, even in w: each frequency of the upper half
     // plane is worked out once and written at w and -w.  On the Nyquist
     // lines, where the band's two edges meet, the mean of both sides (the
-    // trapezoidal rule over the jump of a stretched spectrum).
-    // f row by row, the Nyquist column and row then mended one by one.
-    const Spectrum f(p);
-    // Every point of the grid is written below, with its imaginary part.
+    // trapezoidal rule over the jump of a stretched spectrum).  f row by
+    // row, in two parts on two threads when the grid is large; the Nyquist
+    // column and row then mended one by one.
     double* const grid = fine.getData();
-    std::vector<double> fx(GW), fy(GW), row(GW);
+    std::vector<double> fx(GW);
     for (std::uint32_t kx = 0; kx < GW; ++kx) fx[kx] = signedFrequency(kx, GW);
-    for (std::uint32_t ky = 0; ky <= GH / 2; ++ky) {
-        std::fill(fy.begin(), fy.end(), signedFrequency(ky, GH));
-        whittleKernels().spectrum(f.terms(), fx.data(), fy.data(), GW, row.data());
-        for (std::uint32_t kx = 0; kx < GW; ++kx) {
-            const double u = fx[kx], v = fy[kx];
-            double value = row[kx];
-            if (2 * kx == GW && 2 * ky == GH)
-                value = (value + f.at(-u, v) + f.at(u, -v) + f.at(-u, -v)) / 4;
-            else if (2 * kx == GW)
-                value = (value + f.at(-u, v)) / 2;
-            else if (2 * ky == GH)
-                value = (value + f.at(u, -v)) / 2;
-            value *= fineGain[std::size_t{ky} * GW + kx];
-            const std::size_t at = std::size_t{ky} * GW + kx, mirror = std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW;
-            grid[2 * at] = grid[2 * mirror] = value;
-            grid[2 * at + 1] = grid[2 * mirror + 1] = 0.0;
+    auto rows = [&](std::uint32_t from, std::uint32_t to) {
+        std::vector<double> fy(GW), row(GW);
+        for (std::uint32_t ky = from; ky < to; ++ky) {
+            std::fill(fy.begin(), fy.end(), signedFrequency(ky, GH));
+            whittleKernels().spectrum(f.terms(), fx.data(), fy.data(), GW, row.data());
+            for (std::uint32_t kx = 0; kx < GW; ++kx) {
+                const double u = fx[kx], v = fy[kx];
+                double value = row[kx];
+                if (2 * kx == GW && 2 * ky == GH)
+                    value = (value + f.at(-u, v) + f.at(u, -v) + f.at(-u, -v)) / 4;
+                else if (2 * kx == GW)
+                    value = (value + f.at(-u, v)) / 2;
+                else if (2 * ky == GH)
+                    value = (value + f.at(u, -v)) / 2;
+                value *= fineGain[std::size_t{ky} * GW + kx];
+                grid[std::size_t{ky} * GW + kx] = grid[std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW] = value;
+            }
         }
-    }
-    // Its transform is the filtered covariance at every lag (the fine grid
-    // is at least twice the picture, so no lag wraps); times the taper's
-    // autocorrelation, folded onto the periodogram's grid and transformed.
-    fourierTransform2D(grid, GW, GH, 1);
+    };
+    const std::uint32_t last = GH / 2 + 1;
+    if (std::size_t{GW} * GH >= (std::size_t{1} << 16) && analysisThreads() > 1)
+        runParts(2, [&](int part) { rows(part == 0 ? 0 : last / 2, part == 0 ? last / 2 : last); });
+    else
+        rows(0, last);
+}
+
+void ExpectedPeriodogram::foldLags() const
+{
+    // The fine grid's transform is the filtered covariance c at every lag
+    // (the grid is at least twice the picture, so no lag wraps), real and
+    // even: its lags (ux, uy) with 0 <= ux < W (< GW / 2) are read from the
+    // packed transform, and each also stands for (-ux, -uy).  Times the
+    // taper's autocorrelation, folded onto the periodogram's grid: lag u sits
+    // at u when u >= 0 and at P + u below (W <= PW, H <= PH).
+    double* const grid = fine.getData();
+    fourierTransform2D(grid, GW / 2, GH, 1);  // scaled by 2 / (GW GH)
     double* const folded = sums.getData();
-    std::fill(folded, folded + 2 * std::size_t{PW} * PH, 0.0);
-    // Lag u sits at u on both grids when u >= 0, and at P + u (G + u)
-    // below: the negative lags are within one period (W <= PW < GW).
+    std::fill(folded, folded + std::size_t{PW} * PH, 0.0);
     for (int uy = -(H - 1); uy < H; ++uy) {
-        const std::size_t from = std::size_t{uy < 0 ? GH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy)} * GW;
-        const std::size_t to = std::size_t{uy < 0 ? PH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy)} * PW;
-        const double taperY = cy[static_cast<std::size_t>(std::abs(uy))];
-        for (int ux = -(W - 1); ux < W; ++ux) {
-            const std::size_t lag = static_cast<std::size_t>(std::abs(ux));
-            const std::size_t gx = ux < 0 ? GW - lag : lag, px = ux < 0 ? PW - lag : lag;
-            folded[2 * (to + px)] += grid[2 * (from + gx)] * cx[lag] * taperY;
+        const std::uint32_t gy = uy < 0 ? GH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy);
+        const std::uint32_t py = uy < 0 ? PH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy);
+        double* const here = folded + std::size_t{py} * PW;
+        double* const mirror = folded + std::size_t{(PH - py) % PH} * PW;
+        const double taperY = 0.5 * cy[static_cast<std::size_t>(std::abs(uy))];
+        for (std::uint32_t ux = 0; ux < static_cast<std::uint32_t>(W); ++ux) {
+            const double v = unpackedReal(grid, GW, GH, ux, gy, fineCos[ux], fineSin[ux], 1) * cx[ux] * taperY;
+            here[ux] += v;
+            if (ux > 0) mirror[PW - ux] += v;
         }
     }
-    fourierTransform2D(folded, PW, PH, -1);
-    const std::size_t n = std::size_t{PW} * PH;
-    surface.resize(n);
-    for (std::size_t i = 0; i < n; ++i) surface[i] = folded[2 * i];
+}
+
+void ExpectedPeriodogram::transformFolded(std::vector<double>& surface) const
+{
+    // The folded lags are real and even, so their transform is real.
+    double* const folded = sums.getData();
+    fourierTransform2D(folded, PW / 2, PH, -1);
+    surface.resize(std::size_t{PW} * PH);
+    for (std::uint32_t ky = 0; ky < PH; ++ky)
+        for (std::uint32_t kx = 0; kx < PW; ++kx)
+            surface[std::size_t{ky} * PW + kx] = unpackedReal(folded, PW, PH, kx, ky, periodCos[kx], periodSin[kx], -1);
 }
 
 std::vector<double> tukeyTaper(int n, double share)

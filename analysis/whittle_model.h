@@ -118,15 +118,26 @@ public:
     const std::vector<double>& noise() const { return noise_; }
 
 private:
+    // evaluate's stages: f |G|^2 on the fine grid; its transform, the
+    // filtered covariance, times the taper's autocorrelation and folded
+    // onto the periodogram's grid; and that one's transform.
+    void fillFineGrid(const Spectrum& f) const;
+    void foldLags() const;
+    void transformFolded(std::vector<double>& surface) const;
+
     int W, H;
     std::uint32_t PW, PH;
     std::uint32_t GW, GH;        // the fine grid the covariance is summed on
     std::vector<double> cx, cy;  // the taper's autocorrelation along each side, by lag
     std::vector<double> gain_, noise_;
     std::vector<double> fineGain;  // |G|^2 on the fine grid's half plane
-    // evaluate's work space, complex: the fine grid, and the lags folded
-    // onto the periodogram's grid (matrices, so that one model after
-    // another of the same size reuses their memory).
+    // cos and sin of 2 pi k / GW (k < GW / 2) and of 2 pi k / PW (k < PW):
+    // what joins the transforms of the even and the odd columns.
+    std::vector<double> fineCos, fineSin, periodCos, periodSin;
+    // evaluate's work space, real: the fine grid, and the lags folded onto
+    // the periodogram's grid, each transformed as a complex array of half
+    // its width (matrices, so that one model after another of the same size
+    // reuses their memory).
     mutable matrix fine, sums;
 };
 
