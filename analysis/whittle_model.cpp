@@ -127,19 +127,23 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
 
 namespace {
 
-// The real part at column x, row y of the transform of a real array of
-// `cols` columns and `rows` rows, from Z, the transform of its even and odd
-// columns packed as one complex array of cols / 2 columns: with Z(x, y) =
-// a + i b and Z(-x, -y) = c + i d, it is (a + c) / 2 + cos t (b + d) / 2 +
-// direction sin t (a - c) / 2, t = 2 pi x / cols.
-inline double unpackedReal(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t x, std::uint32_t y,
-                           double cosine, double sine, int direction)
+// The real parts along a row y of the transform of a real array of `cols`
+// columns and `rows` rows, at columns [0, count), from Z, the transform of
+// its even and odd columns packed as one complex array of cols / 2 columns:
+// with Z(x, y) = a + i b and Z(-x, -y) = c + i d, each is (a + c) / 2 +
+// cos t (b + d) / 2 + direction sin t (a - c) / 2, t = 2 pi x / cols (the
+// cosines and sines given).
+void unpackedRow(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t y, std::uint32_t count,
+                 const double* cosine, const double* sine, int direction, double* out)
 {
     const std::uint32_t half = cols / 2;
-    const double* here = Z + 2 * (std::size_t{y} * half + x % half);
-    const double* there = Z + 2 * (std::size_t{(rows - y) % rows} * half + (half - x % half) % half);
-    const double a = here[0], b = here[1], c = there[0], d = there[1];
-    return 0.5 * (a + c) + cosine * (0.5 * (b + d)) + direction * sine * (0.5 * (a - c));
+    const double* here = Z + 2 * std::size_t{y} * half;
+    const double* there = Z + 2 * std::size_t{(rows - y) % rows} * half;
+    for (std::uint32_t x = 0; x < count; ++x) {
+        const std::uint32_t h = x < half ? x : x - half, t = h == 0 ? 0 : half - h;
+        const double a = here[2 * h], b = here[2 * h + 1], c = there[2 * t], d = there[2 * t + 1];
+        out[x] = 0.5 * (a + c) + cosine[x] * (0.5 * (b + d)) + direction * sine[x] * (0.5 * (a - c));
+    }
 }
 
 }  // namespace
@@ -167,18 +171,18 @@ void ExpectedPeriodogram::fillFineGrid(const Spectrum& f) const
         for (std::uint32_t ky = from; ky < to; ++ky) {
             std::fill(fy.begin(), fy.end(), signedFrequency(ky, GH));
             whittleKernels().spectrum(f.terms(), fx.data(), fy.data(), GW, row.data());
-            for (std::uint32_t kx = 0; kx < GW; ++kx) {
-                const double u = fx[kx], v = fy[kx];
-                double value = row[kx];
-                if (2 * kx == GW && 2 * ky == GH)
-                    value = (value + f.at(-u, v) + f.at(u, -v) + f.at(-u, -v)) / 4;
-                else if (2 * kx == GW)
-                    value = (value + f.at(-u, v)) / 2;
-                else if (2 * ky == GH)
-                    value = (value + f.at(u, -v)) / 2;
-                value *= fineGain[std::size_t{ky} * GW + kx];
-                grid[std::size_t{ky} * GW + kx] = grid[std::size_t{(GH - ky) % GH} * GW + (GW - kx) % GW] = value;
-            }
+            // The Nyquist row and column: (u, v) with (u, -v), (-u, v) or both.
+            const std::uint32_t n = GW / 2;
+            const double u = fx[n], v = fy[0], corner = row[n];
+            if (2 * ky == GH)
+                for (std::uint32_t kx = 0; kx < GW; ++kx) row[kx] = (row[kx] + f.at(fx[kx], -v)) / 2;
+            row[n] = 2 * ky == GH ? (corner + f.at(-u, v) + f.at(u, -v) + f.at(-u, -v)) / 4 : (corner + f.at(-u, v)) / 2;
+            const double* gain = fineGain.data() + std::size_t{ky} * GW;
+            double* here = grid + std::size_t{ky} * GW;
+            double* mirror = grid + std::size_t{(GH - ky) % GH} * GW;
+            for (std::uint32_t kx = 0; kx < GW; ++kx) here[kx] = row[kx] * gain[kx];
+            mirror[0] = here[0];
+            for (std::uint32_t kx = 1; kx < GW; ++kx) mirror[GW - kx] = here[kx];
         }
     };
     const std::uint32_t last = GH / 2 + 1;
@@ -200,16 +204,19 @@ void ExpectedPeriodogram::foldLags() const
     fourierTransform2D(grid, GW / 2, GH, 1);  // scaled by 2 / (GW GH)
     double* const folded = sums.getData();
     std::fill(folded, folded + std::size_t{PW} * PH, 0.0);
+    std::vector<double> lags(static_cast<std::size_t>(W));
     for (int uy = -(H - 1); uy < H; ++uy) {
         const std::uint32_t gy = uy < 0 ? GH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy);
         const std::uint32_t py = uy < 0 ? PH - static_cast<std::uint32_t>(-uy) : static_cast<std::uint32_t>(uy);
+        unpackedRow(grid, GW, GH, gy, static_cast<std::uint32_t>(W), fineCos.data(), fineSin.data(), 1, lags.data());
         double* const here = folded + std::size_t{py} * PW;
         double* const mirror = folded + std::size_t{(PH - py) % PH} * PW;
         const double taperY = 0.5 * cy[static_cast<std::size_t>(std::abs(uy))];
-        for (std::uint32_t ux = 0; ux < static_cast<std::uint32_t>(W); ++ux) {
-            const double v = unpackedReal(grid, GW, GH, ux, gy, fineCos[ux], fineSin[ux], 1) * cx[ux] * taperY;
+        here[0] += lags[0] * cx[0] * taperY;
+        for (std::uint32_t ux = 1; ux < static_cast<std::uint32_t>(W); ++ux) {
+            const double v = lags[ux] * cx[ux] * taperY;
             here[ux] += v;
-            if (ux > 0) mirror[PW - ux] += v;
+            mirror[PW - ux] += v;
         }
     }
 }
@@ -221,8 +228,7 @@ void ExpectedPeriodogram::transformFolded(std::vector<double>& surface) const
     fourierTransform2D(folded, PW / 2, PH, -1);
     surface.resize(std::size_t{PW} * PH);
     for (std::uint32_t ky = 0; ky < PH; ++ky)
-        for (std::uint32_t kx = 0; kx < PW; ++kx)
-            surface[std::size_t{ky} * PW + kx] = unpackedReal(folded, PW, PH, kx, ky, periodCos[kx], periodSin[kx], -1);
+        unpackedRow(folded, PW, PH, ky, PW, periodCos.data(), periodSin.data(), -1, surface.data() + std::size_t{ky} * PW);
 }
 
 std::vector<double> tukeyTaper(int n, double share)
