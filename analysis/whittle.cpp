@@ -36,45 +36,40 @@ double startingHurst(const T* values, int W, int H)
 
 // The periodogram and the model, the filter's gain taken off, averaged over
 // rings eight to an octave (edges 0.5 * 2^(-k/8)), over the frequencies
-// fitted inside q < 0.5.
-std::vector<WhittleRing> ringsOf(const std::vector<double>& I, const std::vector<double>& mean,
-                                 const std::vector<char>& used, const std::vector<double>& gain, std::uint32_t PW,
-                                 std::uint32_t PH)
+// fitted inside q < 0.5: one of each conjugate pair, which holds the same
+// values as the other, counted twice.
+std::vector<WhittleRing> ringsOf(const whittle::Ordinates& o, const std::vector<double>& mean)
 {
     struct Sum {
         double lnQ = 0, data = 0, model = 0;
         long long count = 0;
     };
     std::vector<Sum> sums;
-    for (std::uint32_t ky = 0; ky < PH; ++ky)
-        for (std::uint32_t kx = 0; kx < PW; ++kx) {
-            const std::size_t i = std::size_t{ky} * PW + kx;
-            if (!used[i]) continue;
-            const double fx = whittle::signedFrequency(kx, PW);
-            const double fy = whittle::signedFrequency(ky, PH);
-            const double q = std::sqrt(fx * fx + fy * fy);
-            if (!(q < 0.5)) continue;
-            const std::size_t k = static_cast<std::size_t>(std::floor(-8 * std::log2(2 * q)));
-            if (k >= sums.size()) sums.resize(k + 1);
-            sums[k].lnQ += std::log(q);
-            sums[k].data += I[i] / gain[i];
-            sums[k].model += mean[i] / gain[i];
-            ++sums[k].count;
-        }
+    constexpr double ln2 = 0.693147180559945309417;
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        const double q2 = o.fx[i] * o.fx[i] + o.fy[i] * o.fy[i];
+        if (!(q2 < 0.25)) continue;
+        // log2(4 q^2) = 2 log2(2 q): the ring -8 log2(2 q) and ln q from one logarithm.
+        const double octaves = std::log2(4 * q2);
+        const std::size_t k = static_cast<std::size_t>(std::floor(-4 * octaves));
+        if (k >= sums.size()) sums.resize(k + 1);
+        sums[k].lnQ += (0.5 * octaves - 1) * ln2;
+        sums[k].data += o.I[i] / o.gain[i];
+        sums[k].model += mean[o.index[i]] / o.gain[i];
+        ++sums[k].count;
+    }
     std::vector<WhittleRing> rings;
     for (std::size_t k = sums.size(); k-- > 0;)
         if (sums[k].count > 0)
             rings.push_back({sums[k].lnQ / sums[k].count, std::log(sums[k].data / sums[k].count),
-                             std::log(sums[k].model / sums[k].count), sums[k].count});
+                             std::log(sums[k].model / sums[k].count), 2 * sums[k].count});
     return rings;
 }
 
-// The periodogram of the picture's tapered Laplacian on the model's grid,
-// and the ordinates fitted (see whittle::ordinatesOf), those below
-// `lowestCycles` across the shorter side left out.
+// The ordinates fitted (see whittle::ordinatesOf), those below
+// `lowestCycles` across the shorter side left out, with the periodogram of
+// the picture's tapered Laplacian at each.
 struct Periodogram {
-    std::vector<double> I;
-    std::vector<char> used;  // on the whole grid, both of each pair
     whittle::Ordinates ordinates;
     double median = 0;  // of the fitted ordinates, the filter's gain taken off
 };
@@ -84,17 +79,15 @@ Periodogram taperedPeriodogram(const T* values, int W, int H, const whittle::Exp
                                const std::vector<double>& hx, const std::vector<double>& hy, double lowestCycles)
 {
     Periodogram out;
-    out.I = whittle::laplacianPeriodogram(values, W, H, model, hx, hy);
+    const std::vector<double> I = whittle::laplacianPeriodogram(values, W, H, model, hx, hy);
     whittle::Ordinates& o = out.ordinates;
     o = whittle::ordinatesOf(model, lowestCycles / std::min(W, H));
     if (o.index.empty()) throw std::invalid_argument("the image has no frequencies left to fit");
-    out.used.assign(out.I.size(), 0);
-    std::vector<double> fitted;
+    o.I.resize(o.index.size());
+    std::vector<double> fitted(o.index.size());
     for (std::size_t i = 0; i < o.index.size(); ++i) {
-        const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
-        out.used[at] = out.used[((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW] = 1;
-        o.I.push_back(out.I[at]);
-        fitted.push_back(o.I[i] / o.gain[i]);
+        o.I[i] = I[o.index[i]];
+        fitted[i] = o.I[i] / o.gain[i];
     }
     std::nth_element(fitted.begin(), fitted.begin() + static_cast<std::ptrdiff_t>(fitted.size() / 2), fitted.end());
     out.median = fitted[fitted.size() / 2];
@@ -255,7 +248,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     r.frequencies = static_cast<int>(2 * periodogram.ordinates.index.size());
     const double eta = std::exp(p[whittle::lnNoise]);
     for (std::size_t i = 0; i < surface.size(); ++i) surface[i] += eta * model.noise()[i];
-    r.rings = ringsOf(periodogram.I, surface, periodogram.used, model.gain(), PW, PH);
+    r.rings = ringsOf(periodogram.ordinates, surface);
     const double inside = std::max(0.0, std::min(r.dimensionHigh, 3.0) - std::max(r.dimensionLow, 2.0));
     if (!(varianceH > 0) || r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
         r.flags.push_back("out_of_range");

@@ -109,24 +109,15 @@ std::vector<double> laplacianPeriodogram(const T* values, int W, int H, const Ex
                                          const std::vector<double>& hx, const std::vector<double>& hy)
 {
     const std::uint32_t PW = model.width(), PH = model.height();
-    const std::size_t n = std::size_t{PW} * PH;
-    std::vector<double> real(n, 0.0);
-    const double squares = taperedLaplacian(values, W, H, hx, hy, real.data(), PW);
+    matrix grid(static_cast<int>(PH), static_cast<int>(PW), nullptr);  // real, the padding zero
+    const double squares = taperedLaplacian(values, W, H, hx, hy, grid.getData(), PW);
     double largest = 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(W) * static_cast<std::size_t>(H); ++i)
         largest = std::max(largest, std::fabs(static_cast<double>(values[i])));
     // A plane's Laplacian is rounding error, some 1e-16 of the values.
     if (!(squares > 1e-20 * largest * largest))
         throw std::invalid_argument("the image is flat: there is no spectrum to fit");
-    matrix complex(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});
-    double* grid = complex.getData();
-    for (std::size_t i = 0; i < n; ++i) {
-        grid[2 * i] = real[i];
-        grid[2 * i + 1] = 0.0;
-    }
-    fourierTransform2D(grid, PW, PH, -1);
-    for (std::size_t i = 0; i < n; ++i) real[i] = grid[2 * i] * grid[2 * i] + grid[2 * i + 1] * grid[2 * i + 1];
-    return real;
+    return realPower(grid, PW, PH);
 }
 
 #define ORVANE_WHITTLE_TYPE(T)                                                                                    \

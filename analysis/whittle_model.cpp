@@ -231,6 +231,35 @@ void ExpectedPeriodogram::transformFolded(std::vector<double>& surface) const
         unpackedRow(folded, PW, PH, ky, PW, periodCos.data(), periodSin.data(), -1, surface.data() + std::size_t{ky} * PW);
 }
 
+std::vector<double> realPower(matrix& grid, std::uint32_t cols, std::uint32_t rows)
+{
+    // X = E + e^(-i t) O with E and O the transforms of the even and the odd
+    // columns: with Z(x, y) = a + i b and Z(-x, -y) = c + i d, E = ((a + c)
+    // + i (b - d)) / 2 and O = ((b + d) - i (a - c)) / 2.
+    const std::uint32_t half = cols / 2;
+    double* const Z = grid.getData();
+    fourierTransform2D(Z, half, rows, -1);
+    std::vector<double> cosine(cols), sine(cols);
+    for (std::uint32_t x = 0; x < cols; ++x) {
+        cosine[x] = std::cos(2 * pi * x / cols);
+        sine[x] = std::sin(2 * pi * x / cols);
+    }
+    std::vector<double> power(std::size_t{cols} * rows);
+    for (std::uint32_t y = 0; y < rows; ++y) {
+        const double* here = Z + 2 * std::size_t{y} * half;
+        const double* there = Z + 2 * std::size_t{(rows - y) % rows} * half;
+        double* out = power.data() + std::size_t{y} * cols;
+        for (std::uint32_t x = 0; x < cols; ++x) {
+            const std::uint32_t h = x < half ? x : x - half, t = h == 0 ? 0 : half - h;
+            const double a = here[2 * h], b = here[2 * h + 1], c = there[2 * t], d = there[2 * t + 1];
+            const double re = 0.5 * (a + c) + 0.5 * (cosine[x] * (b + d) - sine[x] * (a - c));
+            const double im = 0.5 * (b - d) - 0.5 * (cosine[x] * (a - c) + sine[x] * (b + d));
+            out[x] = re * re + im * im;
+        }
+    }
+    return power;
+}
+
 std::vector<double> tukeyTaper(int n, double share)
 {
     std::vector<double> h(static_cast<std::size_t>(n), 1.0);

@@ -141,6 +141,11 @@ private:
     mutable matrix fine, sums;
 };
 
+// |X|^2 at every frequency of X, the transform of the real array of `rows`
+// rows of `cols` values in `grid` (cols even), which is transformed in place
+// as a complex array of cols / 2 columns: half the work of a complex one.
+std::vector<double> realPower(matrix& grid, std::uint32_t cols, std::uint32_t rows);
+
 // A Tukey taper over n samples (cosine ends over `share` of the side, at
 // the samples' centres), scaled so that its squares sum to 1.
 std::vector<double> tukeyTaper(int n, double share);

@@ -2,6 +2,8 @@
 // expected periodogram against simulated fields, its gradient against
 // finite differences, and what it recovers from surfaces of known form.
 #include "analysis/dimension_map.h"
+#include "analysis/fourier.h"
+#include "analysis/matrix.h"
 #include "analysis/whittle.h"
 #include "analysis/whittle_fit.h"
 #include "analysis/whittle_kernels.h"
@@ -165,6 +167,70 @@ TEST(Whittle, TheScoresCovarianceIsTheDoubleSumOverCorrelatedOrdinates)
                         s += a[j][i] * a[k][l] * Kx[(i % PW + PW - l % PW) % PW] * Ky[(i / PW + PH - l / PW) % PH];
                 EXPECT_NEAR(J[j][k], 2 * s, 1e-12 * std::fabs(2 * s) + 1e-14) << m << ": " << j << ", " << k;
             }
+    }
+}
+
+TEST(Whittle, TheExpectedPeriodogramIsTheTransformOfTheTaperedCovariance)
+{
+    // E(w) = sum_u c(u) c_h(u) e^(-i w u), c summed over the fine grid term
+    // by term, against the model's transforms of real arrays packed in
+    // complex ones of half the width; stretched, so that the Nyquist lines
+    // hold the mean of both band edges.
+    const int w = 12, h = 6;
+    const std::uint32_t PW = 16, PH = 8, GW = 32, GH = 16;
+    const std::vector<double> hx = tukey(w), hy = tukey(h);
+    const whittle::Parameters p = {0.2, 0.4, std::log(0.2), 0.5, -0.3, -700};
+    const whittle::Spectrum f(p);
+    auto signedOf = [](std::uint32_t k, std::uint32_t P) { return whittle::signedFrequency(k, P); };
+    auto fine = [&](std::uint32_t kx, std::uint32_t ky) {
+        const double u = signedOf(kx, GW), v = signedOf(ky, GH);
+        double sum = 0;
+        int count = 0;
+        for (double su : {1.0, -1.0})
+            for (double sv : {1.0, -1.0}) {
+                if ((su < 0 && 2 * kx != GW) || (sv < 0 && 2 * ky != GH)) continue;
+                sum += f.at(su * u, sv * v);
+                ++count;
+            }
+        return sum / count * whittle::laplacianGain(u, v);
+    };
+    auto autocorrelation = [](const std::vector<double>& t, int lag) {
+        double s = 0;
+        for (std::size_t i = 0; i + static_cast<std::size_t>(lag) < t.size(); ++i) s += t[i] * t[i + static_cast<std::size_t>(lag)];
+        return s;
+    };
+    std::vector<double> lagged;  // c(u) c_h(u) for |ux| < w, |uy| < h
+    for (int uy = -(h - 1); uy < h; ++uy)
+        for (int ux = -(w - 1); ux < w; ++ux) {
+            double c = 0;
+            for (std::uint32_t ky = 0; ky < GH; ++ky)
+                for (std::uint32_t kx = 0; kx < GW; ++kx)
+                    c += fine(kx, ky) * std::cos(2 * pi * (double(kx) * ux / GW + double(ky) * uy / GH));
+            lagged.push_back(c / (GW * GH) * autocorrelation(hx, std::abs(ux)) * autocorrelation(hy, std::abs(uy)));
+        }
+    const whittle::ExpectedPeriodogram model(hx, hy, PW, PH);
+    std::vector<double> surface;
+    model.evaluate(p, surface);
+    for (std::uint32_t ky = 0; ky < PH; ++ky)
+        for (std::uint32_t kx = 0; kx < PW; ++kx) {
+            double e = 0;
+            std::size_t i = 0;
+            for (int uy = -(h - 1); uy < h; ++uy)
+                for (int ux = -(w - 1); ux < w; ++ux)
+                    e += lagged[i++] * std::cos(2 * pi * (double(kx) * ux / PW + double(ky) * uy / PH));
+            EXPECT_NEAR(surface[ky * PW + kx], e, 1e-12 * std::fabs(e) + 1e-15) << kx << ", " << ky;
+        }
+    // The power of a real array's transform, packed the same way, against
+    // a complex transform's.
+    std::mt19937_64 random(3);
+    std::normal_distribution<double> normal;
+    matrix real(static_cast<int>(PH), static_cast<int>(PW), nullptr), complex(static_cast<int>(PH), static_cast<int>(2 * PW), nullptr);
+    for (std::uint32_t i = 0; i < PW * PH; ++i) real.getData()[i] = complex.getData()[2 * i] = normal(random);
+    const std::vector<double> power = whittle::realPower(real, PW, PH);
+    fourierTransform2D(complex.getData(), PW, PH, -1);
+    for (std::uint32_t i = 0; i < PW * PH; ++i) {
+        const double re = complex.getData()[2 * i], im = complex.getData()[2 * i + 1];
+        EXPECT_NEAR(power[i], re * re + im * im, 1e-12 * (re * re + im * im) + 1e-13) << i;
     }
 }
 
