@@ -134,13 +134,13 @@ Anchoring fitByAnchors(const whittle::ExpectedPeriodogram& model, whittle::Ancho
         if (round == 0 && options.noise) {
             std::vector<int> quiet(active.begin(), active.end() - 1);
             whittle::Likelihood withoutNoise(anchored, ordinates, quiet);
-            result.iterations += whittle::fisherScoring(withoutNoise, p, bounds, options.maxIterations).iterations;
-            const double quietObjective = withoutNoise.at(p, false).objective;
+            const whittle::Scoring quietScoring = whittle::fisherScoring(withoutNoise, p, bounds, options.maxIterations);
+            result.iterations += quietScoring.iterations;
             const Parameters withoutNoiseFound = p;
             const whittle::Scoring scoring = whittle::fisherScoring(likelihood, p, bounds, options.maxIterations);
             result.iterations += scoring.iterations;
             result.converged = scoring.converged;
-            if (!(quietObjective - likelihood.at(p, false).objective > 5.4)) {
+            if (!(quietScoring.objective - scoring.objective > 5.4)) {
                 p = withoutNoiseFound;
                 p[whittle::lnNoise] = -700;
                 active = quiet;

@@ -279,8 +279,17 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
         double scale = 1;
         for (std::size_t j = 0; j < step.size(); ++j)
             scale = std::min(scale, limits[active[j]] / std::max(std::fabs(step[j]), 1e-300));
+        // Converged when the step's predicted gain (the Newton decrement,
+        // score' F^-1 score) is far below what chance moves the objective by
+        // (about 1 for each parameter), or when D and the anisotropy have
+        // stopped moving, or creep while the objective gains next to nothing
+        // (a flat valley in the crossover, beyond the picture's size).
+        double decrement = 0;
+        for (std::size_t j = 0; j < step.size(); ++j) decrement += step[j] * fit.score[j];
+        const bool last = decrement < 1e-2;
         // The full step's trial is worked out with its derivatives, which
-        // serve the next iteration when it is taken, as it mostly is.
+        // serve the next iteration when it is taken, as it mostly is; not
+        // when it is the last.
         bool accepted = false, withDerivatives = false;
         Parameters next = p;
         double trialObjective = fit.objective;
@@ -291,7 +300,7 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
             next[whittle::hurst] = std::clamp(next[whittle::hurst], 0.005, 0.995);
             next[whittle::lnKappa] = std::clamp(next[whittle::lnKappa], bounds.lnKappa.first, bounds.lnKappa.second);
             next[whittle::lnNoise] = std::max(next[whittle::lnNoise], bounds.lnNoise);
-            withDerivatives = halving == 0;
+            withDerivatives = halving == 0 && !last;
             trial = likelihood.at(next, withDerivatives);
             trialObjective = trial.objective;
             accepted = trialObjective <= fit.objective;
@@ -300,25 +309,25 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
             result.converged = true;  // no step lowers it: a minimum to the objective's precision
             break;
         }
-        // Converged when the step's predicted gain (the Newton decrement,
-        // score' F^-1 score) is far below what chance moves the objective by
-        // (about 1 for each parameter), or when D and the anisotropy have
-        // stopped moving, or creep while the objective gains next to nothing
-        // (a flat valley in the crossover, beyond the picture's size).
-        double decrement = 0;
-        for (std::size_t j = 0; j < step.size(); ++j) decrement += step[j] * fit.score[j];
         double moved = 0;
         for (int j : {whittle::hurst, whittle::anisoA, whittle::anisoB})
             moved = std::max(moved, std::fabs(next[static_cast<std::size_t>(j)] - p[static_cast<std::size_t>(j)]));
         const double gain = fit.objective - trialObjective;
         p = next;
+        if (last) {
+            fit = std::move(trial);
+            result.converged = true;
+            ++result.iterations;
+            break;
+        }
         fit = withDerivatives ? std::move(trial) : likelihood.at(p, true);
-        if (decrement < 1e-2 || moved < 1e-5 || (gain < 0.05 && moved < 1e-4)) {
+        if (moved < 1e-5 || (gain < 0.05 && moved < 1e-4)) {
             result.converged = true;
             ++result.iterations;
             break;
         }
     }
+    result.objective = fit.objective;
     return result;
 }
 

@@ -105,6 +105,7 @@ struct Bounds {
 struct Scoring {
     int iterations = 0;
     bool converged = false;
+    double objective = 0;  // at the p left
 };
 
 // Fisher scoring from p over the likelihood's parameters, each step along
