@@ -44,40 +44,22 @@ bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
 
 }  // namespace
 
-std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<double>>& a,
-                                                 const std::vector<double>& hx, const std::vector<double>& hy,
-                                                 std::uint32_t PW, std::uint32_t PH)
+double scoreVariance(matrix& b, const std::vector<double>& hx, const std::vector<double>& hy, std::uint32_t PW,
+                     std::uint32_t PH)
 {
-    // sum_i a_j(i) (a_k conv K)(i) = (1 / n) sum_u A_j(u) A_k(u) K^(u), with A
-    // the transforms of the a (real, as the a are even) and K^ the
-    // correlation's, which is the product of one along each side.  Two a
-    // are transformed at once, as the real and imaginary parts.
-    const std::size_t n = std::size_t{PW} * PH, m = a.size();
+    // sum_i b(i) (b conv K)(i) = (1 / n) sum_u B(u)^2 K^(u), with B the
+    // transform of b (real, as b is even) and K^ the correlation's, which is
+    // the product of one along each side.
     const std::vector<double> kx = correlationTransform(hx, PW), ky = correlationTransform(hy, PH);
-    std::vector<std::vector<double>> A(m, std::vector<double>(n));
-    matrix grid(static_cast<int>(PH), static_cast<int>(2 * PW), matrix::Unfilled{});  // every value written
-    double* g = grid.getData();
-    for (std::size_t j = 0; j < m; j += 2) {
-        for (std::size_t i = 0; i < n; ++i) {
-            g[2 * i] = a[j][i];
-            g[2 * i + 1] = j + 1 < m ? a[j + 1][i] : 0.0;
-        }
-        fourierTransform2D(g, PW, PH, -1);
-        for (std::size_t i = 0; i < n; ++i) A[j][i] = g[2 * i];
-        if (j + 1 < m)
-            for (std::size_t i = 0; i < n; ++i) A[j + 1][i] = g[2 * i + 1];
+    const std::vector<double> power = realPower(b, PW, PH);
+    double s = 0;
+    for (std::uint32_t y = 0; y < PH; ++y) {
+        const double* row = power.data() + std::size_t{y} * PW;
+        double r = 0;
+        for (std::uint32_t x = 0; x < PW; ++x) r += row[x] * kx[x];
+        s += r * ky[y];
     }
-    std::vector<double> weight(n);
-    for (std::uint32_t y = 0; y < PH; ++y)
-        for (std::uint32_t x = 0; x < PW; ++x) weight[std::size_t{y} * PW + x] = kx[x] * ky[y] / static_cast<double>(n);
-    std::vector<std::vector<double>> J(m, std::vector<double>(m, 0.0));
-    for (std::size_t j = 0; j < m; ++j)
-        for (std::size_t k = 0; k <= j; ++k) {
-            double s = 0;
-            for (std::size_t i = 0; i < n; ++i) s += A[j][i] * A[k][i] * weight[i];
-            J[j][k] = J[k][j] = 2 * s;
-        }
-    return J;
+    return 2 * s / (static_cast<double>(PW) * PH);
 }
 
 Ordinates ordinatesOf(const ExpectedPeriodogram& model, double lowest)
@@ -336,33 +318,27 @@ double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std:
 {
     // The score over the whole grid is twice the half plane's: a_j = d mean /
     // d theta_j / mean at each fitted frequency and its conjugate, and the
-    // information twice the fit's.
+    // information twice the fit's.  The variance is c' J c for c the column
+    // of F^-1 for the parameter: the score's variance along sum_j c_j a_j.
     const Ordinates& o = likelihood.ordinates();
     const std::vector<int>& active = likelihood.parameters();
     const std::vector<double>& mean = likelihood.lastMean();
     const auto& gradient = likelihood.lastGradient();
-    const std::size_t n = std::size_t{o.PW} * o.PH;
-    std::vector<std::size_t> mirror(o.index.size());
-    for (std::size_t i = 0; i < o.index.size(); ++i) {
-        const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
-        mirror[i] = ((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW;
-    }
-    std::vector<std::vector<double>> a(active.size(), std::vector<double>(n, 0.0));
-    for (std::size_t j = 0; j < active.size(); ++j)
-        for (std::size_t i = 0; i < o.index.size(); ++i)
-            a[j][o.index[i]] = a[j][mirror[i]] = gradient[static_cast<std::size_t>(active[j])][i] / mean[i];
-    const std::vector<std::vector<double>> J = scoreCovariance(a, hx, hy, o.PW, o.PH);
     std::vector<std::vector<double>> F = fit.information;
     for (auto& row : F)
         for (double& v : row) v *= 2;
-    // The column of F^-1 for the parameter, then its quadratic form with J.
     std::vector<double> column(active.size(), 0.0);
     column[which] = 1;
     if (!solve(F, column)) return NAN;
-    double variance = 0;
-    for (std::size_t j = 0; j < active.size(); ++j)
-        for (std::size_t k = 0; k < active.size(); ++k) variance += column[j] * J[j][k] * column[k];
-    return variance;
+    matrix b(static_cast<int>(o.PH), static_cast<int>(o.PW), nullptr);
+    double* const grid = b.getData();
+    for (std::size_t i = 0; i < o.index.size(); ++i) {
+        double v = 0;
+        for (std::size_t j = 0; j < active.size(); ++j) v += column[j] * gradient[static_cast<std::size_t>(active[j])][i];
+        const std::size_t at = o.index[i], ky = at / o.PW, kx = at % o.PW;
+        grid[at] = grid[((o.PH - ky) % o.PH) * o.PW + (o.PW - kx) % o.PW] = v / mean[i];
+    }
+    return scoreVariance(b, hx, hy, o.PW, o.PH);
 }
 
 }  // namespace whittle

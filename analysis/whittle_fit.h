@@ -3,6 +3,7 @@
 // covariance of the parameters.
 #pragma once
 
+#include "analysis/matrix.h"
 #include "analysis/whittle.h"
 #include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
@@ -113,13 +114,13 @@ struct Scoring {
 // halved until the objective falls; p is left at the minimum found.
 Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bounds, int maxIterations);
 
-// The score's covariance J = 2 sum a_j (a_k conv K) for ordinates
-// correlated as the taper makes them: a_j = d mean / d theta_j / mean on the
-// frequencies used (even, zero elsewhere) over the whole PW x PH grid, K
+// The variance of the score along b for ordinates correlated as the taper
+// makes them, 2 sum b (b conv K): b = sum_j c_j a_j, a_j = d mean / d
+// theta_j / mean on the frequencies used (even, zero elsewhere) over the
+// whole PW x PH grid, which `b` holds (real, and transformed in place), K
 // the periodogram's correlation (see correlationTransform).
-std::vector<std::vector<double>> scoreCovariance(const std::vector<std::vector<double>>& a,
-                                                 const std::vector<double>& hx, const std::vector<double>& hy,
-                                                 std::uint32_t PW, std::uint32_t PH);
+double scoreVariance(matrix& b, const std::vector<double>& hx, const std::vector<double>& hy, std::uint32_t PW,
+                     std::uint32_t PH);
 
 // The sandwich variance F^-1 J F^-1 of the parameter at `which` among the
 // likelihood's, at its last evaluation `fit` (with derivatives), for
