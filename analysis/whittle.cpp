@@ -7,11 +7,14 @@
 #include "analysis/matrix.h"
 #include "analysis/psd.h"
 #include "analysis/psd_stages.h"
+#include "analysis/thread_pool.h"
 #include "analysis/whittle_fit.h"
 #include "analysis/whittle_model.h"
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -215,13 +218,39 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the Whittle estimate");
     const std::vector<double> hx = whittle::tukeyTaper(w, options.taper), hy = whittle::tukeyTaper(h, options.taper);
-    const whittle::ExpectedPeriodogram model(hx, hy, PW, PH);
-    const Periodogram periodogram = taperedPeriodogram(values, W, H, model, hx, hy, options.lowestCycles);
+    // The radial estimate that gives H its start runs beside the model's
+    // set-up and the periodogram, on a second core when there is one.
+    std::optional<whittle::ExpectedPeriodogram> built;
+    std::optional<Periodogram> measured;
+    double hurst = 0.5;
+    std::exception_ptr failed[2];
+    auto setUp = [&](int part) {
+        try {
+            if (part == 0) {
+                built.emplace(hx, hy, PW, PH);
+                measured.emplace(taperedPeriodogram(values, W, H, *built, hx, hy, options.lowestCycles));
+            } else {
+                hurst = startingHurst(values, W, H);
+            }
+        } catch (...) {
+            failed[part] = std::current_exception();
+        }
+    };
+    if (analysisThreads() > 1) {
+        runParts(2, setUp);
+    } else {
+        setUp(0);
+        setUp(1);
+    }
+    for (const std::exception_ptr& failure : failed)
+        if (failure) std::rethrow_exception(failure);
+    const whittle::ExpectedPeriodogram& model = *built;
+    const Periodogram& periodogram = *measured;
 
     std::vector<int> active = {whittle::lnVariance, whittle::hurst, whittle::lnKappa};
     if (options.anisotropy) active.insert(active.end(), {whittle::anisoA, whittle::anisoB});
     if (options.noise) active.push_back(whittle::lnNoise);
-    Parameters p = startingParameters(periodogram, startingHurst(values, W, H), W, H, options.noise);
+    Parameters p = startingParameters(periodogram, hurst, W, H, options.noise);
     whittle::Bounds bounds;
     bounds.lnKappa = {std::log(1e-4 / std::max(W, H)), std::log(10.0)};
     bounds.lnNoise = std::log(periodogram.median * 1e-8);
