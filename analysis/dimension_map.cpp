@@ -13,6 +13,7 @@
 #include "analysis/fourier.h"
 #include "analysis/psd_stages.h"
 #include "analysis/whittle_fit.h"
+#include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
 
 #include <algorithm>
@@ -43,21 +44,59 @@ whittle::Anchors anchorsAcross(const whittle::ExpectedPeriodogram& model, const 
     return anchors;
 }
 
+// Where a window's H starts: the slope of ln(I / gain) against ln q, which
+// is -2 (H + 1) where the surface is self-affine, read as H within [0.05,
+// 0.95] (a half when it is not a number).  A start near the end saves the
+// fit most of its steps.
+class SlopeStart {
+public:
+    explicit SlopeStart(const whittle::Ordinates& o) : centred(o.index.size())
+    {
+        double mean = 0;
+        for (std::size_t i = 0; i < centred.size(); ++i) {
+            centred[i] = 0.5 * std::log(o.fx[i] * o.fx[i] + o.fy[i] * o.fy[i]);
+            mean += centred[i];
+        }
+        mean /= static_cast<double>(centred.size());
+        for (double& x : centred) {
+            x -= mean;
+            squares += x * x;
+        }
+    }
+    // `work` is the caller's, reused from window to window.
+    double hurst(const whittle::Ordinates& o, std::vector<double>& work) const
+    {
+        work.resize(centred.size());
+        for (std::size_t i = 0; i < work.size(); ++i) work[i] = o.I[i] / o.gain[i];
+        whittle::whittleKernels().log(work.data(), work.size(), work.data());
+        double along = 0;
+        for (std::size_t i = 0; i < work.size(); ++i) along += centred[i] * work[i];
+        const double h = -0.5 * along / squares - 1;
+        return std::isfinite(h) ? std::clamp(h, 0.05, 0.95) : 0.5;
+    }
+
+private:
+    std::vector<double> centred;  // ln q less its mean, at each ordinate
+    double squares = 0;           // their sum of squares
+};
+
 // D of one window, its ordinates' periodogram filled in from `part`;
 // throws std::invalid_argument when it cannot be estimated.
 template <class T>
 double windowDimension(const std::vector<T>& part, int window, const whittle::ExpectedPeriodogram& model,
                        const std::vector<double>& taper, whittle::Ordinates& o, const whittle::Anchors& anchors,
-                       whittle::Parameters p, const WhittleOptions& options)
+                       const SlopeStart& start, std::vector<double>& work, whittle::Parameters p,
+                       const WhittleOptions& options)
 {
     const std::vector<double> I = whittle::laplacianPeriodogram(part.data(), window, window, model, taper, taper);
-    // The variance that matches the periodogram's total, and the noise a
-    // thousandth of its mean power (the gain taken off).
+    // H from the slope; the variance that matches the periodogram's total,
+    // and the noise a thousandth of its mean power (the gain taken off).
     double power = 0;
     for (std::size_t i = 0; i < o.index.size(); ++i) {
         o.I[i] = I[o.index[i]];
         power += o.I[i] / o.gain[i];
     }
+    p[whittle::hurst] = start.hurst(o, work);
     p[whittle::lnVariance] = whittle::matchedLnVariance(o, p);
     power /= static_cast<double>(o.index.size());
     p[whittle::lnNoise] = options.noise ? std::log(power * 1e-3) : -700.0;
@@ -89,14 +128,15 @@ DimensionMap dimensionMap(const T* values, int W, int H, int window, int step, c
     map.rows = (H - window) / step + 1;
     map.d.assign(static_cast<std::size_t>(map.columns) * static_cast<std::size_t>(map.rows), NAN);
 
-    // Where each window starts: H a half, the crossover a thousand windows
-    // away (the noise is the window's own).
+    // Where each window starts: the crossover a thousand windows away (H and
+    // the noise are the window's own).
     const whittle::Parameters held = {0.0, 0.5, std::log(1e-3 / window), 0.0, 0.0, -700.0};
     const std::vector<double> taper = whittle::tukeyTaper(window - 2, options.taper);
     const std::uint32_t P = powerOfTwoAtLeast(window - 2);
     const whittle::ExpectedPeriodogram model(taper, taper, P, P);
     const whittle::Ordinates geometry = whittle::ordinatesOf(model, options.lowestCycles / window);
     const whittle::Anchors anchors = anchorsAcross(model, geometry, held);
+    const SlopeStart start(geometry);
 
     // Each thread takes the next window.
     std::atomic<std::size_t> next{0};
@@ -107,6 +147,7 @@ DimensionMap dimensionMap(const T* values, int W, int H, int window, int step, c
             std::vector<T> part(static_cast<std::size_t>(window) * static_cast<std::size_t>(window));
             whittle::Ordinates o = geometry;
             o.I.resize(o.index.size());
+            std::vector<double> work;
 
             for (std::size_t cell = next++; cell < map.d.size(); cell = next++) {
                 const std::size_t x0 = (cell % static_cast<std::size_t>(map.columns)) * static_cast<std::size_t>(step);
@@ -115,7 +156,7 @@ DimensionMap dimensionMap(const T* values, int W, int H, int window, int step, c
                     std::copy_n(values + (y0 + static_cast<std::size_t>(y)) * static_cast<std::size_t>(W) + x0, window,
                                 part.begin() + static_cast<std::ptrdiff_t>(y) * window);
                 try {
-                    map.d[cell] = windowDimension(part, window, model, taper, o, anchors, held, options);
+                    map.d[cell] = windowDimension(part, window, model, taper, o, anchors, start, work, held, options);
                 } catch (const std::invalid_argument&) {
                     // a flat window, or one holding a value that is not finite: NaN
                 }

@@ -193,7 +193,7 @@ bool fitKernel(const whittle::Spectrum::Terms& terms, const whittle::AnchoredInp
     using namespace whittle;
     const std::size_t n = static_cast<std::size_t>(m);
     const SpectrumQuad f(terms);
-    const Quad t = splat(in.t), keep = splat(1 - in.t), span = splat(in.span), eta = splat(in.eta);
+    const Quad t = splat(in.t), keep = splat(1 - in.t), slope = splat(1 / in.span), eta = splat(in.eta);
     const Quad zero = splat(0.0), one = splat(1.0), lane = Quad{0, 1, 2, 3};
     const double* from[7] = {in.fx, in.fy, in.r0, in.r1, in.gain, in.noise, I};
     Quad objective = zero, score[parameterCount], information[parameterCount][parameterCount];
@@ -221,7 +221,7 @@ bool fitKernel(const whittle::Spectrum::Terms& terms, const whittle::AnchoredInp
             const Quad surface = scale * s[0];
             mu = surface + eta * noise;
             g[lnVariance] = surface;
-            g[hurst] = scale * s[1] + ((r1 - r0) / span) * gain * s[0];
+            g[hurst] = scale * s[1] + ((r1 - r0) * slope) * gain * s[0];
             g[lnKappa] = scale * s[2];
             g[anisoA] = scale * s[3];
             g[anisoB] = scale * s[4];
