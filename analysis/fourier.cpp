@@ -299,7 +299,9 @@ bool isPowerOfTwo(std::uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
 // The transform proper; with `scale`, the last pass also multiplies every
 // value by *scale (when there is a last pass: all lengths 1 leave it undone).
-bool transform(double* data, const std::uint32_t* lengths, int dims, int direction, const double* scale)
+// `threads` as fourierTransform2D's.
+bool transform(double* data, const std::uint32_t* lengths, int dims, int direction, const double* scale,
+               int threads = 0)
 {
     if (dims <= 0) return false;
     if (lengths == nullptr) throw std::invalid_argument("fourierTransformND: no lengths given");
@@ -322,7 +324,7 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
         if (lengths[k] > 1) lastPass = k;
 
     const auto N = static_cast<std::uint32_t>(total);
-    Team team(threadsFor(N));
+    Team team(threads > 0 ? std::min(threads, analysisThreads()) : threadsFor(N));
     std::uint32_t s = 1;
     for (int k = dims - 1; k >= 0; --k) {
         const std::uint32_t n = lengths[k];
@@ -391,15 +393,15 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
     transform(data, lengths, dims, direction, nullptr);
 }
 
-void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction)
+void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction, int threads)
 {
     const std::uint32_t lengths[2] = {rows, cols};
     if (direction != 1) {
-        transform(data, lengths, 2, direction, nullptr);
+        transform(data, lengths, 2, direction, nullptr, threads);
         return;
     }
     const double f = 1.0 / static_cast<std::uint32_t>(rows * cols);
-    if (transform(data, lengths, 2, direction, &f)) return;
+    if (transform(data, lengths, 2, direction, &f, threads)) return;
     const std::size_t count = 2ull * rows * cols;
     for (std::size_t i = 0; i < count; ++i) data[i] = f * data[i];
 }

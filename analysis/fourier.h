@@ -13,7 +13,10 @@ void fourierTransformND(double* data, const std::uint32_t* lengths, int dims, in
 
 // The 2-D transform of a complex matrix of `rows` rows and `cols` complex
 // columns (the matrix's cols/2).  Direction +1 also divides by rows*cols.
-void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction);
+// `threads` above 0 asks for that many threads (at most analysisThreads())
+// whatever the size, for a caller whose other cores wait for it meanwhile;
+// 0 leaves it to analysisThreadsFor.  The result does not depend on it.
+void fourierTransform2D(double* data, std::uint32_t cols, std::uint32_t rows, int direction, int threads = 0);
 
 // The smallest power of two at least n (1 for n <= 1): the length a side is
 // padded to for the transform (at most 2^31).

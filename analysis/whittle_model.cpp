@@ -127,6 +127,12 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
 
 namespace {
 
+// The threads a transform of the fit's is given: every core from 2^14
+// complex values, where a second thread pays while the fit waits for it
+// (the process's rule, for pictures transformed side by side, waits for
+// 2^19).
+int fitThreads(std::size_t values) { return values >= (std::size_t{1} << 14) ? analysisThreads() : 1; }
+
 // The real parts along a row y of the transform of a real array of `cols`
 // columns and `rows` rows, at columns [0, count), from Z, the transform of
 // its even and odd columns packed as one complex array of cols / 2 columns:
@@ -201,7 +207,7 @@ void ExpectedPeriodogram::foldLags() const
     // taper's autocorrelation, folded onto the periodogram's grid: lag u sits
     // at u when u >= 0 and at P + u below (W <= PW, H <= PH).
     double* const grid = fine.getData();
-    fourierTransform2D(grid, GW / 2, GH, 1);  // scaled by 2 / (GW GH)
+    fourierTransform2D(grid, GW / 2, GH, 1, fitThreads(std::size_t{GW / 2} * GH));  // scaled by 2 / (GW GH)
     double* const folded = sums.getData();
     std::fill(folded, folded + std::size_t{PW} * PH, 0.0);
     std::vector<double> lags(static_cast<std::size_t>(W));
@@ -225,7 +231,7 @@ void ExpectedPeriodogram::transformFolded(std::vector<double>& surface) const
 {
     // The folded lags are real and even, so their transform is real.
     double* const folded = sums.getData();
-    fourierTransform2D(folded, PW / 2, PH, -1);
+    fourierTransform2D(folded, PW / 2, PH, -1, fitThreads(std::size_t{PW / 2} * PH));
     surface.resize(std::size_t{PW} * PH);
     for (std::uint32_t ky = 0; ky < PH; ++ky)
         unpackedRow(folded, PW, PH, ky, PW, periodCos.data(), periodSin.data(), -1, surface.data() + std::size_t{ky} * PW);
@@ -238,7 +244,7 @@ std::vector<double> realPower(matrix& grid, std::uint32_t cols, std::uint32_t ro
     // + i (b - d)) / 2 and O = ((b + d) - i (a - c)) / 2.
     const std::uint32_t half = cols / 2;
     double* const Z = grid.getData();
-    fourierTransform2D(Z, half, rows, -1);
+    fourierTransform2D(Z, half, rows, -1, fitThreads(std::size_t{half} * rows));
     std::vector<double> cosine(cols), sine(cols);
     for (std::uint32_t x = 0; x < cols; ++x) {
         cosine[x] = std::cos(2 * pi * x / cols);
