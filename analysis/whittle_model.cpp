@@ -30,6 +30,15 @@ std::vector<double> autocorrelation(const std::vector<double>& h)
     return c;
 }
 
+// cos and sin of 2 pi k / P for k = 0 .. count - 1, appended.
+void turns(std::uint32_t count, std::uint32_t P, std::vector<double>& cosine, std::vector<double>& sine)
+{
+    for (std::uint32_t k = 0; k < count; ++k) {
+        cosine.push_back(std::cos(2 * pi * k / P));
+        sine.push_back(std::sin(2 * pi * k / P));
+    }
+}
+
 // The Laplacian's autocorrelation r(v): 20 at no lag, -8 a step away, 2 a
 // diagonal step away, 1 two steps away; it sums to zero.
 struct Tap {
@@ -115,12 +124,6 @@ ExpectedPeriodogram::ExpectedPeriodogram(const std::vector<double>& hx, const st
             const double g = 2 * fineAlong[kx][1] + 2 * fineAcross[ky][1] - 4;
             fineGain[std::size_t{ky} * GW + kx] = g * g;
         }
-    auto turns = [](std::uint32_t count, std::uint32_t P, std::vector<double>& c, std::vector<double>& s) {
-        for (std::uint32_t k = 0; k < count; ++k) {
-            c.push_back(std::cos(2 * pi * k / P));
-            s.push_back(std::sin(2 * pi * k / P));
-        }
-    };
     turns(GW / 2, GW, fineCos, fineSin);
     turns(PW, PW, periodCos, periodSin);
 }
@@ -133,23 +136,35 @@ namespace {
 // 2^19).
 int fitThreads(std::size_t values) { return values >= (std::size_t{1} << 14) ? analysisThreads() : 1; }
 
-// The real parts along a row y of the transform of a real array of `cols`
-// columns and `rows` rows, at columns [0, count), from Z, the transform of
-// its even and odd columns packed as one complex array of cols / 2 columns:
-// with Z(x, y) = a + i b and Z(-x, -y) = c + i d, each is (a + c) / 2 +
-// cos t (b + d) / 2 + direction sin t (a - c) / 2, t = 2 pi x / cols (the
-// cosines and sines given).
-void unpackedRow(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t y, std::uint32_t count,
-                 const double* cosine, const double* sine, int direction, double* out)
+// Z is the transform of a real array of `cols` columns and `rows` rows
+// (cols even), its even and odd columns packed as one complex array of
+// cols / 2 columns.  Calls body(x, a, b, c, d) for the columns x in
+// [0, count) of row y, with Z(x, y) = a + i b and Z(-x, -y) = c + i d (x
+// read modulo cols / 2): what the real array's transform at (x, y) is
+// made of.
+template <class Body>
+void forEachMirrorPair(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t y, std::uint32_t count,
+                       const Body& body)
 {
     const std::uint32_t half = cols / 2;
     const double* here = Z + 2 * std::size_t{y} * half;
     const double* there = Z + 2 * std::size_t{(rows - y) % rows} * half;
     for (std::uint32_t x = 0; x < count; ++x) {
         const std::uint32_t h = x < half ? x : x - half, t = h == 0 ? 0 : half - h;
-        const double a = here[2 * h], b = here[2 * h + 1], c = there[2 * t], d = there[2 * t + 1];
-        out[x] = 0.5 * (a + c) + cosine[x] * (0.5 * (b + d)) + direction * sine[x] * (0.5 * (a - c));
+        body(x, here[2 * h], here[2 * h + 1], there[2 * t], there[2 * t + 1]);
     }
+}
+
+// The real parts along a row y of the real array's transform (see
+// forEachMirrorPair) at columns [0, count): each is (a + c) / 2 + cos t
+// (b + d) / 2 + direction sin t (a - c) / 2, t = 2 pi x / cols (the
+// cosines and sines given).
+void unpackedRow(const double* Z, std::uint32_t cols, std::uint32_t rows, std::uint32_t y, std::uint32_t count,
+                 const double* cosine, const double* sine, int direction, double* out)
+{
+    forEachMirrorPair(Z, cols, rows, y, count, [&](std::uint32_t x, double a, double b, double c, double d) {
+        out[x] = 0.5 * (a + c) + cosine[x] * (0.5 * (b + d)) + direction * sine[x] * (0.5 * (a - c));
+    });
 }
 
 }  // namespace
@@ -245,23 +260,16 @@ std::vector<double> realPower(matrix& grid, std::uint32_t cols, std::uint32_t ro
     const std::uint32_t half = cols / 2;
     double* const Z = grid.getData();
     fourierTransform2D(Z, half, rows, -1, fitThreads(std::size_t{half} * rows));
-    std::vector<double> cosine(cols), sine(cols);
-    for (std::uint32_t x = 0; x < cols; ++x) {
-        cosine[x] = std::cos(2 * pi * x / cols);
-        sine[x] = std::sin(2 * pi * x / cols);
-    }
+    std::vector<double> cosine, sine;
+    turns(cols, cols, cosine, sine);
     std::vector<double> power(std::size_t{cols} * rows);
     for (std::uint32_t y = 0; y < rows; ++y) {
-        const double* here = Z + 2 * std::size_t{y} * half;
-        const double* there = Z + 2 * std::size_t{(rows - y) % rows} * half;
         double* out = power.data() + std::size_t{y} * cols;
-        for (std::uint32_t x = 0; x < cols; ++x) {
-            const std::uint32_t h = x < half ? x : x - half, t = h == 0 ? 0 : half - h;
-            const double a = here[2 * h], b = here[2 * h + 1], c = there[2 * t], d = there[2 * t + 1];
+        forEachMirrorPair(Z, cols, rows, y, cols, [&](std::uint32_t x, double a, double b, double c, double d) {
             const double re = 0.5 * (a + c) + 0.5 * (cosine[x] * (b + d) - sine[x] * (a - c));
             const double im = 0.5 * (b - d) - 0.5 * (cosine[x] * (a - c) + sine[x] * (b + d));
             out[x] = re * re + im * im;
-        }
+        });
     }
     return power;
 }

@@ -39,11 +39,9 @@ constexpr int parameterCount = 6;
 using Parameters = std::array<double, parameterCount>;
 enum Parameter { lnVariance, hurst, lnKappa, anisoA, anisoB, lnNoise };
 
-// The quadratic form u' exp(-T) u for one (a, b) and its derivatives by a
-// and b (q' exp(T) q is the form for (-a, -b)).
-struct Distance {
-    double d2, da, db;
-};
+// The anisotropy exp(-T) for one (a, b), by the terms that the kernels
+// work the quadratic form u' exp(-T) u and its derivatives out of (q'
+// exp(T) q is the form for (-a, -b)).
 class Anisotropy {
 public:
     Anisotropy(double a, double b);
@@ -52,12 +50,6 @@ public:
         double a, b, ch, sh, q;
     };
     Terms terms() const { return {a, b, ch, sh, q}; }
-    Distance at(double u1, double u2) const
-    {
-        const double P = u1 * u1 + u2 * u2, Qa = u1 * u1 - u2 * u2, Qb = 2 * u1 * u2;
-        const double mixed = a * Qa + b * Qb;
-        return {ch * P - sh * mixed, sh * a * P - q * a * mixed - sh * Qa, sh * b * P - q * b * mixed - sh * Qb};
-    }
 
 private:
     double a, b, ch, sh, q;

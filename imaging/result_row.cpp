@@ -1,4 +1,4 @@
-// A picture's row of results (see row_fields.h).
+// A picture's row of results (see result_row.h).
 #include "imaging/result_row.h"
 
 #include "imaging/numbertext.h"
@@ -7,36 +7,34 @@
 
 namespace {
 
+// Fields appended in order; one not `shown` (the estimate failed, or has
+// no such number) is empty and unknown.
 class Row {
 public:
     explicit Row(std::vector<RowField>& fields) : fields(fields) {}
-    void text(const char* column, const std::string& value) { fields.push_back({column, value, false, 0, false}); }
-    void number(const char* column, double value)
+    void text(const char* column, const std::string& value, bool shown = true)
     {
-        fields.push_back({column, FloatToStr(value), true, value, false});
+        if (shown) fields.push_back({column, value, false, 0, false});
+        else empty(column);
     }
-    void whole(const char* column, long long value)
+    void number(const char* column, double value, bool shown = true)
     {
-        fields.push_back({column, std::to_string(value), true, static_cast<double>(value), false});
+        if (shown) fields.push_back({column, FloatToStr(value), true, value, false});
+        else empty(column);
     }
-    // NaN is unknown: an empty field.
-    void known(const char* column, double value)
+    void whole(const char* column, long long value, bool shown = true)
     {
-        if (std::isnan(value)) empty({column});
-        else number(column, value);
+        if (shown) fields.push_back({column, std::to_string(value), true, static_cast<double>(value), false});
+        else empty(column);
     }
+    // NaN is unknown too.
+    void known(const char* column, double value, bool shown) { number(column, value, shown && !std::isnan(value)); }
     // A size of 0 is unknown.
-    void size(const char* column, double metres)
-    {
-        if (metres > 0) number(column, metres);
-        else empty({column});
-    }
-    void empty(std::initializer_list<const char*> columns)
-    {
-        for (const char* c : columns) fields.push_back({c, "", false, 0, true});
-    }
+    void size(const char* column, double metres) { number(column, metres, metres > 0); }
 
 private:
+    void empty(const char* column) { fields.push_back({column, "", false, 0, true}); }
+
     std::vector<RowField>& fields;
 };
 
@@ -63,49 +61,40 @@ std::vector<RowField> rowFields(const PageAnalysis& page, const RowColumns& opti
     row.number("d1", page.d1);
     row.number("d2", page.d2);
     const PsdResult& psd = page.psd;
-    if (options.psd && page.psdDone && !psd.fitted()) {
-        // no numbers, and why
-        row.empty({"psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2"});
-        row.whole("psd_bins", psd.binsFitted);
-        row.text("psd_flags", psdFlagsText(psd));
-        row.empty({"psd_q_min", "psd_q_max"});
-    } else if (options.psd && page.psdDone) {
-        row.number("psd_d", psd.dimension);
-        row.number("psd_d_low", psd.dimensionLow);
-        row.number("psd_d_high", psd.dimensionHigh);
-        row.number("psd_beta", psd.beta);
-        row.number("psd_r2", psd.r2);
-        row.whole("psd_bins", psd.binsFitted);
-        row.text("psd_flags", psdFlagsText(psd));
-        row.number("psd_q_min", psd.fitMin);
-        row.number("psd_q_max", psd.fitMax);
-    } else if (options.psd) {
-        // the estimate failed: empty fields
-        row.empty({"psd_d", "psd_d_low", "psd_d_high", "psd_beta", "psd_r2", "psd_bins", "psd_flags", "psd_q_min",
-                   "psd_q_max"});
+    if (options.psd) {
+        // Not done: every field empty; done without a fit: the bins and the
+        // flags that say why, no numbers.
+        const bool done = page.psdDone, fitted = done && psd.fitted();
+        row.number("psd_d", psd.dimension, fitted);
+        row.number("psd_d_low", psd.dimensionLow, fitted);
+        row.number("psd_d_high", psd.dimensionHigh, fitted);
+        row.number("psd_beta", psd.beta, fitted);
+        row.number("psd_r2", psd.r2, fitted);
+        row.whole("psd_bins", psd.binsFitted, done);
+        row.text("psd_flags", psdFlagsText(psd), done);
+        row.number("psd_q_min", psd.fitMin, fitted);
+        row.number("psd_q_max", psd.fitMax, fitted);
     }
     const WhittleResult& whittle = page.whittle;
-    if (options.whittle && page.whittleDone) {
-        row.number("whittle_d", whittle.dimension);
-        row.number("whittle_d_low", whittle.dimensionLow);
-        row.number("whittle_d_high", whittle.dimensionHigh);
-        row.number("aniso_ratio", whittle.anisoRatio);
-        row.number("aniso_angle", whittle.anisoAngle);
-        row.text("whittle_flags", whittleFlagsText(whittle));
-    } else if (options.whittle) {
-        row.empty({"whittle_d", "whittle_d_low", "whittle_d_high", "aniso_ratio", "aniso_angle", "whittle_flags"});
+    if (options.whittle) {
+        const bool done = page.whittleDone;
+        row.number("whittle_d", whittle.dimension, done);
+        row.number("whittle_d_low", whittle.dimensionLow, done);
+        row.number("whittle_d_high", whittle.dimensionHigh, done);
+        row.number("aniso_ratio", whittle.anisoRatio, done);
+        row.number("aniso_angle", whittle.anisoAngle, done);
+        row.text("whittle_flags", whittleFlagsText(whittle), done);
     }
     const SurfaceParameters& p = page.params;
-    if (options.params && page.paramsDone) {
-        row.known("sa", p.sa);
-        row.known("sq", p.sq);
-        row.known("ssk", p.ssk);
-        row.known("sku", p.sku);
-        row.known("sz", p.sz);
-        row.known("sdq", p.sdq);
-        row.known("sdr", p.sdr);
-    } else if (options.params) {
-        row.empty({"sa", "sq", "ssk", "sku", "sz", "sdq", "sdr"});
+    if (options.params) {
+        const bool done = page.paramsDone;
+        row.known("sa", p.sa, done);
+        row.known("sq", p.sq, done);
+        row.known("ssk", p.ssk, done);
+        row.known("sku", p.sku, done);
+        row.known("sz", p.sz, done);
+        row.known("sdq", p.sdq, done);
+        row.known("sdr", p.sdr, done);
     }
     row.size("dx", page.dx);
     row.size("dy", page.dy);

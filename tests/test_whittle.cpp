@@ -72,7 +72,7 @@ TEST(Whittle, TheKernelsGiveTheSameBitsOnEveryVectorWidth)
     const std::size_t n = 1001;
     std::mt19937_64 random(9);
     std::uniform_real_distribution<double> u(0.01, 2), f(-0.5, 0.5);
-    std::vector<double> in[9];
+    std::vector<double> in[7];
     for (auto& v : in) {
         v.resize(n);
         for (double& e : v) e = u(random);
@@ -104,10 +104,23 @@ TEST(Whittle, TheKernelsGiveTheSameBitsOnEveryVectorWidth)
     for (int j = 0; j < whittle::parameterCount; ++j)
         EXPECT_EQ(std::memcmp(gradient[0][j].data(), gradient[1][j].data(), n * sizeof(double)), 0) << j;
     EXPECT_EQ(std::memcmp(&sums[0], &sums[1], sizeof sums[0]), 0);
-    // The sums against plain loops.
-    double objective = 0;
-    for (std::size_t i = 3; i < n; ++i) objective += std::log(mean[0][i]) + in[6][i] / mean[0][i];
+    // The sums against plain loops over the kept model.
+    double objective = 0, score[5] = {}, information[5][5] = {};
+    for (std::size_t i = 3; i < n; ++i) {
+        const double m = mean[0][i];
+        objective += std::log(m) + in[6][i] / m;
+        for (int j = 0; j < 5; ++j) {
+            score[j] += gradient[0][active[j]][i] * (in[6][i] - m) / (m * m);
+            for (int k = 0; k <= j; ++k) information[j][k] += gradient[0][active[j]][i] * gradient[0][active[k]][i] / (m * m);
+        }
+    }
     EXPECT_NEAR(sums[0].objective, objective, 1e-12 * std::fabs(objective));
+    for (int j = 0; j < 5; ++j) {
+        EXPECT_NEAR(sums[0].score[j], score[j], 1e-10 * (std::fabs(score[j]) + std::sqrt(information[j][j]))) << j;
+        for (int k = 0; k <= j; ++k)
+            EXPECT_NEAR(sums[0].information[j][k], information[j][k], 1e-12 * std::sqrt(information[j][j] * information[k][k]))
+                << j << ", " << k;
+    }
 }
 
 TEST(Whittle, TheSpectrumsDerivativesAreItsSlopes)
@@ -237,11 +250,12 @@ TEST(Whittle, TheExpectedPeriodogramIsTheMeanOfSimulatedOnes)
     std::vector<double> covariance(static_cast<std::size_t>(N * N * 4), 0.0);  // lags -N+1 .. N-1, folded by 2N
     {
         matrix spectrum(fine, 2 * fine, nullptr);
-        const whittle::Anisotropy frequencies(-a, -b);
+        // q' exp(T) q, exp(T) = cosh t I + sinh(t) / t T, T = [[a, b], [b, -a]].
+        const double t = std::hypot(a, b);
         for (int y = 0; y < fine; ++y)
             for (int x = 0; x < fine; ++x) {
                 const double qx = (x <= fine / 2 ? x : x - fine) / double(fine), qy = (y <= fine / 2 ? y : y - fine) / double(fine);
-                const double Q = frequencies.at(qx, qy).d2;
+                const double Q = std::cosh(t) * (qx * qx + qy * qy) + std::sinh(t) / t * (a * (qx * qx - qy * qy) + 2 * b * qx * qy);
                 spectrum.getData()[2 * (y * fine + x)] =
                     4 * pi * nu * std::pow(kappa, 2 * nu) * std::pow(kappa * kappa + 4 * pi * pi * Q, -(nu + 1)) / (fine * fine);
             }
