@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -18,6 +19,47 @@
 #endif
 
 namespace {
+
+// Set while this thread runs a part of a job: a job started from inside a
+// part runs on that thread alone, as the pool is busy with the outer one.
+thread_local bool insideJob = false;
+
+// What the parts of one job threw: the exception of the lowest-numbered part
+// that threw, kept until every part has run.
+class Failures {
+public:
+    void record(int part)
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        if (!first || part < firstPart) {
+            first = std::current_exception();
+            firstPart = part;
+        }
+    }
+    void rethrow()
+    {
+        if (first) std::rethrow_exception(first);
+    }
+
+private:
+    std::mutex guard;
+    std::exception_ptr first;
+    int firstPart = 0;
+};
+
+// Runs one part, keeping what it throws in `failures`, with the thread
+// marked as inside a job.
+void runOne(const std::function<void(int)>& body, int part, Failures& failures)
+{
+    const bool outer = insideJob;
+    insideJob = true;
+    try {
+        body(part);
+    } catch (...) {
+        failures.record(part);
+    }
+    insideJob = outer;
+}
 
 inline void cpuRelax()
 {
@@ -55,15 +97,20 @@ public:
     // taken in turn by whoever is free.
     void run(int parts, const std::function<void(int)>& body)
     {
-        std::unique_lock<std::mutex> owner(use, std::try_to_lock);
-        if (parts <= 1 || !owner.owns_lock()) {
-            for (int part = 0; part < parts; ++part) body(part);
+        Failures failures;
+        // try_lock is only asked of a thread that cannot hold the mutex
+        // already: a nested job never reaches it.
+        std::unique_lock<std::mutex> owner(use, std::defer_lock);
+        if (parts <= 1 || insideJob || !owner.try_lock()) {
+            for (int part = 0; part < parts; ++part) runOne(body, part, failures);
+            failures.rethrow();
             return;
         }
         // Every helper has seen the last job before this one is set up: one
         // that was not needed may wake late.
         while (unacknowledged.load(std::memory_order_acquire) != 0) cpuRelax();
         job = &body;
+        jobFailures = &failures;
         jobParts = parts;
         nextPart.store(0);
         finished.store(0);
@@ -74,6 +121,9 @@ public:
         takeParts();
         while (finished.load(std::memory_order_acquire) != parts) cpuRelax();
         job = nullptr;
+        jobFailures = nullptr;
+        owner.unlock();
+        failures.rethrow();
     }
 
 private:
@@ -81,7 +131,7 @@ private:
     void takeParts()
     {
         for (int part; (part = nextPart.fetch_add(1)) < jobParts;) {
-            (*job)(part);
+            runOne(*job, part, *jobFailures);
             finished.fetch_add(1, std::memory_order_acq_rel);
         }
     }
@@ -126,6 +176,7 @@ private:
     std::mutex sleep;
     std::condition_variable wake;
     const std::function<void(int)>* job = nullptr;
+    Failures* jobFailures = nullptr;
     int jobParts = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -123,6 +124,42 @@ TEST(ThreadPool, RunsEveryPartOnceHoweverManyParts)
         runParts(parts, [&](int part) { ++runs[static_cast<std::size_t>(part)]; });
         for (int part = 0; part < parts; ++part) EXPECT_EQ(runs[static_cast<std::size_t>(part)], 1) << part << " of " << parts;
     }
+}
+
+// A part that throws, on the caller or on a helper, stops neither the others
+// nor the process: every part runs, and the lowest-numbered part's
+// exception reaches the caller after all have finished.  A job started
+// inside a part runs there, whole.
+TEST(ThreadPool, CarriesPartsExceptionsToTheCallerAfterEveryPartRan)
+{
+    const int parts = 2 * poolSize() + 3;
+    for (int throwing : {0, 1, parts - 1}) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(parts));
+        try {
+            runParts(parts, [&](int part) {
+                ++runs[static_cast<std::size_t>(part)];
+                if (part == throwing || part == parts - 1) throw std::runtime_error(std::to_string(part));
+                if (part % 2 == 0) throw std::bad_alloc();
+            });
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& e) {
+            // Parts below `throwing` that are even threw bad_alloc first.
+            EXPECT_EQ(throwing, 0) << e.what();
+            EXPECT_STREQ(e.what(), "0");
+        } catch (const std::bad_alloc&) {
+            EXPECT_NE(throwing, 0);
+        }
+        for (int part = 0; part < parts; ++part) EXPECT_EQ(runs[static_cast<std::size_t>(part)], 1) << part;
+    }
+    std::atomic<int> inner{0};
+    runParts(2, [&](int) {
+        runParts(3, [&](int) { ++inner; });
+    });
+    EXPECT_EQ(inner, 6);
+    // The pool is whole afterwards.
+    std::atomic<int> after{0};
+    runParts(parts, [&](int) { ++after; });
+    EXPECT_EQ(after, parts);
 }
 
 // Three dimensions: strided passes over several blocks of lines.
