@@ -12,6 +12,7 @@
 
 #include "analysis/fourier.h"
 #include "analysis/psd_stages.h"
+#include "analysis/value_scale.h"
 #include "analysis/whittle_fit.h"
 #include "analysis/whittle_kernels.h"
 #include "analysis/whittle_model.h"
@@ -121,6 +122,11 @@ DimensionMap dimensionMap(const T* values, int W, int H, int window, int step, c
                                     " pixels must be at least 16 and fit in the " + std::to_string(W) + " x " +
                                     std::to_string(H) + " picture");
     if (step < 1) throw std::invalid_argument("the map's step must be at least one pixel");
+    // Values whose squares would overflow or vanish are mapped in a unit
+    // near their size: D does not depend on it.
+    const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+    if (const double factor = scaling::extremeScale(values, n); factor != 1.0)
+        return dimensionMap(scaling::scaledCopy(values, n, factor).data(), W, H, window, step, options);
     DimensionMap map;
     map.window = window;
     map.step = step;

@@ -5,6 +5,7 @@
 #include "analysis/psd_stages.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,28 @@ struct Moments {
     double highest = -INFINITY, lowest = INFINITY;
 };
 
+// The power of two nearest the largest height above the plane (1 when none
+// is finite): the moments are summed in that unit, so that the fourth
+// powers of heights near 1e100 or 1e-100 neither overflow nor vanish.
+// Scaling by a power of two keeps every digit.
+template <class T>
+double heightUnit(const T* values, int W, int H, const psd::Trend& plane, double scale)
+{
+    double largest = 0;
+    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
+    for (int y = 0; y < H; ++y) {
+        const T* row = values + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
+        const double base = plane.mean + plane.by * (y - cy);
+        for (int x = 0; x < W; ++x) {
+            const double z = std::fabs((static_cast<double>(row[x]) - (base + plane.bx * (x - cx))) * scale);
+            if (z > largest && std::isfinite(z)) largest = z;
+        }
+    }
+    return largest > 0 ? std::ldexp(1.0, std::ilogb(largest)) : 1.0;
+}
+
+// The moments of the heights above the plane, times `scale` (a power of
+// two times the height scale).
 template <class T>
 Moments momentsAbovePlane(const T* values, int W, int H, const psd::Trend& plane, double scale)
 {
@@ -76,14 +99,16 @@ SurfaceParameters surfaceParameters(const T* values, int W, int H, double dx, do
                                     " values) is too small for its parameters: each side must be at least 2");
     const psd::Trend plane = psd::measureTrend(values, W, H, PsdOptions::Trend::plane, std::min(availableCores(), 8));
     const double scale = heightScale > 0 ? heightScale : 1.0;
-    const Moments m = momentsAbovePlane(values, W, H, plane, scale);
+    const double unit = heightUnit(values, W, H, plane, scale);
+    const Moments m = momentsAbovePlane(values, W, H, plane, scale / unit);
     const double n = static_cast<double>(W) * H - static_cast<double>(plane.missing);
     SurfaceParameters p;
-    p.sa = m.absolute / n;
-    p.sq = std::sqrt(m.square / n);
-    p.ssk = p.sq > 0 ? m.cube / n / (p.sq * p.sq * p.sq) : NAN;
-    p.sku = p.sq > 0 ? m.fourth / n / (p.sq * p.sq * p.sq * p.sq) : NAN;
-    p.sz = m.highest - m.lowest;
+    const double sq = std::sqrt(m.square / n);  // in the unit
+    p.sa = m.absolute / n * unit;
+    p.sq = sq * unit;
+    p.ssk = sq > 0 ? m.cube / n / (sq * sq * sq) : NAN;
+    p.sku = sq > 0 ? m.fourth / n / (sq * sq * sq * sq) : NAN;
+    p.sz = (m.highest - m.lowest) * unit;
     if (heightScale > 0 && dx > 0 && dy > 0) {
         double gradient = 0, area = 0, cells = 0;
         cellSlopes(values, W, H, plane, dx, dy, scale, gradient, area, cells);

@@ -8,6 +8,7 @@
 #include "analysis/psd.h"
 #include "analysis/psd_stages.h"
 #include "analysis/thread_pool.h"
+#include "analysis/value_scale.h"
 #include "analysis/whittle_fit.h"
 #include "analysis/whittle_model.h"
 
@@ -187,6 +188,20 @@ WhittleResult resultOf(const Parameters& p, double varianceH, bool noise)
     return r;
 }
 
+// A result fitted to the values times `factor`, in the values' own unit:
+// the variances and the rings' powers divided by factor^2.
+WhittleResult inUnitOf(WhittleResult r, double factor)
+{
+    const double square = factor * factor, lnSquare = 2 * std::log(factor);
+    r.variance /= square;
+    r.noise /= square;
+    for (WhittleRing& ring : r.rings) {
+        ring.lnData -= lnSquare;
+        ring.lnModel -= lnSquare;
+    }
+    return r;
+}
+
 }  // namespace
 
 whittle::Parameters whittle::parametersOf(const WhittleResult& r)
@@ -217,6 +232,12 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     if (8.0 * PW * PH >= static_cast<double>(matrixSizeLimit))
         throw std::invalid_argument("the image (" + std::to_string(W) + " x " + std::to_string(H) +
                                     " pixels) is too large for the Whittle estimate");
+    // Values whose squares would overflow or vanish are fitted in a unit
+    // near their size, and the result's variances given back in theirs.
+    const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+    if (const double factor = scaling::extremeScale(values, n); factor != 1.0)
+        return inUnitOf(estimateWhittleDimension(scaling::scaledCopy(values, n, factor).data(), W, H, options),
+                        factor);
     const std::vector<double> hx = whittle::tukeyTaper(w, options.taper), hy = whittle::tukeyTaper(h, options.taper);
     // The radial estimate that gives H its start runs beside the model's
     // set-up and the periodogram, on a second core when there is one.
@@ -269,7 +290,9 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
             placed.push_back(j);
     whittle::Likelihood likelihood(anchored, periodogram.ordinates, placed);
     const whittle::Fit fit = likelihood.at(p, true, true);
-    const double varianceH = whittle::sandwichVariance(likelihood, fit, hx, hy, 1);
+    const auto hurstAt = std::find(placed.begin(), placed.end(), static_cast<int>(whittle::hurst));
+    const double varianceH = whittle::sandwichVariance(likelihood, fit, hx, hy,
+                                                       static_cast<std::size_t>(hurstAt - placed.begin()));
 
     WhittleResult r = resultOf(p, varianceH, options.noise);
     r.iterations = fitted.iterations;
@@ -281,7 +304,7 @@ WhittleResult estimateWhittleDimension(const T* values, int W, int H, const Whit
     const double inside = std::max(0.0, std::min(r.dimensionHigh, 3.0) - std::max(r.dimensionLow, 2.0));
     if (!(varianceH > 0) || r.hurst <= 0.005 || r.hurst >= 0.995 || inside < 0.5 * (r.dimensionHigh - r.dimensionLow))
         r.flags.push_back("out_of_range");
-    if (!r.converged) r.flags.push_back("no_convergence");
+    if (!r.converged || !std::isfinite(fit.objective)) r.flags.push_back("no_convergence");
     return r;
 }
 

@@ -22,7 +22,9 @@ namespace {
 bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
 {
     const std::size_t n = x.size();
+    if (m.size() != n) return false;
     for (std::size_t c = 0; c < n; ++c) {
+        if (m[c].size() != n) return false;
         std::size_t pivot = c;
         for (std::size_t r = c + 1; r < n; ++r)
             if (std::fabs(m[r][c]) > std::fabs(m[pivot][c])) pivot = r;
@@ -166,20 +168,27 @@ AnchoredInputs AnchoredModel::inputsAt(const Parameters& p) const
 
 Fit Likelihood::part(const Parameters& p, bool derivatives, bool keep, std::size_t first, std::size_t last)
 {
-    Fit f;
+    // A failed evaluation (a mean that is not positive) keeps the shape of a
+    // good one, its objective infinite and its derivatives zero, so that the
+    // parts add up and the fit stops on it rather than reading past them.
     const std::size_t m = active.size();
+    Fit f;
+    if (derivatives) {
+        f.score.assign(m, 0.0);
+        f.information.assign(m, std::vector<double>(m, 0.0));
+    }
     double* kept[parameterCount] = {};
     for (int j = 0; j < parameterCount; ++j) kept[j] = gradient[static_cast<std::size_t>(j)].data();
     LikelihoodSums sums;
     if (!whittleKernels().fit(Spectrum(p).terms(), model.inputsAt(p), o.I.data(), active.data(), static_cast<int>(m),
-                              derivatives, first, last, sums, keep ? mean.data() : nullptr, keep ? kept : nullptr)) {
+                              derivatives, first, last, sums, keep ? mean.data() : nullptr, keep ? kept : nullptr) ||
+        !std::isfinite(sums.objective)) {
         f.objective = INFINITY;
         return f;
     }
     f.objective = sums.objective;
     if (derivatives) {
         f.score.assign(sums.score, sums.score + m);
-        f.information.assign(m, std::vector<double>(m, 0.0));
         for (std::size_t j = 0; j < m; ++j)
             for (std::size_t k = 0; k <= j; ++k) f.information[j][k] = sums.information[j][k];
     }
@@ -227,7 +236,9 @@ Scoring fisherScoring(Likelihood& likelihood, Parameters& p, const Bounds& bound
     const double limits[parameterCount] = {3.0, 0.1, 2.0, 0.5, 0.5, 3.0};
     Scoring result;
     Fit fit = likelihood.at(p, true);
-    for (; result.iterations < maxIterations; ++result.iterations) {
+    // A start the model cannot be evaluated at has no step to take: the fit
+    // ends there, not converged.
+    for (; result.iterations < maxIterations && std::isfinite(fit.objective); ++result.iterations) {
         // A parameter held at a bound that the step would push past is
         // left where it is, and the step taken in the others.
         std::vector<char> held(active.size(), 0);
@@ -324,6 +335,7 @@ double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std:
     const std::vector<int>& active = likelihood.parameters();
     const std::vector<double>& mean = likelihood.lastMean();
     const auto& gradient = likelihood.lastGradient();
+    if (!std::isfinite(fit.objective) || which >= active.size()) return NAN;
     std::vector<std::vector<double>> F = fit.information;
     for (auto& row : F)
         for (double& v : row) v *= 2;

@@ -133,3 +133,23 @@ TEST(SurfaceParameters, ACosineAcrossTheRowsHasItsTextbookValues)
     EXPECT_NEAR(holed.sku, 1.5, 1e-9);
     EXPECT_TRUE(std::isfinite(holed.sdq));
 }
+
+// Heights near 1e100 or 1e-300: sums of fourth powers that would overflow or
+// vanish are taken in a unit near the heights, so every parameter scales
+// with them and the ratios do not move.
+TEST(SurfaceParameters, ScaleWithHeightsOfAnySize)
+{
+    std::vector<double> z(32 * 24);
+    for (std::size_t i = 0; i < z.size(); ++i) z[i] = std::sin(0.37 * static_cast<double>(i)) + 0.01 * static_cast<double>(i % 7);
+    const SurfaceParameters base = surfaceParameters(z.data(), 32, 24, 0, 0, 0);
+    for (double scale : {1e100, 1e160, 1e-300}) {
+        std::vector<double> scaled(z);
+        for (double& v : scaled) v *= scale;
+        const SurfaceParameters p = surfaceParameters(scaled.data(), 32, 24, 0, 0, 0);
+        EXPECT_NEAR(p.sq / scale, base.sq, 1e-12 * base.sq) << scale;
+        EXPECT_NEAR(p.sa / scale, base.sa, 1e-12 * base.sa) << scale;
+        EXPECT_NEAR(p.sz / scale, base.sz, 1e-12 * base.sz) << scale;
+        EXPECT_NEAR(p.ssk, base.ssk, 1e-9) << scale;
+        EXPECT_NEAR(p.sku, base.sku, 1e-9) << scale;
+    }
+}

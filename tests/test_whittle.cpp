@@ -377,3 +377,33 @@ TEST(Whittle, AMapShowsWhereTheDimensionChanges)
     EXPECT_THROW(dimensionMap(picture.data(), W, H, 80, 32), std::invalid_argument);
     EXPECT_THROW(dimensionMap(picture.data(), W, H, 8, 4), std::invalid_argument);
 }
+
+// Values whose squares overflow or vanish: the fit, the map and the
+// parameters are those of the same surface in a unit near 1, and a lone
+// enormous sample (a damaged file) gives a flagged fit, not a crash.
+TEST(Whittle, ExtremeScalesGiveTheSameFitAndAFailedEvaluationEndsItFlagged)
+{
+    std::mt19937_64 random(21);
+    const std::vector<double> z = fractalSurface(2.5, 64, 64, random);
+    const WhittleResult base = estimateWhittleDimension(z.data(), 64, 64);
+    const DimensionMap baseMap = dimensionMap(z.data(), 64, 64, 32, 16);
+    for (double scale : {1e150, 1e160, 1e165, 1e-300}) {
+        std::vector<double> scaled(z);
+        for (double& v : scaled) v *= scale;
+        const WhittleResult r = estimateWhittleDimension(scaled.data(), 64, 64);
+        EXPECT_NEAR(r.dimension, base.dimension, 1e-9) << scale;
+        EXPECT_NEAR(r.dimensionHigh - r.dimensionLow, base.dimensionHigh - base.dimensionLow, 1e-9) << scale;
+        EXPECT_EQ(whittleFlagsText(r), whittleFlagsText(base)) << scale;
+        const DimensionMap map = dimensionMap(scaled.data(), 64, 64, 32, 16);
+        ASSERT_EQ(map.d.size(), baseMap.d.size());
+        for (std::size_t i = 0; i < map.d.size(); ++i) EXPECT_NEAR(map.d[i], baseMap.d[i], 1e-9) << scale << " " << i;
+    }
+    std::vector<float> spiked(64 * 64);
+    for (std::size_t i = 0; i < spiked.size(); ++i) spiked[i] = static_cast<float>(z[i]);
+    std::vector<double> wide(spiked.begin(), spiked.end());
+    wide[10 * 64 + 10] = 1e155;
+    const WhittleResult r = estimateWhittleDimension(wide.data(), 64, 64);
+    EXPECT_GE(r.dimension, 2.0);
+    EXPECT_LE(r.dimension, 3.0);
+    EXPECT_FALSE(r.flags.empty());
+}
