@@ -40,6 +40,26 @@ PsdOptions psdOptionsFor(const FileAnalysisOptions& options, double dx, double d
     return psd;
 }
 
+// Runs one estimate of a page: true when it ran, otherwise false with
+// `error` saying why.  Whatever it throws stays with that estimate, so
+// that the page's other estimates and its row are kept; only running out
+// of memory goes on, as the whole file is then tried again alone.
+template <class Estimate>
+bool attempt(std::string& error, Estimate&& estimate)
+{
+    try {
+        estimate();
+        return true;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "an unexpected failure";
+    }
+    return false;
+}
+
 void analysePage(PictureReader& reader, int page, const std::string& file, const std::string& spectrumFile,
                  const std::string& plotFile, const std::string& mapFile, const FileAnalysisOptions& options,
                  PageAnalysis& out)
@@ -58,36 +78,20 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
         out.missing = facts.missing;
         out.heightScale = facts.heightScale > 0 ? facts.heightScale : options.heightScale;
         if (options.psd) {
-            try {
-                out.psd = psdDimension(full, psdOptionsFor(options, out.dx, out.dy));
-                out.psdDone = true;
-            } catch (const std::invalid_argument& e) {
-                out.psdError = e.what();
-            }
+            out.psdDone = attempt(out.psdError, [&] { out.psd = psdDimension(full, psdOptionsFor(options, out.dx, out.dy)); });
         }
         if (options.params) {
-            try {
-                out.params = surfaceParametersOf(full, out.dx, out.dy, out.heightScale);
-                out.paramsDone = true;
-            } catch (const std::invalid_argument& e) {
-                out.paramsError = e.what();
-            }
+            out.paramsDone =
+                attempt(out.paramsError, [&] { out.params = surfaceParametersOf(full, out.dx, out.dy, out.heightScale); });
         }
         if (options.whittle) {
-            try {
-                out.whittle = whittleDimension(full);
-                out.whittleDone = true;
-            } catch (const std::invalid_argument& e) {
-                out.whittleError = e.what();
-            }
+            out.whittleDone = attempt(out.whittleError, [&] { out.whittle = whittleDimension(full); });
         }
         if (!mapFile.empty()) {
-            try {
+            attempt(out.mapError, [&] {
                 saveDimensionMap(dimensionMapOf(full, options.mapWindow, options.mapStep), mapFile,
                                  options.saveColourMap);
-            } catch (const std::invalid_argument& e) {
-                out.mapError = e.what();
-            }
+            });
         }
         levels = eightBitView(std::move(full));
     }

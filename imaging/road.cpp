@@ -124,8 +124,17 @@ DimensionMap dimensionMapOf(const GreyRaster& picture, int window, int step)
 
 void saveDimensionMap(const DimensionMap& map, const std::string& stem, const ColourMapWriter& colourPng)
 {
-    writeFileAtomically(stem + "-map.tif", floatTiff(map.columns, map.rows, map.d));
-    if (colourPng) colourPng(stem + "-map.png", map.columns, map.rows, map.d, 2.0, 3.0);
+    // Each failure names the file it could not write.
+    auto writing = [](const std::string& path, auto&& write) {
+        try {
+            write();
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("cannot write the map to \"" + displayFileName(path) + "\": " + e.what());
+        }
+    };
+    const std::string tiff = stem + "-map.tif", png = stem + "-map.png";
+    writing(tiff, [&] { writeFileAtomically(tiff, floatTiff(map.columns, map.rows, map.d)); });
+    if (colourPng) writing(png, [&] { colourPng(png, map.columns, map.rows, map.d, 2.0, 3.0); });
 }
 
 std::uint64_t analysisBytes(long long width, long long height)

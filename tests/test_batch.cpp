@@ -651,4 +651,17 @@ TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)
     const DimensionMap expected = dimensionMapOf(decodePicture(readFile(path("m.tif"))), 32, 16);
     for (std::size_t i = 0; i < 25; ++i) EXPECT_EQ(map.samples[i], static_cast<float>(expected.d[i])) << i;
     EXPECT_EQ(readFile(path("maps/m-map.png")).substr(1, 3), "PNG");
+    // A map that cannot be written (a folder stands where its TIFF goes) is
+    // that estimate's failure, named with its file: the row and the other
+    // estimates stay.
+    std::ofstream(path("blocked.tif"), std::ios::binary) << readFile(path("m.tif"));
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/maps/blocked-map.tif"));
+    const BatchRun blocked = batch(QStringList{"--psd", "--map", dir.path() + "/maps", "--map-window", "32"} + files({"blocked.tif"}));
+    EXPECT_EQ(blocked.exitCode, 1);
+    const auto rows = lines(blocked.out);
+    ASSERT_EQ(rows.size(), 2u) << blocked.out << blocked.err;
+    EXPECT_NE(fields(rows[1])[7], "") << rows[1];  // psd_d
+    EXPECT_NE(blocked.err.find("the dimension map failed: cannot write the map to \"" + path("maps/blocked-map.tif")),
+              std::string::npos)
+        << blocked.err;
 }
