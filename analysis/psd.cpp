@@ -13,18 +13,19 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <limits>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
+// %.3g's digits, with a decimal point whatever the locale.
 std::string number(double v)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3g", v);
-    return text;
+    const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 3);
+    return std::string(text, written.ptr);
 }
 
 // The fit range as used: from the lowest to the highest frequency of the

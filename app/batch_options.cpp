@@ -1,6 +1,8 @@
 // orvane-batch's options, read with CLI11; the help text is our own.
 #include "app/batch_options.h"
 
+#include "pictures/numbers.h"
+
 #include "imaging/lengths.h"
 
 #include <CLI/CLI.hpp>
@@ -107,20 +109,13 @@ const char* const batchUsage =
 
 namespace {
 
-// "QMIN:QMAX" with 0 < QMIN < QMAX <= 0.5; false for anything else.
+// "QMIN:QMAX" with 0 < QMIN < QMAX <= 0.5; false for anything else.  Read
+// with a decimal point whatever the locale.
 bool parseRange(const std::string& text, double& low, double& high)
 {
     const auto colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    try {
-        std::size_t used = 0;
-        low = std::stod(text.substr(0, colon), &used);
-        if (used != colon) return false;
-        high = std::stod(text.substr(colon + 1), &used);
-        return used == text.size() - colon - 1 && validFitRange(low, high);
-    } catch (const std::exception&) {
-        return false;
-    }
+    return colon != std::string::npos && pictures::parseNumber(text.substr(0, colon), low) &&
+           pictures::parseNumber(text.substr(colon + 1), high) && validFitRange(low, high);
 }
 
 std::string folderName(const std::string& dir) { return dir.empty() ? "needs a folder name" : ""; }

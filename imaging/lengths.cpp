@@ -1,7 +1,9 @@
 // Lengths written with their unit (see lengths.h).
 #include "imaging/lengths.h"
 
-#include <cerrno>
+#include "pictures/numbers.h"
+
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,12 +13,11 @@
 
 bool parseLength(const std::string& text, double& metres)
 {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double number = std::strtod(start, &end);
-    if (end == start || errno != 0 || !std::isfinite(number) || !(number > 0)) return false;
-    std::string unit(end);
+    // A decimal point whatever the locale.
+    double number = 0;
+    const char* end = pictures::readNumber(text.data(), text.data() + text.size(), number);
+    if (!end || !std::isfinite(number) || !(number > 0)) return false;
+    std::string unit(end, text.data() + text.size());
     while (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
     // Divided by a power of ten, which a double holds exactly, "3nm" is the
     // double nearest 3e-9, as the same length written in metres would be.
@@ -43,9 +44,10 @@ std::string lengthText(double metres)
     static const std::pair<const char*, double> units[] = {{"m", 1.0}, {"mm", 1e-3}, {"um", 1e-6}, {"nm", 1e-9}};
     std::size_t k = 0;
     while (k + 1 < std::size(units) && metres < units[k].second) ++k;
+    // %.4g's digits, with a decimal point whatever the locale.
     char text[64];
-    std::snprintf(text, sizeof text, "%.4g %s", metres / units[k].second, units[k].first);
-    return text;
+    const auto written = std::to_chars(text, text + sizeof text, metres / units[k].second, std::chars_format::general, 4);
+    return std::string(text, written.ptr) + " " + units[k].first;
 }
 
 std::pair<double, double> cyclesOfWavelengths(double shortest, double longest, double dx, double dy,

@@ -191,3 +191,26 @@ std::string displayFileName(const std::string& path)
     }
     return shown;
 }
+
+std::string quotedExcerpt(const std::string& text, std::size_t longest)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown = "\"";
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    for (std::size_t characters = 0; i < text.size() && characters < longest; ++characters) {
+        const std::size_t n = lengthOfValidUtf8(s + i, text.size() - i);
+        if (n > 1 || (n == 1 && s[i] >= 0x20 && s[i] != 0x7F && s[i] != '"' && s[i] != '\\')) {
+            shown.append(text, i, n);
+            i += n;
+        } else {
+            shown += "\\x";
+            shown += hex[s[i] >> 4];
+            shown += hex[s[i] & 15];
+            ++i;
+        }
+    }
+    shown += '"';
+    if (i < text.size()) shown += "...";
+    return shown;
+}

@@ -27,3 +27,10 @@ void writeFileAtomically(const std::string& path, const std::string& bytes);
 // A file name as text to show: valid UTF-8 as it is, every other byte as
 // \xHH, so that no byte of the name is lost on its way to the screen.
 std::string displayFileName(const std::string& path);
+
+// Text from inside a file, quoted in a message: its first `longest`
+// characters in double quotes, control characters, quotes, backslashes
+// and bytes that are not UTF-8 as \xHH, and "..." after the quotes when
+// there was more.  A damaged or hostile file can hold megabytes where a
+// name should be, or terminal escape codes: a message shows neither.
+std::string quotedExcerpt(const std::string& text, std::size_t longest = 40);

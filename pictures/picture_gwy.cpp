@@ -9,6 +9,7 @@
 // field gives xres x yres doubles row by row, its real size xreal x yreal
 // and its units (GwySIUnit objects): metres along x and y give the pixel's
 // size, metres along z make the heights metres.
+#include "pictures/files.h"
 #include "pictures/picture_formats.h"
 
 #include <algorithm>
@@ -21,7 +22,9 @@ namespace {
 
 std::runtime_error refusal(const std::string& why) { return std::runtime_error("the GWY file " + why); }
 
-// Objects nest no deeper than this (Gwyddion's own go a few levels down).
+// Objects nest no deeper than this many levels below the top container
+// (Gwyddion's own go a few levels down): a component of an object at depth d
+// that is an object is at depth d + 1.
 constexpr int maxDepth = 64;
 
 // Reads values from [at, end) of the file's bytes, refusing any that would
@@ -80,7 +83,7 @@ void skip(Cursor& c, char type, int depth)
 {
     const char item = static_cast<char>(std::tolower(static_cast<unsigned char>(type)));
     const bool array = type != item;
-    if (itemBytes(item) == 0 && item != 's' && item != 'o') throw refusal("has a component of unknown type '" + std::string(1, type) + "'");
+    if (itemBytes(item) == 0 && item != 's' && item != 'o') throw refusal("has a component of unknown type " + quotedExcerpt(std::string(1, type)));
     const std::uint64_t n = array ? c.unsignedOf(4) : 1;
     if (array && n == 0) throw refusal("has an empty array");
     if (const std::size_t size = itemBytes(item)) {
@@ -90,14 +93,14 @@ void skip(Cursor& c, char type, int depth)
     }
     for (std::uint64_t i = 0; i < n; ++i) {
         if (item == 's') c.name();
-        else readObject(c, depth + 1, [](const std::string&, char type, Cursor& inner, int d) { skip(inner, type, d); });
+        else readObject(c, depth, [](const std::string&, char type, Cursor& inner, int d) { skip(inner, type, d); });
     }
 }
 
 template <class Component>
 std::string readObject(Cursor& c, int depth, Component&& component)
 {
-    if (depth > maxDepth) throw refusal("nests objects deeper than " + std::to_string(maxDepth));
+    if (depth > maxDepth) throw refusal("nests objects deeper than " + std::to_string(maxDepth) + " levels");
     const std::string type = c.name();
     const std::uint64_t size = c.unsignedOf(4);
     if (size > c.end - c.at) throw refusal("has an object larger than the file");
@@ -158,7 +161,7 @@ Field fieldAt(const std::string& bytes, std::size_t at, std::size_t end)
             skip(in, t, d);
         }
     });
-    if (type != "GwyDataField") throw refusal("holds a channel that is a " + type + ", not a GwyDataField");
+    if (type != "GwyDataField") throw refusal("holds a channel that is a " + quotedExcerpt(type) + ", not a GwyDataField");
     return f;
 }
 
@@ -174,7 +177,7 @@ public:
             if (t == 'o' && isChannel(name, channel)) fields[channel] = in.at;
             skip(in, t, d);
         });
-        if (type != "GwyContainer") throw refusal("holds a " + type + ", not a GwyContainer");
+        if (type != "GwyContainer") throw refusal("holds a " + quotedExcerpt(type) + ", not a GwyContainer");
         for (const auto& [channel, at] : fields) starts.push_back(at);
         if (starts.empty()) throw refusal("holds no channel of image data");
     }

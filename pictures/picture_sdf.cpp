@@ -5,6 +5,8 @@
 // profile.  The heights reach the analysis in metres, as float64 (the
 // stored value times Zscale), with the points the file marks as not
 // measured (BAD in ASCII, the type's smallest value or NaN in binary) NaN.
+#include "pictures/files.h"
+#include "pictures/numbers.h"
 #include "pictures/picture_formats.h"
 
 #include <cerrno>
@@ -72,11 +74,9 @@ SdfHeader asciiHeader(const std::string& bytes, std::size_t& at)
     auto number = [&](const char* key) {
         const auto found = fields.find(key);
         if (found == fields.end()) throw refusal(std::string("lacks its ") + key);
-        char* end = nullptr;
-        errno = 0;
-        const double v = std::strtod(found->second.c_str(), &end);
-        if (end == found->second.c_str() || *end != '\0' || errno != 0)
-            throw refusal(std::string("gives ") + key + " as \"" + found->second.substr(0, 40) + "\", not a number");
+        double v = 0;
+        if (!pictures::parseNumber(found->second, v) || !std::isfinite(v))
+            throw refusal(std::string("gives ") + key + " as " + quotedExcerpt(found->second) + ", not a number");
         return v;
     };
     auto whole = [&](const char* key) {
@@ -114,9 +114,11 @@ void asciiHeights(const std::string& bytes, std::size_t at, const SdfHeader& h, 
             p += 3;
             continue;
         }
-        char* next = nullptr;
-        const double v = std::strtod(p, &next);
-        if (next == p || !std::isfinite(v)) throw refusal("holds a height that is not a number, the " + std::to_string(i + 1) + "th");
+        double v = 0;
+        const char* next = pictures::readNumber(p, end, v);
+        // A number ends where the next space (or the data's end) begins.
+        if (!next || !std::isfinite(v) || (next < end && !std::isspace(static_cast<unsigned char>(*next)) && *next != '*'))
+            throw refusal("holds a height that is not a number, number " + std::to_string(i + 1));
         z[i] = v * h.zScale;
         p = next;
     }

@@ -8,6 +8,8 @@
 // checksum of main.xml.  Every checksum given is checked.  The heights reach
 // the analysis in metres, as float64 (offset + increment * stored value),
 // with invalid points NaN; each layer of the matrix is a page.
+#include "pictures/files.h"
+#include "pictures/numbers.h"
 #include "pictures/picture_formats.h"
 
 #include <nettle/md5.h>
@@ -82,18 +84,21 @@ public:
     // The entry's bytes.  Its size as the archive states it must be
     // `expected` (when not 0) and at most `limit`, checked before anything
     // is allocated; the data read must be that size and pass its CRC.
-    std::string read(const std::string& name, zip_uint64_t expected, zip_uint64_t limit) const
+    std::string read(const std::string& entry, zip_uint64_t expected, zip_uint64_t limit) const
     {
+        // A name the file gives is quoted; our own are shown as they are.
+        const std::string& name = entry;
+        const std::string shown = entry == "main.xml" || entry == "md5checksum.hex" ? entry : quotedExcerpt(entry);
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (zip_stat(archive, name.c_str(), 0, &stat) != 0) throw refusal("holds no " + name);
-        if (!(stat.valid & ZIP_STAT_SIZE)) throw refusal("does not give the size of " + name);
+        if (zip_stat(archive, name.c_str(), 0, &stat) != 0) throw refusal("holds no " + shown);
+        if (!(stat.valid & ZIP_STAT_SIZE)) throw refusal("does not give the size of " + shown);
         if (expected && stat.size != expected)
-            throw refusal("holds " + std::to_string(stat.size) + " bytes in " + name + " where its sizes need " +
+            throw refusal("holds " + std::to_string(stat.size) + " bytes in " + shown + " where its sizes need " +
                           std::to_string(expected));
-        if (stat.size > limit) throw refusal("holds " + name + " larger than can be read");
+        if (stat.size > limit) throw refusal("holds " + shown + " larger than can be read");
         zip_file_t* file = zip_fopen(archive, name.c_str(), 0);
-        if (!file) throw refusal("cannot open " + name + ": " + zip_strerror(archive));
+        if (!file) throw refusal("cannot open " + shown + ": " + zip_strerror(archive));
         std::string bytes(static_cast<std::size_t>(stat.size), '\0');
         zip_uint64_t have = 0;
         while (have < stat.size) {
@@ -101,7 +106,7 @@ public:
             if (got <= 0) {
                 const std::string why = got < 0 ? zip_error_strerror(zip_file_get_error(file)) : "it ends early";
                 zip_fclose(file);
-                throw refusal("cannot read " + name + ": " + why);
+                throw refusal("cannot read " + shown + ": " + why);
             }
             have += static_cast<zip_uint64_t>(got);
         }
@@ -110,7 +115,7 @@ public:
         const zip_int64_t more = zip_fread(file, &extra, 1);
         const std::string why = more < 0 ? zip_error_strerror(zip_file_get_error(file)) : "";
         zip_fclose(file);
-        if (more != 0) throw refusal("cannot read " + name + (why.empty() ? ": it is longer than stated" : ": " + why));
+        if (more != 0) throw refusal("cannot read " + shown + (why.empty() ? ": it is longer than stated" : ": " + why));
         return bytes;
     }
 
@@ -123,9 +128,9 @@ double number(const pugi::xml_node& node, const char* child, double fallback)
     const pugi::xml_node n = node.child(child);
     if (!n) return fallback;
     const std::string text = n.text().as_string();
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) throw refusal("gives " + std::string(child) + " as \"" + text + "\", not a number");
+    double v = 0;
+    if (!pictures::parseNumber(text, v) || !std::isfinite(v))
+        throw refusal("gives " + std::string(child) + " as " + quotedExcerpt(text) + ", not a number");
     return v;
 }
 
@@ -197,7 +202,7 @@ private:
         const pugi::xml_node root = document.document_element();
         const std::string rootName = root.name();
         if (rootName.size() < 9 || rootName.compare(rootName.size() - 9, 9, "ISO5436_2") != 0)
-            throw refusal("holds a main.xml that is not ISO 5436-2 (its root is <" + rootName + ">)");
+            throw refusal("holds a main.xml that is not ISO 5436-2 (its root is " + quotedExcerpt(rootName) + ")");
         const pugi::xml_node record1 = root.child("Record1"), record3 = root.child("Record3");
         if (!record1 || !record3) throw refusal("holds a main.xml without Record1 or Record3");
         const std::string feature = record1.child("FeatureType").text().as_string();
@@ -207,7 +212,7 @@ private:
         y = axisOf(axes, "CY");
         z = axisOf(axes, "CZ");
         if (x.type != 'I' || y.type != 'I') throw refusal("gives x or y as absolute coordinates, not a grid");
-        if (typeSize(z.data) == 0) throw refusal("gives heights of DataType " + std::string(1, z.data) + ", not I, L, F or D");
+        if (typeSize(z.data) == 0) throw refusal("gives heights of DataType " + quotedExcerpt(std::string(1, z.data)) + ", not I, L, F or D");
         if (!std::isfinite(z.increment) || !std::isfinite(z.offset))
             throw refusal("gives a height increment or offset that is not a number");
 
@@ -242,12 +247,12 @@ private:
     {
         const std::size_t points = columns * rows, bytes = static_cast<std::size_t>(typeSize(z.data));
         const std::string data = archive.read(dataName, points * layers * bytes, maxPictureFileBytes);
-        if (!dataMd5.empty() && md5Hex(data) != dataMd5) throw refusal("is damaged: " + dataName + " does not match its MD5 checksum");
+        if (!dataMd5.empty() && md5Hex(data) != dataMd5) throw refusal("is damaged: " + quotedExcerpt(dataName) + " does not match its MD5 checksum");
         std::string valid;
         if (!validName.empty()) {
             valid = archive.read(validName, (points * layers + 7) / 8, maxPictureFileBytes);
             if (!validMd5.empty() && md5Hex(valid) != validMd5)
-                throw refusal("is damaged: " + validName + " does not match its MD5 checksum");
+                throw refusal("is damaged: " + quotedExcerpt(validName) + " does not match its MD5 checksum");
         }
         std::vector<double> heights(points);
         for (std::size_t i = 0; i < points; ++i) {
@@ -287,10 +292,10 @@ private:
             std::string text = datum.text().as_string();
             const auto semicolon = text.find_last_of(';');
             if (semicolon != std::string::npos) text = text.substr(semicolon + 1);
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
             const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-            if (!blank && end == text.c_str()) throw refusal("lists a height \"" + text + "\" that is not a number");
+            double v = 0;
+            if (!blank && !pictures::parseNumber(text, v))
+                throw refusal("lists a height " + quotedExcerpt(text) + " that is not a number");
             heights.push_back(blank || std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : height(v));
         }
         if (heights.size() != points)

@@ -5,7 +5,7 @@ ORVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-de
                      libzip-dev libpugixml-dev nettle-dev)
 # Everything else the tests, benchmarks, fuzzers, the batch tool, the Python
 # package and the ARM build need (scripts/test).
-ORVANE_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libgtest-dev libgmock-dev
+ORVANE_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libgtest-dev libgmock-dev locales
                  libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev
                  pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
                  python3-pytest g++-aarch64-linux-gnu qemu-user-static xvfb xauth xdotool)

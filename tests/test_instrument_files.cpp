@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <stdexcept>
 
@@ -96,7 +98,7 @@ TEST(InstrumentFiles, DamagedOrLyingX3pFilesAreRefusedWithTheReason)
         dataOnly = storedZip({{"main.xml", xmlText}, {"md5checksum.hex", md5Hex(xmlText) + " *main.xml\n"},
                               {"bindata/data.bin", x3pData(right, nullptr)}});
     }
-    expectRefused(dataOnly, "bindata/data.bin does not match its MD5 checksum");
+    expectRefused(dataOnly, "\"bindata/data.bin\" does not match its MD5 checksum");
     X3p noChecksums = f;
     noChecksums.checksums = false;
     EXPECT_NO_THROW(decodePicture(x3pFile(noChecksums)));
@@ -113,7 +115,7 @@ TEST(InstrumentFiles, DamagedOrLyingX3pFilesAreRefusedWithTheReason)
     expectRefused(x3pFile(cloud), "point cloud");
     X3p wrongType = f;
     wrongType.type = 'Q';
-    expectRefused(x3pFile(wrongType), "DataType Q");
+    expectRefused(x3pFile(wrongType), "DataType \"Q\"");
     X3p shortList = f;
     shortList.listed = true;
     shortList.sizeY = 3;
@@ -198,4 +200,76 @@ TEST(InstrumentFiles, HeightsAnalyseAsAFloat64TiffOfThemDoes)
     const double reference = psdDimension(decodePicture(pictures::tiffFile({tiff})), {}).dimension;
     EXPECT_EQ(psdDimension(decodePicture(x3pFile(x3p)), {}).dimension, reference);
     EXPECT_EQ(psdDimension(decodePicture(gwyFile({gwy})), {}).dimension, reference);
+}
+
+// Under a comma-decimal locale (as Qt sets from a Polish desktop) the
+// readers still read "1.5e-06" as 1.5e-06: increments, scales and heights
+// are the same as under C, and a number with a comma, or with text after
+// it, is refused rather than read as its digits before the comma.
+TEST(InstrumentFiles, NumbersReadTheSameUnderACommaDecimalLocale)
+{
+    X3p linked, listed;
+    linked.dx = 1.5e-6;
+    linked.zIncrement = 2.5e-9;
+    listed.listed = true;
+    listed.stored = {1.25, -2.5, 3, NAN, 5.75, 6};
+    const std::vector<std::string> files = {x3pFile(linked), x3pFile(listed), pictures::sdfFile(false, 7, {1.5, -2, 3, NAN, 5, 6}),
+                                            pictures::sdfFile(true, 7, {1.5, -2, 3, NAN, 5, 6})};
+    std::vector<GreyRaster> inC;
+    for (const std::string& f : files) inC.push_back(decodePicture(f));
+    std::string commaSdf = files[2];
+    commaSdf.replace(commaSdf.find("2.0e-6"), 6, "2,0e-6");
+    // An increment with a unit after it: the zip rebuilt around the changed main.xml.
+    std::string xml = files[0].substr(files[0].find("<?xml"));
+    xml = xml.substr(0, xml.find("</p:ISO5436_2>\n") + 15);
+    xml.replace(xml.find("</Increment>"), 0, "mm");
+    X3p unchecked = linked;
+    unchecked.checksums = false;
+    const std::string trailingX3p = storedZip({{"main.xml", xml}, {"bindata/data.bin", x3pData(unchecked, nullptr)}});
+
+    ::setenv("LOCPATH", ORVANE_TEST_LOCALES, 1);
+    ASSERT_NE(std::setlocale(LC_ALL, "pl_PL.UTF-8"), nullptr) << "no pl_PL.UTF-8 locale in " << ORVANE_TEST_LOCALES;
+    EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+    std::vector<GreyRaster> inPolish;
+    for (const std::string& f : files) inPolish.push_back(decodePicture(f));
+    std::setlocale(LC_ALL, "C");
+    ::unsetenv("LOCPATH");
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        EXPECT_EQ(inPolish[k].dx, inC[k].dx) << k;
+        EXPECT_EQ(inPolish[k].dy, inC[k].dy) << k;
+        const std::vector<double> a = inC[k].samples.values(), b = inPolish[k].samples.values();
+        ASSERT_EQ(a.size(), b.size()) << k;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (std::isnan(a[i])) continue;
+            EXPECT_EQ(a[i], b[i]) << k << " " << i;
+        }
+    }
+    EXPECT_DOUBLE_EQ(inC[0].dx, 1.5e-6);
+    EXPECT_DOUBLE_EQ(inC[0].samples.values()[0], 2.5e-9);
+    EXPECT_DOUBLE_EQ(inC[1].samples.values()[0], 1.25e-9);
+    expectRefused(commaSdf, "gives Xscale as \"2,0e-6\", not a number");
+    expectRefused(trailingX3p, "not a number");
+}
+
+// Text from a file in a refusal is a short excerpt with control codes
+// escaped: a root name of megabytes, or one carrying terminal escapes,
+// neither floods nor drives the terminal.
+TEST(InstrumentFiles, RefusalsQuoteAShortEscapedExcerpt)
+{
+    X3p f;
+    f.listed = true;
+    std::string bytes = x3pFile(f);
+    const std::string huge = "\x1b[2J" + std::string(100000, 'a');
+    std::string xml = bytes.substr(bytes.find("<?xml"));
+    xml = xml.substr(0, xml.find("</p:ISO5436_2>\n") + 15);
+    xml.replace(xml.find("<Datum>") + 7, 0, huge);
+    try {
+        decodePicture(storedZip({{"main.xml", xml}}));
+        ADD_FAILURE() << "read";
+    } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        EXPECT_LT(what.size(), 200u) << what.size();
+        EXPECT_EQ(what.find('\x1b'), std::string::npos);
+        EXPECT_NE(what.find("lists a height \"\\x1B[2Jaaa"), std::string::npos) << what;
+    }
 }
