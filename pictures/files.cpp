@@ -2,6 +2,8 @@
 // as text; POSIX calls on the names' bytes.
 #include "pictures/files.h"
 
+#include "pictures/atomic_file.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -64,23 +66,29 @@ std::size_t lengthOfValidUtf8(const unsigned char* s, std::size_t left)
 
 std::string readWholeFile(const std::string& path, std::size_t limit, const std::string& limitText)
 {
+    // Opened without blocking, so that a pipe with no writer cannot hold the
+    // run (nor a signal restart the wait); only a regular file is read on.
+    // A pipe, a device or a socket has no end to trust: /dev/zero would be
+    // read to the limit before it was refused.
     Descriptor file;
-    do file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    do file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     while (file.fd < 0 && errno == EINTR);
     if (file.fd < 0) fail(errno);
     struct stat info {};
     if (::fstat(file.fd, &info) != 0) fail(errno);
     if (S_ISDIR(info.st_mode)) fail(EISDIR);
-    if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > limit)
+    if (!S_ISREG(info.st_mode))
+        throw std::runtime_error("it is not a regular file but a pipe, a device or a socket; save what it gives to a "
+                                 "file and read that");
+    if (static_cast<unsigned long long>(info.st_size) > limit)
         throw std::runtime_error("the file is larger than " + limitText);
 
-    // A regular file's size is a hint only (it may grow while it is read);
-    // pipes and devices report none.  Pieces are filled one after another,
-    // so that nothing is copied while the file is read; one byte past the
-    // limit tells.
+    // A regular file's size is a hint only (it may grow while it is read).
+    // Pieces are filled one after another, so that nothing is copied while
+    // the file is read; one byte past the limit tells.
     std::vector<std::string> pieces;
     std::size_t total = 0;
-    std::size_t size = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 1 << 20;
+    std::size_t size = static_cast<std::size_t>(info.st_size) + 1;
     for (bool end = false; !end;) {
         std::string piece(std::min(size, limit + 1 - total), '\0');
         std::size_t have = 0;
@@ -125,51 +133,11 @@ std::string readFilePart(const std::string& path, unsigned long long offset, std
     return bytes;
 }
 
-void writeFileAtomically(const std::string& requested, const std::string& bytes)
+void writeFileAtomically(const std::string& path, const std::string& bytes)
 {
-    std::string path = requested;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* target = ::realpath(path.c_str(), nullptr)) {
-            path = target;
-            std::free(target);
-        }
-    }
-    const bool exists = ::stat(path.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) throw std::runtime_error("it is not a regular file");
-
-    // The new file sits in the same folder, so that the rename cannot cross
-    // file systems.  A name of our own, made exclusively: two writers never
-    // share a temporary file.
-    static std::atomic<unsigned> serial{0};
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temporary;
-    Descriptor file;
-    for (int attempt = 0; file.fd < 0; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".orvane-%ld-%u.tmp", static_cast<long>(::getpid()), serial++);
-        temporary = folder + name;
-        file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (file.fd < 0 && (errno != EEXIST || attempt > 100)) fail(errno);
-    }
-
-    int error = 0;
-    if (exists && ::fchmod(file.fd, info.st_mode & 07777) != 0) error = errno;
-    for (std::size_t done = 0; !error && done < bytes.size();) {
-        const ssize_t put = ::write(file.fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) error = errno;
-        else done += static_cast<std::size_t>(put);
-    }
-    // Delayed allocation may report a full disk only here.
-    if (!error && ::fsync(file.fd) != 0) error = errno;
-    if (::close(file.release()) != 0 && !error) error = errno;
-    if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error) {
-        ::unlink(temporary.c_str());
-        fail(error);
-    }
+    AtomicFile file(path);
+    file.append(bytes);
+    file.commit();
 }
 
 std::string displayFileName(const std::string& path)

@@ -6,10 +6,11 @@
 #include <cstddef>
 #include <string>
 
-// The bytes of a file, pipe or device, reading at most `limit` of them
-// whatever size the file reports.  Throws std::runtime_error with the
-// system's reason ("No such file or directory", ...) or, past the limit,
-// "the file is larger than <limitText>".
+// The bytes of a regular file, reading at most `limit` of them whatever
+// size the file reports.  Throws std::runtime_error with the system's reason
+// ("No such file or directory", ...), for a pipe, device or socket (refused
+// at once, without waiting on it), or, past the limit, "the file is larger
+// than <limitText>".
 std::string readWholeFile(const std::string& path, std::size_t limit, const std::string& limitText);
 
 // `count` bytes of a regular file from `offset`, fewer where it ends; empty

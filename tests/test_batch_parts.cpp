@@ -111,6 +111,9 @@ TEST(DistinctStems, KeepPlainNamesAndTellSharedOnesApart)
     // A made-up name that is another input's own is numbered, not shared.
     const V clash = distinctStems({"/a/d1_x.bmp", "/b/d1/x.bmp", "/b/d2/x.bmp", "/c/d1_x-2.bmp"});
     EXPECT_EQ(std::set<std::string>(clash.begin(), clash.end()).size(), clash.size());
+    // An input named as a page of another input's stack ("stack.tif" page 1
+    // is stack#1) keeps out of its way.
+    EXPECT_EQ(distinctStems({"stack.tif", "stack#1.pgm", "a#b.pgm", "x#.pgm"}), (V{"stack", "stack#1_", "a#b", "x#"}));
 }
 
 TEST(Files, WritingReplacesWholeOrNotAtAll)
@@ -136,16 +139,34 @@ TEST(Files, WritingReplacesWholeOrNotAtAll)
     std::system(("rm -r " + dir).c_str());
 }
 
-TEST(Files, ReadingStopsAtTheLimitWhateverTheFileSays)
+TEST(Files, ReadingStopsAtTheLimitAndRefusesWhatIsNotARegularFile)
 {
+    char folder[] = "/tmp/orvane-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string big = std::string(folder) + "/big", fifo = std::string(folder) + "/fifo";
+    std::ofstream(big, std::ios::binary) << std::string((1 << 20) + 1, 'x');
     try {
-        readWholeFile("/dev/zero", 1 << 20, "1 MiB");
-        ADD_FAILURE() << "an endless device was read";
+        readWholeFile(big, 1 << 20, "1 MiB");
+        ADD_FAILURE() << "a file past the limit was read";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "the file is larger than 1 MiB");
     }
+    // A pipe with no writer would block the open; /dev/zero never ends.
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& special : {fifo, std::string("/dev/zero")}) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            readWholeFile(special, 1 << 30, "1 GiB");
+            ADD_FAILURE() << special << " was read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << special;
+    }
     EXPECT_GT(readWholeFile("/proc/self/cmdline", 1 << 20, "1 MiB").size(), 1u);  // a file that reports size 0
     EXPECT_THROW(readWholeFile("/nonexistent", 10, "10 bytes"), std::runtime_error);
+    for (const std::string& made : {big, fifo}) std::remove(made.c_str());
+    ::rmdir(folder);
 }
 
 TEST(Files, NamesShowEveryByte)
