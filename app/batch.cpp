@@ -8,6 +8,7 @@
 #include "imaging/result_row.h"
 #include "imaging/file_analysis.h"
 #include "imaging/road.h"
+#include "pictures/atomic_file.h"
 #include "pictures/files.h"
 #include "imaging/numbertext.h"
 #include "pictures/picture.h"
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <malloc.h>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -190,30 +192,36 @@ int defaultJobs(const std::vector<std::string>& files)
 
 namespace {
 
-// The signal that asked the run to stop (SIGINT or SIGTERM), 0 while none has.
+// The signal that asked the run to stop (SIGINT, SIGTERM or SIGHUP), 0
+// while none has.
 volatile std::sig_atomic_t stopSignal = 0;
 
 extern "C" void askToStop(int signal)
 {
     if (stopSignal != 0) {
-        // Asked twice: stop at once, as without a handler.
+        // Asked twice: stop at once, as without a handler, leaving no
+        // temporary file and the records of the files done in place.
+        settleTemporaryFilesNow();
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
     stopSignal = signal;
 }
 
-// Ctrl-C and kill: no new file starts, the files in hand finish (so that
-// their outputs are whole and no temporary file is left), their rows are
-// written, and the run ends with 128 + the signal's number.  System calls
-// the signal interrupts carry on.
+// Ctrl-C, kill and a closed terminal: no new file starts, the files in hand
+// finish (so that their outputs are whole and no temporary file is left),
+// their rows and records are written, and the run ends with 128 + the
+// signal's number.  System calls the signal interrupts carry on.  A reader
+// that goes away (`| head`) is a failed write, said and ended like any
+// other, not a silent death by SIGPIPE.
 void stopOnSignals()
 {
+    std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = askToStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal the caller ignores (nohup, a background job) stays ignored.
         struct sigaction before {};
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
@@ -242,6 +250,18 @@ int main(int argc, char** argv)
     if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir, "spectrum pictures")) return 2;
     if (!options.plotDir.empty() && !prepareFolder(options.plotDir, "plots")) return 2;
     if (!options.mapDir.empty() && !prepareFolder(options.mapDir, "maps")) return 2;
+    // The records go to their file as rows are written, and it is put in
+    // place at the end, whatever ends the run.
+    std::unique_ptr<AtomicFile> records;
+    if (!options.jsonFile.empty()) {
+        try {
+            records = std::make_unique<AtomicFile>(options.jsonFile, AtomicFile::OnStop::keep);
+        } catch (const std::runtime_error& e) {
+            std::cerr << "orvane-batch: cannot write the records to \"" << displayFileName(options.jsonFile)
+                      << "\": " << e.what() << "\n";
+            return 2;
+        }
+    }
     std::unique_ptr<DrawingModule> drawing;
     if (!options.plotDir.empty() || !options.mapDir.empty()) {
         try {
@@ -286,8 +306,13 @@ int main(int argc, char** argv)
         analysis.spectrumStem = stem(options.spectrumDir, i);
         analysis.plotStem = stem(options.plotDir, i);
         if (drawing) {
-            analysis.savePlots = drawing->functions().savePlotsSvg;
-            analysis.saveColourMap = drawing->functions().saveColourMapPng;
+            const DrawingModule* module = drawing.get();
+            analysis.savePlots = [module](const std::vector<PlotData>& plots, int width, int height,
+                                          const std::string& path) { module->savePlotsSvg(plots, width, height, path); };
+            analysis.saveColourMap = [module](const std::string& path, int columns, int rows,
+                                              const std::vector<double>& values, double low, double high) {
+                module->saveColourMapPng(path, columns, rows, values, low, high);
+            };
         }
         const FileAnalysis file = analyseFile(files[i], analysis);
         results[i] = format(file, files[i], options);
@@ -295,7 +320,7 @@ int main(int argc, char** argv)
         return file.outOfMemory() && !alone ? TaskEnd::outOfMemory : TaskEnd::done;
     };
     std::size_t emitted = 0;
-    std::string records;  // --json's, in the order given
+    bool recorded = true;
     run.emit = [&](std::size_t i) {
         ++emitted;
         Result& r = results[i];
@@ -303,29 +328,41 @@ int main(int argc, char** argv)
         anyFailed = anyFailed || r.failed;
         written = out.write(r.row);
         out.progress(i + 1, files.size());
-        records += r.json;
+        if (records) {
+            try {
+                records->append(r.json);
+            } catch (const std::runtime_error& e) {
+                out.error("orvane-batch: cannot write the records to \"" + displayFileName(options.jsonFile) +
+                          "\": " + e.what() + "\n");
+                recorded = false;
+            }
+        }
         r.json.clear();
         r.row.clear();
         r.errors.clear();
-        return written;
+        return written && recorded;
     };
     run.interrupted = [] { return stopSignal != 0; };
     runOrdered(run);
     out.clearProgress();
-    if (!written) return 1;
-    if (stopSignal != 0) {
-        out.error("orvane-batch: stopped by " + std::string(stopSignal == SIGINT ? "an interrupt (SIGINT)" : "SIGTERM") +
-                  " after " + std::to_string(emitted) + " of " + std::to_string(files.size()) + " files\n");
-    }
-
-    if (!options.jsonFile.empty()) {
+    // The records of every file done are kept, also when the results could
+    // not be written to standard output.
+    if (records && recorded) {
         try {
-            writeFileAtomically(options.jsonFile, records);
-        } catch (const std::exception& e) {
-            out.error("orvane-batch: cannot write the records to \"" + options.jsonFile + "\": " + e.what() + "\n");
-            return 1;
+            records->commit();
+        } catch (const std::runtime_error& e) {
+            out.error("orvane-batch: cannot write the records to \"" + displayFileName(options.jsonFile) + "\": " +
+                      e.what() + "\n");
+            recorded = false;
         }
     }
+    if (!written || !recorded) return 1;
+    if (stopSignal != 0) {
+        const char* by = stopSignal == SIGINT ? "an interrupt (SIGINT)" : stopSignal == SIGHUP ? "a hang-up (SIGHUP)" : "SIGTERM";
+        out.error("orvane-batch: stopped by " + std::string(by) + " after " + std::to_string(emitted) + " of " +
+                  std::to_string(files.size()) + " files\n");
+    }
+
     if (options.points) {
         std::string block = std::string("\nfile,method,i,ln_threshold,ln_count") +
                             (options.psd ? ",psd_count,psd_fitted\n" : "\n");

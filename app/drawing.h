@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
-// The module's functions.  Each drawing function throws std::runtime_error
-// when its file cannot be written.
+// The module's functions.  Each drawing function gives the bytes of its
+// file, which the program writes itself (so that its files, temporary ones
+// included, are all its own), and throws std::runtime_error when the
+// picture cannot be made.
 struct BatchDrawing {
     // Sets up Qt's graphics, offscreen, on the calling (main) thread; once,
     // before any drawing.  finish() takes them down again.
     void (*start)(int& argc, char** argv);
     void (*finish)();
-    void (*savePlotsSvg)(const std::vector<PlotData>& plots, int width, int height, const std::string& path);
-    void (*saveColourMapPng)(const std::string& path, int columns, int rows, const std::vector<double>& values,
-                             double low, double high);
+    std::string (*plotsSvg)(const std::vector<PlotData>& plots, int width, int height);
+    std::string (*colourMapPng)(int columns, int rows, const std::vector<double>& values, double low, double high);
 };
 
 // The module's one entry point.
@@ -33,7 +34,12 @@ public:
     ~DrawingModule();
     DrawingModule(const DrawingModule&) = delete;
     DrawingModule& operator=(const DrawingModule&) = delete;
-    const BatchDrawing& functions() const { return *drawing; }
+    // The plots as an SVG file and a map's colour picture as a PNG file,
+    // each written atomically; std::runtime_error says why not (the plot's
+    // naming its file).
+    void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path) const;
+    void saveColourMapPng(const std::string& path, int columns, int rows, const std::vector<double>& values,
+                          double low, double high) const;
 
 private:
     void* handle = nullptr;

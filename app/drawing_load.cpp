@@ -1,6 +1,8 @@
 // Loading orvane-batch's drawing module from beside the program.
 #include "app/drawing.h"
 
+#include "pictures/files.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -46,4 +48,32 @@ DrawingModule::~DrawingModule()
 {
     drawing->finish();
     // Left loaded: Qt's libraries register handlers that run at exit.
+}
+
+namespace {
+
+// Writes a plot's bytes, the failure naming the file.
+template <class Make>
+void writePlot(const std::string& path, Make&& make)
+{
+    try {
+        writeFileAtomically(path, make());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("cannot write the plot to \"" + displayFileName(path) + "\": " + e.what());
+    }
+}
+
+}  // namespace
+
+void DrawingModule::savePlotsSvg(const std::vector<PlotData>& plots, int width, int height,
+                                 const std::string& path) const
+{
+    writePlot(path, [&] { return drawing->plotsSvg(plots, width, height); });
+}
+
+void DrawingModule::saveColourMapPng(const std::string& path, int columns, int rows, const std::vector<double>& values,
+                                     double low, double high) const
+{
+    // The map's writer (imaging/road.h) names the file.
+    writeFileAtomically(path, drawing->colourMapPng(columns, rows, values, low, high));
 }

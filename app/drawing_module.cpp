@@ -18,7 +18,7 @@ void start(int& argc, char** argv)
 
 void finish() { graphics.reset(); }
 
-const BatchDrawing functions{start, finish, savePlotsSvg, saveColourMapPng};
+const BatchDrawing functions{start, finish, plotsSvg, colourMapPng};
 
 }  // namespace
 

@@ -301,7 +301,7 @@ TEST_F(Batch, NamesNotInUtf8AndEndlessInputs)
     ASSERT_EQ(out.size(), 2u) << err;
     EXPECT_EQ(fields(out[1])[0], name);
     EXPECT_EQ(readFile(folder + "out/caf\xe9-spectrum.bmp").substr(0, 2), "BM");
-    EXPECT_NE(err.find("/dev/zero\": the file is larger than 1 GiB"), std::string::npos) << err;
+    EXPECT_NE(err.find("/dev/zero\": it is not a regular file"), std::string::npos) << err;
     for (const char* made : {"caf\xe9.bmp", "out/caf\xe9-spectrum.bmp"}) std::remove((folder + made).c_str());
 }
 
@@ -413,32 +413,81 @@ TEST_F(Batch, PlotsAreSvgFilesOfTheirOwnForEachInput)
 
 TEST_F(Batch, AnInterruptFinishesTheFilesInHandAndStartsNoOther)
 {
-    // The second input is a pipe: the run is inside it when the signal
-    // comes, and it gets its picture only afterwards.
-    const std::string pipe = path("later.bmp");
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+    // The second input is large: the run is most likely inside it when the
+    // signal comes, once the first row is out.  Whichever it is, the files
+    // started finish with their rows and pictures, and none starts after.
+    writeGreyBmp(path("later.bmp"), 1024, 1024, [](int x, int y) { return (x * x + 3 * y * y + x * y) % 251; });
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
         const QString out = dir.path() + "/out" + QString::number(signal);
+        const std::string json = path("records" + std::to_string(signal) + ".jsonl");
         QProcess p;
-        p.start(ORVANE_BATCH, QStringList{"--jobs", "1", "--spectrum", out} + files({"a.bmp", "later.bmp", "b.bmp"}));
+        p.start(ORVANE_BATCH, QStringList{"--jobs", "1", "--psd", "--spectrum", out, "--json", QString::fromStdString(json)} +
+                                  files({"a.bmp", "later.bmp", "b.bmp"}));
         std::string rows;
         while (rows.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
             rows += p.readAllStandardOutput().toStdString();
-        {
-            std::ofstream writer(pipe, std::ios::binary);  // open once the run has opened it
-            ::kill(static_cast<pid_t>(p.processId()), signal);
-            writer << readFile(path("b.bmp"));
-        }
+        ::kill(static_cast<pid_t>(p.processId()), signal);
         ASSERT_TRUE(p.waitForFinished(60000));
         rows += p.readAllStandardOutput().toStdString();
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p.exitCode(), status);
         const auto got = lines(rows);
-        ASSERT_EQ(got.size(), 3u) << rows;
-        EXPECT_EQ(fields(got[2])[0], pipe);
-        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), (QStringList{"a-spectrum.bmp", "later-spectrum.bmp"}));
-        EXPECT_NE(p.readAllStandardError().toStdString().find("after 2 of 3 files"), std::string::npos);
+        ASSERT_TRUE(got.size() == 2u || got.size() == 3u) << rows;
+        QStringList pictures{"a-spectrum.bmp"};
+        if (got.size() == 3) {
+            EXPECT_EQ(fields(got[2])[0], path("later.bmp"));
+            pictures << "later-spectrum.bmp";
+        }
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), pictures);
+        EXPECT_EQ(lines(readFile(json)).size(), got.size() - 1);
+        EXPECT_EQ(QDir(dir.path()).entryList({".orvane-*"}, QDir::Files | QDir::Hidden), QStringList{});
+        EXPECT_NE(p.readAllStandardError().toStdString().find("after " + std::to_string(got.size() - 1) + " of 3 files"),
+                  std::string::npos);
     }
+}
+
+// A reader that goes away (| head) is a failed write, said, with the
+// records of the files done kept; a second Ctrl-C stops at once and keeps
+// them too; a records file that cannot be made stops the run before it starts.
+TEST_F(Batch, RecordsSurviveAClosedPipeAndASecondInterrupt)
+{
+    QStringList many;
+    for (int k = 0; k < 6; ++k) many << QString::fromStdString(path("a.bmp"));
+    const QString json = QString::fromStdString(path("piped.jsonl"));
+    QProcess piped;
+    piped.start("/bin/bash", QStringList{"-c", "\"$0\" --jobs 1 --json \"$1\" \"${@:2}\" | head -n 2; exit ${PIPESTATUS[0]}", ORVANE_BATCH,
+                              json} + many);
+    ASSERT_TRUE(piped.waitForFinished(60000));
+    EXPECT_EQ(piped.exitCode(), 1);
+    const std::string err = piped.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("cannot write the results to standard output: Broken pipe"), std::string::npos) << err;
+    const auto kept = lines(readFile(json.toStdString()));
+    EXPECT_GE(kept.size(), 1u);
+    for (const std::string& record : kept) EXPECT_EQ(nlohmann::json::parse(record)["file"], path("a.bmp"));
+
+    writeGreyBmp(path("big.bmp"), 2048, 2048, [](int x, int y) { return (x * 7 + y * y) % 253; });
+    const std::string twice = path("twice.jsonl");
+    QProcess p;
+    p.start(ORVANE_BATCH, QStringList{"--jobs", "1", "--psd", "--json", QString::fromStdString(twice)} +
+                              files({"a.bmp", "big.bmp", "big.bmp", "big.bmp"}));
+    std::string rows;
+    while (rows.find(path("a.bmp") + ",") == std::string::npos && p.waitForReadyRead(20000))
+        rows += p.readAllStandardOutput().toStdString();
+    // Two signals at once (two of the same would merge into one): the second
+    // finds the first being handled and ends the run at once.
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << p.exitCode();
+    const auto records = lines(readFile(twice));
+    ASSERT_GE(records.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(records[0])["file"], path("a.bmp"));
+    EXPECT_EQ(QDir(dir.path()).entryList({".orvane-*"}, QDir::Files | QDir::Hidden), QStringList{});
+
+    const BatchRun nowhere = batch(QStringList{"--json", dir.path() + "/no/such/folder/r.jsonl"} + files({"a.bmp"}));
+    EXPECT_EQ(nowhere.exitCode, 2);
+    EXPECT_EQ(nowhere.out, "");
+    EXPECT_NE(nowhere.err.find("cannot write the records to"), std::string::npos) << nowhere.err;
 }
 
 // A 64 x 48 page of 16-bit heights of a surface of dimension D, stretched
@@ -624,8 +673,6 @@ TEST_F(Batch, JsonRecordsHoldTheRowTheOptionsAndTheFits)
     // The file that could not be read has its record, saying why.
     EXPECT_EQ(got[1]["file"], path("missing.bmp"));
     EXPECT_NE(got[1]["errors"][0].get<std::string>().find("cannot read"), std::string::npos);
-    // Records that cannot be written fail the run.
-    EXPECT_EQ(batch(QStringList{"--json", QString::fromStdString(path("no/such/dir/r.jsonl"))} + files({"c.bmp"})).exitCode, 1);
 }
 
 TEST_F(Batch, AMapIsAFloatTiffAndAColourPicture)

@@ -29,8 +29,7 @@ QColor scaleColour(double t)
 
 }  // namespace
 
-void saveColourMapPng(const std::string& path, int columns, int rows, const std::vector<double>& values, double low,
-                      double high)
+std::string colourMapPng(int columns, int rows, const std::vector<double>& values, double low, double high)
 {
     // Cells of at least 4 pixels, the map some 512 pixels across at most.
     const int cell = std::max(4, 512 / std::max(1, std::max(columns, rows)));
@@ -44,14 +43,15 @@ void saveColourMapPng(const std::string& path, int columns, int rows, const std:
             p.fillRect(c * cell, r * cell, cell, cell,
                        std::isfinite(v) ? scaleColour((v - low) / (high - low)) : QColor(160, 160, 160));
         }
-    // The scale bar: high at the top, low at the bottom.
-    const int top = 10, bottom = image.height() - 10, x = mapW + 10;
+    // The scale bar: high at the top, low at the bottom, "D" above it.
+    const int top = 24, bottom = image.height() - 10, x = mapW + 10;
     for (int y = top; y <= bottom; ++y) p.fillRect(x, y, 14, 1, scaleColour(1.0 - double(y - top) / (bottom - top)));
     p.setPen(Qt::black);
     p.drawRect(x, top, 14, bottom - top);
     QFont font = p.font();
     font.setPixelSize(11);
     p.setFont(font);
+    p.drawText(x + 3, top - 6, QStringLiteral("D"));
     for (int k = 0; k <= 2; ++k) {
         const double value = low + (high - low) * k / 2;
         const int y = bottom - (bottom - top) * k / 2;
@@ -63,5 +63,11 @@ void saveColourMapPng(const std::string& path, int columns, int rows, const std:
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "PNG")) throw std::runtime_error("the PNG could not be made");
-    writeFileAtomically(path, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void saveColourMapPng(const std::string& path, int columns, int rows, const std::vector<double>& values, double low,
+                      double high)
+{
+    writeFileAtomically(path, colourMapPng(columns, rows, values, low, high));
 }

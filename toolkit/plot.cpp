@@ -201,7 +201,7 @@ QImage plotImage(const PlotData& plot, int width, int height)
 }
 
 
-void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
+std::string plotsSvg(const std::vector<PlotData>& plots, int width, int height)
 {
     QByteArray svg;
     QBuffer buffer(&svg);
@@ -213,7 +213,12 @@ void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, con
     generator.setViewBox(QRect(0, 0, width, total));
     generator.setTitle(QStringLiteral("Orvane"));
     paintPlots(generator, plots, width, height);
-    writePlotFile(path, svg);
+    return svg.toStdString();
+}
+
+void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path)
+{
+    writePlotFile(path, QByteArray::fromStdString(plotsSvg(plots, width, height)));
 }
 
 void savePlotsPng(const std::vector<PlotData>& plots, int width, int height, const std::string& path)

@@ -33,6 +33,9 @@ struct PlotLayout {
 };
 PlotLayout plotLayout(const PlotData& plot, int width, int height);
 
+// The plots one above the other, each `height` pixels high, as the bytes of
+// an SVG file.
+std::string plotsSvg(const std::vector<PlotData>& plots, int width, int height);
 // The plots one above the other, each `height` pixels high, as an SVG file;
 // std::runtime_error when it cannot be written (atomically, as every file).
 void savePlotsSvg(const std::vector<PlotData>& plots, int width, int height, const std::string& path);
