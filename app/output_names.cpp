@@ -40,6 +40,12 @@ Parts partsOf(const std::string& path)
     names.pop_back();
     const auto dot = parts.stem.find_last_of('.');
     if (dot != std::string::npos && dot > 0) parts.stem.erase(dot);
+    // A page of a stack is stem#N: a stem that itself ends so ("stack#1.pgm")
+    // takes a "_", so that no input's outputs meet another's page.
+    const auto hash = parts.stem.find_last_of('#');
+    if (hash != std::string::npos && hash + 1 < parts.stem.size() &&
+        parts.stem.find_first_not_of("0123456789", hash + 1) == std::string::npos)
+        parts.stem += '_';
     parts.folders = std::move(names);
     return parts;
 }
