@@ -114,7 +114,7 @@ SurfaceParameters surfaceParameters(const T* values, int W, int H, double dx, do
         cellSlopes(values, W, H, plane, dx, dy, scale, gradient, area, cells);
         if (cells > 0) {
             p.sdq = std::sqrt(gradient / cells);
-            p.sdr = area / cells - 1;
+            p.sdr = (area / cells - 1) * 100;  // in percent, as ISO 25178 tools give it
         }
     }
     return p;

@@ -16,7 +16,7 @@ struct SurfaceParameters {
     // the cell's centre.  NaN unless both the pixel size and the heights'
     // length unit are known.
     double sdq = NAN;  // root mean square gradient, sqrt(mean(zx^2 + zy^2))
-    double sdr = NAN;  // developed interfacial area ratio, mean(sqrt(1 + zx^2 + zy^2)) - 1
+    double sdr = NAN;  // developed interfacial area ratio in percent, 100 (mean(sqrt(1 + zx^2 + zy^2)) - 1)
 };
 
 // The parameters of `width` x `height` heights (row-major, top row first),

@@ -83,7 +83,7 @@ TEST(SurfaceParameters, AgreeWithTheirDefinitionsOnARandomTiltedSurface)
     EXPECT_NEAR(p.sku, f / n / (sq * sq * sq * sq), 1e-10);
     EXPECT_NEAR(p.sz, (hi - lo) * scale, 1e-12 * scale);
     EXPECT_NEAR(p.sdq, std::sqrt(g / ((W - 1) * (H - 1))), 1e-10 * p.sdq);
-    EXPECT_NEAR(p.sdr, area / ((W - 1) * (H - 1)) - 1, 1e-10 * p.sdr);
+    EXPECT_NEAR(p.sdr, 100 * (area / ((W - 1) * (H - 1)) - 1), 1e-10 * p.sdr);  // in percent
     // Without a length unit for the heights, or without the pixel size, no slopes.
     EXPECT_TRUE(std::isnan(surfaceParameters(z.data(), W, H, dx, dy).sdq));
     EXPECT_TRUE(std::isnan(surfaceParameters(z.data(), W, H, 0, 0, scale).sdr));

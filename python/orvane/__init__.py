@@ -236,7 +236,7 @@ class SurfaceParameters(_Fields):
     (kurtosis), ``sz`` (highest peak less lowest pit), in metres with a
     height scale and otherwise in the array's own unit; and the hybrid
     ``sdq`` (root mean square gradient) and ``sdr`` (developed interfacial
-    area ratio), from each 2 x 2 cell's slopes, NaN unless both the pixel
+    area ratio, in percent), from each 2 x 2 cell's slopes, NaN unless both the pixel
     size and the height scale are given."""
 
     def __repr__(self):

@@ -229,7 +229,7 @@ def test_surface_parameters_agree_with_numpy_and_the_batch_tool(files):
     zx = (np.diff(r, axis=1)[:-1] + np.diff(r, axis=1)[1:]) / 2 / 2e-6
     zy = (np.diff(r, axis=0)[:, :-1] + np.diff(r, axis=0)[:, 1:]) / 2 / 1e-6
     assert p.sdq == pytest.approx(np.sqrt(np.mean(zx ** 2 + zy ** 2)), rel=1e-9)
-    assert p.sdr == pytest.approx(np.mean(np.sqrt(1 + zx ** 2 + zy ** 2)) - 1, rel=1e-9)
+    assert p.sdr == pytest.approx(100 * (np.mean(np.sqrt(1 + zx ** 2 + zy ** 2)) - 1), rel=1e-9)  # percent
     assert np.isnan(orvane.surface_parameters(z, pixel_size=1e-6).sdq)
     with pytest.raises(ValueError, match="pixel_size"):
         orvane.surface_parameters(z, pixel_size=-1.0)
