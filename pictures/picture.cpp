@@ -173,9 +173,12 @@ bool readPictureSize(const std::string& path, long long& width, long long& heigh
             if (!sdfSize(readFilePart(path, 0, 4096), width, height)) return false;
             break;
         case PictureFormat::x3p:
+            if (!x3pFileSize(path, width, height)) return false;
+            break;
         case PictureFormat::gwy: {
-            // Their sizes sit inside: the file is opened, not decoded.
-            const std::string bytes = readWholeFile(path, maxPictureFileBytes, "1 GiB");
+            // Its sizes sit inside, among the data: the file is opened, not
+            // decoded, and only when small (a large one's size goes untold).
+            const std::string bytes = readWholeFile(path, std::size_t{64} << 20, "64 MiB");
             if (!entryOf(pictureFormat(bytes)).open(bytes)->size(0, width, height)) return false;
             break;
         }

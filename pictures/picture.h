@@ -66,6 +66,8 @@ class PagedFile;
 class PictureReader {
 public:
     explicit PictureReader(const std::string& bytes);
+    // Bytes that die with the statement cannot outlive it.
+    explicit PictureReader(std::string&&) = delete;
     ~PictureReader();
     PictureReader(const PictureReader&) = delete;
     PictureReader& operator=(const PictureReader&) = delete;

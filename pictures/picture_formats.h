@@ -36,6 +36,8 @@ public:
 // ISO 25178-72 X3P files and Gwyddion's native files (see their sources).
 std::unique_ptr<PagedFile> openX3p(const std::string& bytes);
 std::unique_ptr<PagedFile> openGwy(const std::string& bytes);
+// An X3P file's size from its main.xml, read from the file without its heights.
+bool x3pFileSize(const std::string& path, long long& width, long long& height);
 
 // A TIFF file opened once, its pages (directories) read in increasing order
 // in one pass; going back to an earlier page starts again from the first.

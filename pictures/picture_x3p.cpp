@@ -16,10 +16,12 @@
 #include <pugixml.hpp>
 #include <zip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -29,6 +31,51 @@ std::runtime_error refusal(const std::string& why) { return std::runtime_error("
 // The largest main.xml read: heights listed in the XML take a few dozen
 // bytes each.
 constexpr zip_uint64_t maxXmlBytes = zip_uint64_t{1} << 30;
+
+// How much of main.xml its own sizes can need, found as it is read: the
+// metadata of any file fits in 16 MiB and 100,000 elements; heights listed
+// in it (a DataList) add 64 bytes and two elements for each point that
+// MatrixDimension declares.  Elements are counted by their '<', so that a
+// small file inflating to millions of empty ones is refused before the
+// parser makes a node of each.
+class XmlBudget {
+public:
+    zip_uint64_t operator()(const std::string& xml)
+    {
+        for (; scanned < xml.size(); ++scanned)
+            if (xml[scanned] == '<') ++elements;
+        // The sizes and the list's start are looked for in the first MiB.
+        if (!headRead) {
+            const std::size_t head = std::min<std::size_t>(xml.size(), 1 << 20);
+            listed = xml.find("<DataList") < head;
+            points = declaredPoints(xml.substr(0, head));
+            headRead = head == (1 << 20);
+        }
+        const double perPoint = listed ? static_cast<double>(points) : 0.0;
+        if (static_cast<double>(elements) > 100000 + 2 * perPoint) return 0;
+        return static_cast<zip_uint64_t>(std::min(16.0 * (1 << 20) + 64 * perPoint, static_cast<double>(maxXmlBytes)));
+    }
+
+private:
+    // SizeX * SizeY * SizeZ as the text gives them (0 until all are there).
+    static double declaredPoints(const std::string& text)
+    {
+        double product = 1;
+        for (const char* tag : {"<SizeX>", "<SizeY>", "<SizeZ>"}) {
+            const std::size_t at = text.find(tag);
+            if (at == std::string::npos) return 0;
+            double v = 0;
+            if (!pictures::readNumber(text.data() + at + std::strlen(tag), text.data() + text.size(), v) || !(v >= 1))
+                return 0;
+            product *= std::min(v, 1e12);
+        }
+        return product;
+    }
+    std::size_t scanned = 0;
+    long long elements = 0;
+    bool listed = false, headRead = false;
+    double points = 0;
+};
 
 std::string md5Hex(const std::string& bytes)
 {
@@ -58,9 +105,23 @@ std::string leadingMd5(const std::string& text)
     return digits.size() == 32 ? digits : std::string();
 }
 
-// An archive opened from bytes that outlive it.
+// An archive opened from bytes that outlive it, or from a file, of which
+// only what is asked for is read.
 class Archive {
 public:
+    struct OnDisk {};
+    Archive(const std::string& path, OnDisk)
+    {
+        int code = 0;
+        archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        if (!archive) {
+            zip_error_t error;
+            zip_error_init_with_code(&error, code);
+            const std::string why = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            throw refusal("is not a zip archive that can be read (" + why + ")");
+        }
+    }
     explicit Archive(const std::string& bytes)
     {
         zip_error_t error;
@@ -82,40 +143,54 @@ public:
     bool has(const std::string& name) const { return zip_name_locate(archive, name.c_str(), 0) >= 0; }
 
     // The entry's bytes.  Its size as the archive states it must be
-    // `expected` (when not 0) and at most `limit`, checked before anything
-    // is allocated; the data read must be that size and pass its CRC.
-    std::string read(const std::string& entry, zip_uint64_t expected, zip_uint64_t limit) const
+    // `expected` (when not 0) and at most `limit`; the data read must be
+    // that size and pass its CRC.  Memory is taken as the data arrives, not
+    // as the archive claims it, and `budget`, when given, is asked as it
+    // grows how much the bytes so far allow in all (a main.xml's own sizes
+    // bound it): a few hundred bytes claiming a gigabyte, or a small entry
+    // that inflates to one, are refused once they pass what they can need.
+    std::string read(const std::string& entry, zip_uint64_t expected, zip_uint64_t limit,
+                     const std::function<zip_uint64_t(const std::string&)>& budget = {}) const
     {
         // A name the file gives is quoted; our own are shown as they are.
-        const std::string& name = entry;
         const std::string shown = entry == "main.xml" || entry == "md5checksum.hex" ? entry : quotedExcerpt(entry);
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (zip_stat(archive, name.c_str(), 0, &stat) != 0) throw refusal("holds no " + shown);
+        if (zip_stat(archive, entry.c_str(), 0, &stat) != 0) throw refusal("holds no " + shown);
         if (!(stat.valid & ZIP_STAT_SIZE)) throw refusal("does not give the size of " + shown);
         if (expected && stat.size != expected)
             throw refusal("holds " + std::to_string(stat.size) + " bytes in " + shown + " where its sizes need " +
                           std::to_string(expected));
         if (stat.size > limit) throw refusal("holds " + shown + " larger than can be read");
-        zip_file_t* file = zip_fopen(archive, name.c_str(), 0);
+        zip_file_t* file = zip_fopen(archive, entry.c_str(), 0);
         if (!file) throw refusal("cannot open " + shown + ": " + zip_strerror(archive));
-        std::string bytes(static_cast<std::size_t>(stat.size), '\0');
-        zip_uint64_t have = 0;
-        while (have < stat.size) {
-            const zip_int64_t got = zip_fread(file, &bytes[have], stat.size - have);
-            if (got <= 0) {
-                const std::string why = got < 0 ? zip_error_strerror(zip_file_get_error(file)) : "it ends early";
+        std::string bytes;
+        zip_uint64_t allowed = stat.size;
+        for (;;) {
+            // One piece more than the stated size reads the end and checks the CRC.
+            const zip_uint64_t piece = std::min<zip_uint64_t>(zip_uint64_t{1} << 20, stat.size + 1 - bytes.size());
+            const std::size_t have = bytes.size();
+            bytes.resize(have + static_cast<std::size_t>(piece));
+            const zip_int64_t got = zip_fread(file, &bytes[have], piece);
+            if (got < 0) {
+                const std::string why = zip_error_strerror(zip_file_get_error(file));
                 zip_fclose(file);
                 throw refusal("cannot read " + shown + ": " + why);
             }
-            have += static_cast<zip_uint64_t>(got);
+            bytes.resize(have + static_cast<std::size_t>(got));
+            if (bytes.size() > stat.size) {
+                zip_fclose(file);
+                throw refusal("cannot read " + shown + ": it is longer than stated");
+            }
+            if (got == 0) break;
+            if (budget) allowed = std::min(allowed, budget(bytes));
+            if (bytes.size() > allowed) {
+                zip_fclose(file);
+                throw refusal("holds a " + shown + " far larger than its sizes can need");
+            }
         }
-        // Reading past the end checks the CRC.
-        char extra;
-        const zip_int64_t more = zip_fread(file, &extra, 1);
-        const std::string why = more < 0 ? zip_error_strerror(zip_file_get_error(file)) : "";
         zip_fclose(file);
-        if (more != 0) throw refusal("cannot read " + shown + (why.empty() ? ": it is longer than stated" : ": " + why));
+        if (bytes.size() != stat.size) throw refusal("cannot read " + shown + ": it ends early");
         return bytes;
     }
 
@@ -158,14 +233,8 @@ int typeSize(char data) { return data == 'I' ? 2 : data == 'L' || data == 'F' ? 
 
 class X3pPages : public PagedFile {
 public:
-    explicit X3pPages(const std::string& bytes) : archive(bytes)
-    {
-        xml = archive.read("main.xml", 0, maxXmlBytes);
-        checkXmlChecksum();
-        const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
-        if (!parsed) throw refusal("holds a main.xml that is not XML (" + std::string(parsed.description()) + ")");
-        readRecords();
-    }
+    explicit X3pPages(const std::string& bytes) : archive(bytes) { readMainXml(); }
+    X3pPages(const std::string& path, Archive::OnDisk onDisk) : archive(path, onDisk) { readMainXml(); }
 
     int count() const override { return static_cast<int>(layers); }
 
@@ -189,6 +258,15 @@ public:
     }
 
 private:
+    void readMainXml()
+    {
+        xml = archive.read("main.xml", 0, maxXmlBytes, XmlBudget());
+        checkXmlChecksum();
+        const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+        if (!parsed) throw refusal("holds a main.xml that is not XML (" + std::string(parsed.description()) + ")");
+        readRecords();
+    }
+
     void checkXmlChecksum() const
     {
         if (!archive.has("md5checksum.hex")) return;
@@ -243,17 +321,25 @@ private:
 
     double height(double stored) const { return z.offset + z.increment * stored; }
 
-    std::vector<double> linkedHeights(std::size_t layer) const
+    // The linked data and its mask, read and checked once for every layer.
+    void readLinkedData()
     {
+        if (dataRead) return;
         const std::size_t points = columns * rows, bytes = static_cast<std::size_t>(typeSize(z.data));
-        const std::string data = archive.read(dataName, points * layers * bytes, maxPictureFileBytes);
+        data = archive.read(dataName, points * layers * bytes, maxPictureFileBytes);
         if (!dataMd5.empty() && md5Hex(data) != dataMd5) throw refusal("is damaged: " + quotedExcerpt(dataName) + " does not match its MD5 checksum");
-        std::string valid;
         if (!validName.empty()) {
             valid = archive.read(validName, (points * layers + 7) / 8, maxPictureFileBytes);
             if (!validMd5.empty() && md5Hex(valid) != validMd5)
                 throw refusal("is damaged: " + quotedExcerpt(validName) + " does not match its MD5 checksum");
         }
+        dataRead = true;
+    }
+
+    std::vector<double> linkedHeights(std::size_t layer)
+    {
+        readLinkedData();
+        const std::size_t points = columns * rows, bytes = static_cast<std::size_t>(typeSize(z.data));
         std::vector<double> heights(points);
         for (std::size_t i = 0; i < points; ++i) {
             const std::size_t k = layer * points + i;
@@ -280,14 +366,25 @@ private:
     // Datum elements, x fastest, then y, then the layer; an empty one is a
     // point not measured.  With incremental axes each holds its height (the
     // last of values separated by ';').
-    std::vector<double> listedHeights(std::size_t layer) const
+    // The first Datum of each layer, found in one pass over the list.
+    void findLayerStarts()
     {
+        if (!layerStarts.empty()) return;
+        const std::size_t points = columns * rows;
+        std::size_t k = 0;
+        for (pugi::xml_node datum = list.child("Datum"); datum && layerStarts.size() < layers;
+             datum = datum.next_sibling("Datum"), ++k)
+            if (k % points == 0) layerStarts.push_back(datum);
+        layerStarts.resize(layers);  // layers the list does not reach start at no node
+    }
+
+    std::vector<double> listedHeights(std::size_t layer)
+    {
+        findLayerStarts();
         const std::size_t points = columns * rows;
         std::vector<double> heights;
         heights.reserve(points);
-        std::size_t k = 0;
-        for (const pugi::xml_node datum : list.children("Datum")) {
-            if (k++ < layer * points) continue;
+        for (pugi::xml_node datum = layerStarts[layer]; datum; datum = datum.next_sibling("Datum")) {
             if (heights.size() == points) break;
             std::string text = datum.text().as_string();
             const auto semicolon = text.find_last_of(';');
@@ -311,8 +408,17 @@ private:
     bool linked = false;
     std::string dataName, dataMd5, validName, validMd5;
     pugi::xml_node list;
+    bool dataRead = false;
+    std::string data, valid;
+    std::vector<pugi::xml_node> layerStarts;
 };
 
 }  // namespace
 
 std::unique_ptr<PagedFile> openX3p(const std::string& bytes) { return std::make_unique<X3pPages>(bytes); }
+
+bool x3pFileSize(const std::string& path, long long& width, long long& height)
+{
+    // Only the archive's directory and main.xml are read, not the heights.
+    return X3pPages(path, Archive::OnDisk{}).size(0, width, height);
+}

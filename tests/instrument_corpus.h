@@ -45,24 +45,45 @@ inline std::string md5Hex(const std::string& bytes)
     return hex;
 }
 
-// A zip archive of stored (uncompressed) entries, each with its CRC.
-inline std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries)
+// `data` deflated, raw (as a zip entry holds it).
+inline std::string deflated(const std::string& data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A zip archive of stored (uncompressed) entries, each with its CRC; or, with
+// `deflate`, of deflated ones, whose size is said to be `claimed` when it is
+// not 0 (a file that lies).
+inline std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries, bool deflate = false,
+                             std::uint32_t claimed = 0)
 {
     std::string out, directory;
     for (const auto& entry : entries) {
         const std::string& name = entry.first;
-        const std::string& data = entry.second;
-        const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+        const std::string& plain = entry.second;
+        const std::string data = deflate ? deflated(plain) : plain;
+        const std::size_t size = claimed ? claimed : plain.size();
+        const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size())));
         const auto offset = static_cast<std::uint32_t>(out.size());
         auto common = [&](std::string& b) {
             putLE(b, 20, 2);  // version needed
             putLE(b, 0, 2);   // flags
-            putLE(b, 0, 2);   // stored
+            putLE(b, deflate ? 8 : 0, 2);  // deflated or stored
             putLE(b, 0, 2);   // time
             putLE(b, 0x21, 2);  // date: 1980-01-01
             putLE(b, crc, 4);
             putLE(b, data.size(), 4);
-            putLE(b, data.size(), 4);
+            putLE(b, size, 4);
             putLE(b, name.size(), 2);
             putLE(b, 0, 2);  // extra
         };

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+
+#include <sys/resource.h>
 
 using namespace instruments;
 
@@ -272,4 +275,41 @@ TEST(InstrumentFiles, RefusalsQuoteAShortEscapedExcerpt)
         EXPECT_EQ(what.find('\x1b'), std::string::npos);
         EXPECT_NE(what.find("lists a height \"\\x1B[2Jaaa"), std::string::npos) << what;
     }
+}
+
+// Archives that claim or inflate to far more than they hold are refused
+// before that memory is taken, and a stack's data is read and checked once,
+// not once a layer.
+TEST(InstrumentFiles, X3pArchivesAreReadForWhatTheyHoldAndOnce)
+{
+    X3p f;
+    std::string xml = x3pFile(f);
+    xml = xml.substr(xml.find("<?xml"));
+    xml = xml.substr(0, xml.find("</p:ISO5436_2>\n") + 15);
+    auto peak = [] {
+        rusage use{};
+        getrusage(RUSAGE_SELF, &use);
+        return use.ru_maxrss;  // KiB
+    };
+    const long before = peak();
+    expectRefused(storedZip({{"main.xml", xml}}, true, 1u << 30), "main.xml");
+    std::string empties = xml;
+    std::string many;
+    for (int k = 0; k < 200000; ++k) many += "<a/>";
+    empties.replace(empties.find("<Record4>"), 0, many);
+    expectRefused(storedZip({{"main.xml", empties}}, true), "far larger than its sizes can need");
+    EXPECT_LT(peak() - before, 100 * 1024);
+
+    X3p stack;
+    stack.sizeX = stack.sizeY = 64;
+    stack.sizeZ = 256;
+    stack.stored.assign(64 * 64 * 256, 0.0);
+    for (std::size_t i = 0; i < stack.stored.size(); ++i) stack.stored[i] = static_cast<double>(i % 1000);
+    const std::string stackFile = x3pFile(stack);
+    PictureReader reader(stackFile);
+    ASSERT_EQ(reader.pages(), 256);
+    const auto start = std::chrono::steady_clock::now();
+    for (int page = 0; page < 256; page += 15) EXPECT_EQ(reader.decode(page).samples.values()[1], static_cast<double>((page * 4096 + 1) % 1000) * 1e-9);
+    // Read once, the whole stack takes milliseconds; once a layer, seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
