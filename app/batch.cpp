@@ -30,6 +30,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -174,13 +175,18 @@ bool prepareFolder(const std::string& dir, const std::string& what)
 }
 
 // Files analysed at once when --jobs is not given: one per core, but no more
-// than the memory available holds for the largest picture given.
-int defaultJobs(const std::vector<std::string>& files)
+// than the memory available holds for the largest picture given, with the
+// estimates asked for.  A file whose header does not tell its size is taken
+// as a picture of one double for every 8 bytes of the file.
+int defaultJobs(const std::vector<std::string>& files, bool whittle)
 {
     std::uint64_t largest = 0;
     for (const std::string& file : files) {
         long long width = 0, height = 0;
-        if (readPictureSize(file, width, height)) largest = std::max(largest, analysisBytes(width, height));
+        struct stat info {};
+        if (!readPictureSize(file, width, height) && ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            width = height = static_cast<long long>(std::ceil(std::sqrt(static_cast<double>(info.st_size) / 8)));
+        if (width > 0 && height > 0) largest = std::max(largest, analysisBytes(width, height, whittle));
     }
     // Each job also has its thread's stack and allocator arena.
     constexpr std::uint64_t perJob = 64u << 20;
@@ -238,6 +244,12 @@ int main(int argc, char** argv)
     // system and coming back as fresh pages to fault in and clear.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // One allocator arena for every thread: memory a job frees is there for
+    // the next, whichever thread runs it.  With an arena for each thread, a
+    // file retried alone after running out of memory met the memory the
+    // other jobs' threads had freed still held in theirs, and failed again.
+    // The analysis allocates few, large blocks, so the threads seldom wait.
+    mallopt(M_ARENA_MAX, 1);
     keepStandardStreamsTaken();
     stopOnSignals();
     BatchOptions options;
@@ -277,7 +289,7 @@ int main(int argc, char** argv)
     const std::vector<std::string> stems = distinctStems(files);
     auto stem = [&](const std::string& dir, std::size_t i) { return dir.empty() ? dir : dir + "/" + stems[i]; };
 
-    const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : defaultJobs(files), static_cast<int>(files.size()));
+    const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : defaultJobs(files, options.whittle), static_cast<int>(files.size()));
     // Files share the cores; a lone file gets them all inside the transform.
     if (jobs > 1) setTransformThreads(1);
 
@@ -289,7 +301,12 @@ int main(int argc, char** argv)
     run.tasks = files.size();
     run.threads = jobs;
     run.run = [&](std::size_t i, bool alone) {
-        if (alone && jobs > 1) setTransformThreads(0);
+        if (alone && jobs > 1) {
+            setTransformThreads(0);
+            // What the others freed goes back to the system first, so that
+            // a file retried after running out of memory finds it.
+            malloc_trim(0);
+        }
         FileAnalysisOptions analysis;
         analysis.psd = options.psd;
         analysis.psdOptions = options.psdOptions;
@@ -305,6 +322,7 @@ int main(int argc, char** argv)
         analysis.mapStep = options.mapStep;
         analysis.spectrumStem = stem(options.spectrumDir, i);
         analysis.plotStem = stem(options.plotDir, i);
+        analysis.interrupted = [] { return stopSignal != 0; };
         if (drawing) {
             const DrawingModule* module = drawing.get();
             analysis.savePlots = [module](const std::vector<PlotData>& plots, int width, int height,

@@ -157,6 +157,7 @@ FileAnalysis analyseFile(const std::string& path, const FileAnalysisOptions& opt
     }
     const int pages = reader->pages();
     for (int page = 0; page < pages; ++page) {
+        if (page > 0 && options.interrupted && options.interrupted()) break;
         // Pages of a stack are named file#page from 1.
         const std::string suffix = pages > 1 ? "#" + std::to_string(page + 1) : "";
         PageAnalysis out;

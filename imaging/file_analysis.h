@@ -41,6 +41,10 @@ struct FileAnalysisOptions {
     // unset, no plot is written and a map only as its TIFF.
     std::function<void(const std::vector<PlotData>& plots, int width, int height, const std::string& path)> savePlots;
     ColourMapWriter saveColourMap;
+    // Asked before each page after the first: once it says true, the pages
+    // left are not analysed (a stack of thousands stops at Ctrl-C).  Empty:
+    // never.
+    std::function<bool()> interrupted;
 };
 
 struct PageAnalysis {

@@ -137,8 +137,12 @@ void saveDimensionMap(const DimensionMap& map, const std::string& stem, const Co
     if (colourPng) writing(png, [&] { colourPng(png, map.columns, map.rows, map.d, 2.0, 3.0); });
 }
 
-std::uint64_t analysisBytes(long long width, long long height)
+std::uint64_t analysisBytes(long long width, long long height, bool whittle)
 {
+    if (whittle && width > 2 && height > 2) {
+        const std::uint64_t grid = std::uint64_t{powerOfTwoAtLeast(width - 2)} * powerOfTwoAtLeast(height - 2);
+        return std::max(grid * 168, analysisBytes(width, height, false));
+    }
     const std::uint64_t padded = std::uint64_t{powerOfTwoAtLeast(width)} * powerOfTwoAtLeast(height);
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     return padded * (sizeof(double) * 3 + 1) + pixels * 8;

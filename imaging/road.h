@@ -81,8 +81,10 @@ void saveDimensionMap(const DimensionMap& map, const std::string& stem, const Co
 
 // About how many bytes the road needs at its peak for a picture of this
 // size: the spectrum and the power spectrum of the padded picture, the
-// rendered spectrum, and the file and its decoded pixels.
-std::uint64_t analysisBytes(long long width, long long height);
+// rendered spectrum, and the file and its decoded pixels; with `whittle`,
+// the Whittle fit's, which is larger: its model's grid twice as fine each
+// way and the work grids beside it (696 MB measured for 2048 x 2048).
+std::uint64_t analysisBytes(long long width, long long height, bool whittle = false);
 
 // How the window shows a spectrum: the modulus times 100, saturated at 255.
 constexpr int spectrumDisplayMode = 2;
