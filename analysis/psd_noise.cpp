@@ -75,15 +75,20 @@ std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& t
 {
     std::vector<double> noise(spectrum.count.size(), 0.0);
     if (!trend.wholeNumbers) return noise;
+    // Values that step by k are k times whole numbers that step by 1: the
+    // rounding is modelled in levels of k, its power k^2 times theirs.
+    const double k = trend.levelStep;
+    const double bx = k == 1 ? trend.bx : trend.bx / k, by = k == 1 ? trend.by : trend.by / k;
     // A density d over the band shows in a bin as d sum(wx^2) sum(wy^2) / (PW PH)^2.
     double sx = 0, sy = 0;
     for (double v : wx) sx += v * v;
     for (double v : wy) sy += v * v;
-    const double scale = sx * sy / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
+    double scale = sx * sy / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
+    if (k != 1) scale *= k * k;
     // A spread of 0 (a picture whose levels never change between
     // neighbours along a side) is held at a small one.
-    const double spreadX = std::max(gaussianSpread(trend.stepX, trend.bx), 1e-3);
-    const double spreadY = std::max(gaussianSpread(trend.stepY, trend.by), 1e-3);
+    const double spreadX = std::max(gaussianSpread(k == 1 ? trend.stepX : trend.stepX / k, bx), 1e-3);
+    const double spreadY = std::max(gaussianSpread(k == 1 ? trend.stepY : trend.stepY / k, by), 1e-3);
     constexpr int angles = 8;
     for (std::size_t j = 0; j < noise.size(); ++j) {
         if (spectrum.count[j] == 0) continue;
@@ -91,7 +96,7 @@ std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& t
         double sum = 0;
         for (int a = 0; a < angles; ++a) {
             const double theta = pi * (a + 0.5) / angles;
-            sum += roundingDensity(q * std::cos(theta), q * std::sin(theta), trend.bx, trend.by, spreadX, spreadY);
+            sum += roundingDensity(q * std::cos(theta), q * std::sin(theta), bx, by, spreadX, spreadY);
         }
         noise[j] = scale * sum / angles;
     }

@@ -95,6 +95,11 @@ struct Trend {
     double largest = 0;
     bool wholeNumbers = true;
     double stepX = 0, stepY = 0;
+    // Whole numbers' own step: the greatest common divisor of their
+    // differences (64 for 10-bit values in the top of 16-bit words, 255 for
+    // 1-bit levels scaled to 0 .. 255), 1 otherwise.  Their rounding is
+    // modelled with it.
+    double levelStep = 1;
     // Values that are NaN: points not measured, left out of every sum (the
     // plane is then fitted to the measured points alone).
     long long missing = 0;

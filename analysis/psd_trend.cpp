@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -186,6 +188,28 @@ double sumSteps(const T* b, const T* a, int n, int tailParity, long long& pairs)
 // The trend of values some of which are missing: the mean of the measured
 // points, and the plane by its normal equations over them (the measured
 // points' own sums of centred x, y and their products, in a second pass).
+// The greatest common divisor of the differences between whole-number
+// values (NaN ones left out), 1 when they differ by 1 somewhere or are all
+// the same.  Most pictures step by 1 within their first few values, so the
+// pass usually ends at once.
+template <class T>
+double levelStepOf(const T* values, std::size_t n)
+{
+    std::size_t i = 0;
+    while (i < n && std::isnan(static_cast<double>(values[i]))) ++i;
+    if (i == n) return 1.0;
+    const double first = static_cast<double>(values[i]);
+    std::uint64_t step = 0;
+    for (++i; i < n && step != 1; ++i) {
+        const double v = static_cast<double>(values[i]);
+        if (std::isnan(v)) continue;
+        const double d = std::fabs(v - first);
+        if (!(d < 0x1p62)) return 1.0;
+        step = std::gcd(step, static_cast<std::uint64_t>(d));
+    }
+    return step > 1 ? static_cast<double>(step) : 1.0;
+}
+
 template <class T>
 Trend trendOfMeasured(const T* values, int W, int H, PsdOptions::Trend kind, double sum, double sumX, double sumY,
                       long long missing, double largest, bool wholeNumbers, double stepX, double stepY)
@@ -341,6 +365,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
                                       all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
                                       all.pairsY ? all.stepY / all.pairsY : 0.0);
         trend.values = std::move(all.values);
+        if (trend.wholeNumbers) trend.levelStep = levelStepOf(values, static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
         return trend;
     }
     Trend trend;
@@ -355,6 +380,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         if (W > 1) trend.bx = all.sumX / (H * (W * (static_cast<double>(W) * W - 1) / 12.0));
         if (H > 1) trend.by = all.sumY / (W * (H * (static_cast<double>(H) * H - 1) / 12.0));
     }
+    if (trend.wholeNumbers) trend.levelStep = levelStepOf(values, static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
     return trend;
 }
 

@@ -538,3 +538,26 @@ TEST(Pictures, TheOrientationTagTurnsThePictureAsItIsShown)
         EXPECT_EQ(r.samples.values(), shown) << orientation;
     }
 }
+
+// 1-, 2- and 4-bit pictures are read scaled to 0 .. 255 as PNG's rule says;
+// their spectral estimate is that of the same levels stored as 8-bit.
+TEST(Pictures, PackedGreyLevelsEstimateAsTheirEightBitTwins)
+{
+    std::mt19937_64 random(3);
+    const int N = 128;
+    const std::vector<double> z = fractalSurface(2.5, N, N, random);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    for (int depth : {1, 2, 4}) {
+        const int top = (1 << depth) - 1;
+        std::vector<std::uint8_t> levels(z.size());
+        for (std::size_t i = 0; i < z.size(); ++i)
+            levels[i] = static_cast<std::uint8_t>(std::lround((z[i] - *lo) / (*hi - *lo) * top));
+        const PsdResult packed = psdDimension(decodePicture(packedPng(N, N, depth, PNG_COLOR_TYPE_GRAY, levels)), {});
+        const PsdResult twin = psdDimension(decodePicture(packedPng(N, N, 8, PNG_COLOR_TYPE_GRAY, levels)), {});
+        EXPECT_EQ(packed.fitted(), twin.fitted()) << depth;
+        if (packed.fitted() && twin.fitted()) {
+            EXPECT_NEAR(packed.dimension, twin.dimension, 1e-6) << depth;
+        }
+        EXPECT_EQ(packed.flags, twin.flags) << depth;
+    }
+}

@@ -194,6 +194,31 @@ TEST(PsdDimension, PicturesThatAreNoSurfacesAreFlagged)
     EXPECT_NE(none.note.find("radial bins above the noise floor; at least 3 are needed"), std::string::npos) << none.note;
 }
 
+// Whole numbers that step by k (10- or 12-bit values in 16-bit words, 1-bit
+// levels scaled to 0 .. 255) round as k times whole numbers that step by 1:
+// the same D at every k, not a floor k^2 too low.
+TEST(PsdDimension, TheRoundingNoiseFollowsTheValuesOwnStep)
+{
+    std::mt19937_64 random(8);
+    const int N = 256;
+    const std::vector<double> z = fractalSurface(2.6, N, N, random);
+    const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+    for (int levels : {6, 40}) {
+        std::vector<std::uint16_t> base(z.size());
+        for (std::size_t i = 0; i < z.size(); ++i) base[i] = static_cast<std::uint16_t>(std::lround((z[i] - *lo) / (*hi - *lo) * (levels - 1)));
+        const PsdResult one = estimatePsdDimension(base.data(), N, N);
+        for (int k : {3, 16, 64}) {
+            std::vector<std::uint16_t> stepped(base);
+            for (auto& v : stepped) v = static_cast<std::uint16_t>(v * k);
+            const PsdResult r = estimatePsdDimension(stepped.data(), N, N);
+            EXPECT_EQ(r.fitted(), one.fitted()) << levels << " " << k;
+            if (!one.fitted()) continue;
+            EXPECT_NEAR(r.dimension, one.dimension, 1e-6) << levels << " " << k;
+            EXPECT_NEAR(r.fitMax, one.fitMax, 1e-9) << levels << " " << k;
+        }
+    }
+}
+
 TEST(PsdDimension, TheFitEndsWhereTheRoundingNoiseBegins)
 {
     // A smooth surface over 4096 and over 32 levels: the coarse one's range
