@@ -344,8 +344,7 @@ int main(int argc, char** argv)
         Result& r = results[i];
         out.error(r.errors);
         anyFailed = anyFailed || r.failed;
-        written = out.write(r.row);
-        out.progress(i + 1, files.size());
+        // The record first: a row seen on the screen has its record kept.
         if (records) {
             try {
                 records->append(r.json);
@@ -355,6 +354,8 @@ int main(int argc, char** argv)
                 recorded = false;
             }
         }
+        written = out.write(r.row);
+        out.progress(i + 1, files.size());
         r.json.clear();
         r.row.clear();
         r.errors.clear();
