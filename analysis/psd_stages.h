@@ -116,8 +116,10 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
 
 // The values with each missing point (NaN) filled from its neighbours: the
 // harmonic interpolation of the measured points, each filled point the mean
-// of its four neighbours (Gauss-Seidel from the trend's plane, until no
-// point moves by more than 1e-9 of the values' range, or 2000 sweeps).
+// of its neighbours in the picture, from the trend's plane: Gauss-Seidel
+// while it settles within 64 sweeps (no point moving by more than 1e-9 of
+// the values' range), multigrid V-cycles otherwise (until every filled point
+// lies that near its neighbours' mean, or 100 cycles).
 // Leaving the points out (a window of zero there) leaks the residual's
 // power at the holes evenly over the band, which buries the fine scales of
 // a steep spectrum; the interpolation lacks only the fine scales' share of

@@ -1,8 +1,7 @@
 // The first stage of the spectral estimate, one pass over the values: the
 // trend to remove (the mean or the least-squares plane), the largest
 // magnitude, whether every value is whole, the mean steps between
-// neighbours, the points not measured and what the values are made of; and
-// the filling of points not measured from their measured neighbours.
+// neighbours, the points not measured and what the values are made of.
 // The pass runs two columns side by side in one register (lanes2.h): the
 // even columns in lane 0, the odd ones in lane 1, the two partial sums of
 // each row that its scalar form kept, so the bits are the same on every
@@ -259,48 +258,6 @@ Trend trendOfMeasured(const T* values, int W, int H, PsdOptions::Trend kind, dou
 }
 
 template <class T>
-std::vector<double> fillMissing(const T* values, int W, int H, const Trend& trend)
-{
-    const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-    std::vector<double> z(n);
-    std::vector<std::size_t> holes;
-    const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
-    double low = INFINITY, high = -INFINITY;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = static_cast<double>(values[i]);
-        const double x = static_cast<double>(i % static_cast<std::size_t>(W)), y = static_cast<double>(i / static_cast<std::size_t>(W));
-        if (std::isnan(v)) {
-            holes.push_back(i);
-            z[i] = trend.mean + trend.bx * (x - cx) + trend.by * (y - cy);
-        } else {
-            z[i] = v;
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    }
-    const double tolerance = 1e-9 * std::max(high - low, 1e-300);
-    const std::size_t w = static_cast<std::size_t>(W);
-    for (int sweep = 0; sweep < 2000; ++sweep) {
-        double moved = 0;
-        for (std::size_t i : holes) {
-            const std::size_t x = i % w, y = i / w;
-            double sum = 0;
-            int count = 0;
-            if (x > 0) sum += z[i - 1], ++count;
-            if (x + 1 < w) sum += z[i + 1], ++count;
-            if (y > 0) sum += z[i - w], ++count;
-            if (y + 1 < static_cast<std::size_t>(H)) sum += z[i + w], ++count;
-            if (count == 0) continue;  // a 1 x 1 picture
-            const double next = sum / count;
-            moved = std::max(moved, std::fabs(next - z[i]));
-            z[i] = next;
-        }
-        if (moved <= tolerance) break;
-    }
-    return z;
-}
-
-template <class T>
 Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int parts)
 {
     // With centred coordinates the normal equations of the plane are
@@ -386,8 +343,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
 
 
 #define ORVANE_PSD_TYPE(T)                                                   \
-    template Trend measureTrend(const T*, int, int, PsdOptions::Trend, int); \
-    template std::vector<double> fillMissing(const T*, int, int, const Trend&);
+    template Trend measureTrend(const T*, int, int, PsdOptions::Trend, int);
 ORVANE_PSD_SAMPLE_TYPES(ORVANE_PSD_TYPE)
 #undef ORVANE_PSD_TYPE
 

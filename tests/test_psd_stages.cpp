@@ -120,6 +120,34 @@ TEST(PsdStages, TheTrendPassSeesEveryValueAsPlainLoopsDo)
     }
 }
 
+// A large hole is filled with the harmonic interpolation itself, not an
+// unfinished approximation of it: x^2 - y^2 + 3xy is discretely harmonic,
+// so a hole of 200 x 200 pixels in its middle, and holes of any outline
+// (a ring, scattered points beside it), must come back as the function.
+TEST(PsdStages, LargeHolesAreFilledWithTheHarmonicInterpolation)
+{
+    const int W = 256, H = 240;
+    std::vector<double> truth(static_cast<std::size_t>(W) * H), z(truth.size());
+    std::mt19937_64 random(3);
+    std::bernoulli_distribution gone(0.05);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const double u = x - 100.0, v = y - 90.0;
+            const std::size_t i = static_cast<std::size_t>(y) * W + x;
+            truth[i] = u * u - v * v + 3 * u * v;
+            const bool hole = x >= 28 && x < 228 && y >= 20 && y < 220;
+            const double r = std::hypot(x - 128.0, y - 120.0);
+            const bool inside = x > 0 && y > 0 && x + 1 < W && y + 1 < H;
+            z[i] = inside && (hole || (r > 105 && r < 110) || gone(random)) ? NAN : truth[i];
+        }
+    const psd::Trend trend = psd::measureTrend(z.data(), W, H, PsdOptions::Trend::plane, 1);
+    const std::vector<double> filled = psd::fillMissing(z.data(), W, H, trend);
+    const auto [lo, hi] = std::minmax_element(truth.begin(), truth.end());
+    double worst = 0;
+    for (std::size_t i = 0; i < truth.size(); ++i) worst = std::max(worst, std::fabs(filled[i] - truth[i]));
+    EXPECT_LT(worst, 1e-6 * (*hi - *lo));
+}
+
 TEST(PsdStages, MissingPointsAreLeftOutOfThePlaneAndFilledFromTheirNeighbours)
 {
     // A tilted plane with noise, a tenth of it missing (NaN): the trend is the
