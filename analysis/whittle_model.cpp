@@ -304,9 +304,11 @@ double taperedLaplacian(const T* values, int W, int H, const std::vector<double>
     double squares = 0;
     for (std::size_t y = 1; y + 1 < static_cast<std::size_t>(H); ++y) {
         const T* r = values + y * w;
+        const T* up = r - w;
+        const T* down = r + w;
         for (std::size_t x = 1; x + 1 < w; ++x) {
             const double l = static_cast<double>(r[x - 1]) + static_cast<double>(r[x + 1]) +
-                             static_cast<double>(r[x - w]) + static_cast<double>(r[x + w]) - 4 * static_cast<double>(r[x]);
+                             static_cast<double>(up[x]) + static_cast<double>(down[x]) - 4 * static_cast<double>(r[x]);
             const double v = hx[x - 1] * hy[y - 1] * l;
             out[(y - 1) * stride + x - 1] = v;
             squares += v * v;
