@@ -259,6 +259,7 @@ int main(int argc, char** argv)
     }
     Output out;
     if (options.help) return out.write(batchUsage) ? 0 : 1;
+    if (options.version) return out.write(std::string("orvane-batch ") + ORVANE_VERSION + "\n") ? 0 : 1;
     if (!options.spectrumDir.empty() && !prepareFolder(options.spectrumDir, "spectrum pictures")) return 2;
     if (!options.plotDir.empty() && !prepareFolder(options.plotDir, "plots")) return 2;
     if (!options.mapDir.empty() && !prepareFolder(options.mapDir, "maps")) return 2;

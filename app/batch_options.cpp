@@ -17,12 +17,13 @@ const char* const batchUsage =
     "                    [--params] [--pixel-size DX[:DY]] [--height-scale H]\n"
     "                    [--json FILE]\n"
     "                    FILE...\n"
+    "       orvane-batch --version\n"
     "\n"
-    "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM or\n"
-    "PPM) exactly as the Orvane window does (PoliczFFT, then Metoda 1 and Metoda 2)\n"
-    "and writes CSV to standard output:\n"
+    "Estimates the fractal dimension of each picture file (BMP, PNG, TIFF, PGM,\n"
+    "PPM, SDF, X3P or GWY) exactly as the Orvane window does (PoliczFFT, then\n"
+    "Metoda 1 and Metoda 2) and writes CSV to standard output:\n"
     "\n"
-    "  file,width,height,padded_width,padded_height,d1,d2,...,dx,dy\n"
+    "  file,width,height,padded_width,padded_height,d1,d2,...,dx,dy,missing\n"
     "\n"
     "one row per file, in the order given; d1 and d2 are the texts the window shows\n"
     "in Edit1 and Edit2 (NAN where the estimate failed, INF or -INF for a slope of\n"
@@ -89,7 +90,9 @@ const char* const batchUsage =
     "  --json FILE     also write FILE as JSON Lines, one record a picture: the\n"
     "                  program's version, every option and default that shaped the\n"
     "                  result, the calibration, the row under the CSV's column names\n"
-    "                  and the points of every fit (written whole at the end)\n"
+    "                  and the points of every fit (each record written with its\n"
+    "                  row; FILE is checked before the run and replaced at its\n"
+    "                  end, with the records of the files done if it is stopped)\n"
     "  --psd-window W  hann (the default) or none\n"
     "  --psd-range QMIN:QMAX\n"
     "                  the fit range in cycles per pixel (default: from 12 / the\n"
@@ -98,6 +101,7 @@ const char* const batchUsage =
     "                  shortest first (4um:64um), for pictures whose pixel size is\n"
     "                  known\n"
     "  --help          show this text\n"
+    "  --version       show the program's version (the one its records carry)\n"
     "\n"
     "Rows are written as they are done, in the order given.  A file that cannot be\n"
     "read, analysed or written gets one line on standard error and no row; the\n"
@@ -127,6 +131,7 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     CLI::App app("orvane-batch");
     app.set_help_flag();
     app.add_flag("-h,--help", options.help);
+    app.add_flag("--version", options.version);
     app.add_flag("--points", options.points);
     app.add_option("--spectrum", options.spectrumDir)->check(folderName);
     app.add_option("--plot", options.plotDir)->check(folderName);
@@ -175,7 +180,7 @@ bool parseBatchOptions(int argc, char** argv, BatchOptions& options)
     if (!pixel.empty() && !parseLength(pixel, options.pixelX)) parseLengthPair(pixel, options.pixelX, options.pixelY);
     else if (!pixel.empty()) options.pixelY = options.pixelX;
     if (!heightScale.empty()) parseLength(heightScale, options.heightScale);
-    if (!options.help && options.files.empty()) {
+    if (!options.help && !options.version && options.files.empty()) {
         std::cerr << "orvane-batch: no files given\n";
         return false;
     }

@@ -24,6 +24,7 @@ struct BatchOptions {
     std::string jsonFile;           // --json: the records' file (empty: none)
     std::vector<std::string> files;
     bool help = false;
+    bool version = false;
 };
 
 extern const char* const batchUsage;

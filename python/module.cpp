@@ -395,6 +395,7 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
 PYBIND11_MODULE(_orvane, m)
 {
     m.doc() = "The C++ core of the orvane package; use the functions of orvane itself.";
+    m.attr("__version__") = ORVANE_VERSION;
     m.def("read_image", &readImage, py::arg("path"), py::arg("page") = py::none());
     m.def("spectrum", &spectrum, py::arg("image"));
     m.def("method1", [](const py::array& image) { return method(image, Method::one); }, py::arg("image"));

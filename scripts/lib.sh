@@ -3,11 +3,15 @@
 # What the window program needs to be built (scripts/run).
 ORVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev libtiff-dev libpng-dev
                      libzip-dev libpugixml-dev nettle-dev)
-# Everything else the tests, benchmarks, fuzzers, the batch tool, the Python
-# package and the ARM build need (scripts/test).
-ORVANE_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libgtest-dev libgmock-dev locales
-                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev
-                 pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+# The batch tool and the Python package besides (scripts/install-python, and
+# pip install . with Debian's pip).
+ORVANE_BATCH_PACKAGES=("${ORVANE_RUN_PACKAGES[@]}" libcli11-dev nlohmann-json3-dev
+                       pybind11-dev python3-dev python3-numpy python3-pandas python3-dask python3-distributed
+                       python3-pip python3-setuptools python3-wheel)
+# Everything else the tests, benchmarks, fuzzers and the ARM build need
+# (scripts/test).
+ORVANE_PACKAGES=("${ORVANE_BATCH_PACKAGES[@]}" libgtest-dev libgmock-dev locales
+                 libbenchmark-dev libfftw3-dev clang libclang-rt-14-dev
                  python3-pytest g++-aarch64-linux-gnu qemu-user-static xvfb xauth xdotool)
 
 # Installs whatever of the given Debian packages is missing (as root), or

@@ -21,7 +21,7 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy
 
 from . import _orvane
-from ._orvane import available_cores, format_number
+from ._orvane import __version__, available_cores, format_number
 
 __all__ = [
     "read_image",
