@@ -12,6 +12,7 @@
 
 #include "analysis/fourier.h"
 #include "analysis/psd_stages.h"
+#include "analysis/thread_pool.h"
 #include "analysis/value_scale.h"
 #include "analysis/whittle_fit.h"
 #include "analysis/whittle_kernels.h"
@@ -25,8 +26,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -174,16 +173,9 @@ DimensionMap dimensionMap(const T* values, int W, int H, int window, int step, c
             next = map.d.size();
         }
     };
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < availableCores(); ++t) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // fewer threads; the caller's does the rest
-        }
-    }
-    work();
-    for (std::thread& t : helpers) t.join();
+    // On the process's pool, as many threads as the analysis may take (one
+    // when files run side by side, or as set for the transform).
+    runParts(std::max(1, std::min(analysisThreads(), static_cast<int>(map.d.size()))), [&](int) { work(); });
     if (failure) std::rethrow_exception(failure);
     return map;
 }

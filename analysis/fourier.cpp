@@ -343,6 +343,8 @@ bool transform(double* data, const std::uint32_t* lengths, int dims, int directi
 
 void setTransformThreads(int threads) { configuredThreads = threads; }
 
+int transformThreadsSetting() { return configuredThreads; }
+
 int analysisThreadsFor(std::size_t values)
 {
     // Measured on a 2-core machine with the pool's helper asleep between

@@ -30,6 +30,8 @@ inline std::uint32_t powerOfTwoAtLeast(long long n)
 // How many threads the transform may use (0, the default: one per core this
 // process may run on).  The result does not depend on it.
 void setTransformThreads(int threads);
+// What setTransformThreads last set (0 at the start).
+int transformThreadsSetting();
 // The threads the transform and the spectral estimate's passes may use: the
 // number set above, or one per core this process may run on.
 int analysisThreads();

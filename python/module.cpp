@@ -36,8 +36,12 @@ GreyRaster rasterOf(const py::array& image)
                              py::str(image.dtype()).cast<std::string>());
     if (image.ndim() != 2) throw py::value_error("the image must be a 2-D array (rows, columns)");
     if (image.shape(0) < 1 || image.shape(1) < 1) throw py::value_error("the image has no pixels");
-    if (image.shape(0) > INT32_MAX || image.shape(1) > INT32_MAX)
-        throw py::value_error("the image is larger than can be analysed");
+    // The size is checked before anything is copied.
+    if (image.shape(0) > INT32_MAX || image.shape(1) > INT32_MAX ||
+        static_cast<double>(image.shape(0)) * static_cast<double>(image.shape(1)) > static_cast<double>(maxPicturePixels))
+        throw py::value_error("the image (" + std::to_string(image.shape(1)) + " x " + std::to_string(image.shape(0)) +
+                              " pixels) is larger than can be analysed: at most " + std::to_string(maxPicturePixels) +
+                              " pixels");
     GreyRaster raster;
     raster.height = static_cast<int>(image.shape(0));
     raster.width = static_cast<int>(image.shape(1));
@@ -84,7 +88,8 @@ py::array samplesArray(const GreyRaster& r)
 // gives none): (array, dx, dy).
 py::tuple readImage(const std::string& path, py::object page)
 {
-    const int wanted = page.is_none() ? 0 : page.cast<int>();
+    // Past any file's last page already (the package's wrapper holds larger ones here).
+    const long long wanted = page.is_none() ? 0 : page.cast<long long>();
     std::vector<GreyRaster> all;
     int pages = 0;
     {
@@ -96,7 +101,7 @@ py::tuple readImage(const std::string& path, py::object page)
             if (wanted > pages) {
                 // Said outside, with the GIL held.
             } else if (wanted > 0) {
-                all.push_back(reader.decode(wanted - 1));
+                all.push_back(reader.decode(static_cast<int>(wanted - 1)));
             } else {
                 for (int p = 0; p < pages; ++p) all.push_back(reader.decode(p));
             }
@@ -336,6 +341,14 @@ std::pair<double, double> wavelengthsOf(py::object range)
     return {shortest, longest};
 }
 
+// A file name as Python gives names of the system's bytes (os.fsdecode):
+// bytes that are not UTF-8 as surrogates, so that every name is kept and
+// os.fsencode gives its bytes back.
+py::str fileNameText(const std::string& name)
+{
+    return py::reinterpret_steal<py::str>(PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+}
+
 py::list analyseFileRows(const std::string& path, bool psd, const std::string& window, py::object fitRange,
                          bool whittle, bool params, py::object pixelSize, py::object heightScale,
                          py::object wavelengths)
@@ -358,13 +371,13 @@ py::list analyseFileRows(const std::string& path, bool psd, const std::string& w
     py::list rows;
     if (!file.error.empty()) {
         py::dict row;
-        row["file"] = path;
+        row["file"] = fileNameText(path);
         row["error"] = file.error;
         rows.append(row);
     }
     for (const PageAnalysis& page : file.pages) {
         py::dict row;
-        row["file"] = page.name;
+        row["file"] = fileNameText(page.name);
         if (!page.error.empty()) {
             row["error"] = page.error;
             rows.append(row);
@@ -419,4 +432,5 @@ PYBIND11_MODULE(_orvane, m)
     m.def("format_number", [](double v) { return FloatToStr(v); }, py::arg("value"));
     m.def("available_cores", &availableCores);
     m.def("set_transform_threads", &setTransformThreads, py::arg("threads"));
+    m.def("transform_threads", &transformThreadsSetting);
 }

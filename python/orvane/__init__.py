@@ -21,7 +21,7 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy
 
 from . import _orvane
-from ._orvane import __version__, available_cores, format_number
+from ._orvane import __version__, available_cores, format_number, set_transform_threads
 
 __all__ = [
     "read_image",
@@ -34,6 +34,7 @@ __all__ = [
     "surface_parameters",
     "analyse_files",
     "format_number",
+    "set_transform_threads",
     "MethodResult",
     "PsdResult",
     "WhittleResult",
@@ -99,7 +100,8 @@ def _path(path):
         path = os.fspath(path)
     except TypeError:
         raise TypeError(f"a file name must be a str, bytes or os.PathLike, not {type(path).__name__}") from None
-    return os.fsdecode(path) if isinstance(path, bytes) else path
+    # The system's bytes of the name, so that a name that is not UTF-8 is read.
+    return os.fsencode(path)
 
 
 def _page(page):
@@ -110,7 +112,45 @@ def _page(page):
         raise TypeError(f"page must be a whole number (the first page is 1), not {type(page).__name__}")
     if page < 1:
         raise ValueError(f"page must be 1 or more (the first page is 1), not {page}")
-    return int(page)
+    return min(int(page), 2 ** 62)  # beyond any file's last page, which says so with IndexError
+
+
+def _image(image):
+    """An array for the estimators: a numpy.ma masked array's masked points
+    as points not measured (NaN), in float64 when the array is of integers."""
+    if isinstance(image, numpy.ma.MaskedArray):
+        mask = numpy.ma.getmaskarray(image)
+        if mask.any():
+            kind = image.dtype if image.dtype.kind == "f" else numpy.float64
+            return numpy.ma.filled(image.astype(kind), numpy.nan)
+        return numpy.ma.getdata(image)
+    return image
+
+
+def _pixel_size(size):
+    """None, one positive length in metres, or two (dx, dy); TypeError for
+    anything else."""
+    import numbers
+    if size is None:
+        return None
+    def length(v):
+        if isinstance(v, bool) or not isinstance(v, numbers.Real):
+            raise TypeError(f"pixel_size must be a length in metres or two (dx, dy), not {type(v).__name__}")
+        return float(v)
+    if isinstance(size, (str, bytes)):
+        raise TypeError(f"pixel_size must be a length in metres or two (dx, dy), not {type(size).__name__}")
+    if hasattr(size, "__len__"):
+        return tuple(length(v) for v in size)
+    return length(size)
+
+
+def _height_scale(scale):
+    import numbers
+    if scale is None:
+        return None
+    if isinstance(scale, bool) or not isinstance(scale, numbers.Real):
+        raise TypeError(f"height_scale must be a length in metres, not {type(scale).__name__}")
+    return float(scale)
 
 
 class Image(numpy.ndarray):
@@ -147,17 +187,17 @@ def spectrum(image):
     """The centred complex spectrum the window computes (PoliczFFT): the image's
     8-bit view padded to powers of two, transformed and scaled by 1 / (rows * cols),
     the zero frequency at (rows / 2, cols / 2); complex128."""
-    return _orvane.spectrum(image)
+    return _orvane.spectrum(_image(image))
 
 
 def method1(image):
     """Metoda 1: ten thresholds evenly spaced on a log scale.  Returns a MethodResult."""
-    return MethodResult(_orvane.method1(image))
+    return MethodResult(_orvane.method1(_image(image)))
 
 
 def method2(image):
     """Metoda 2: eight thresholds 0.1 M .. 0.8 M.  Returns a MethodResult."""
-    return MethodResult(_orvane.method2(image))
+    return MethodResult(_orvane.method2(_image(image)))
 
 
 def psd_dimension(image, window="hann", fit_range=None, wavelengths=None, pixel_size=None):
@@ -176,7 +216,7 @@ def psd_dimension(image, window="hann", fit_range=None, wavelengths=None, pixel_
         if fit_range is not None:
             raise ValueError("give the fit range either in cycles per pixel or as wavelengths, not both")
         fit_range = _cycles_of(wavelengths, image, pixel_size)
-    return PsdResult(_orvane.psd_dimension(image, window, fit_range))
+    return PsdResult(_orvane.psd_dimension(_image(image), window, fit_range))
 
 
 def _cycles_of(wavelengths, image, pixel_size):
@@ -215,7 +255,7 @@ def whittle_dimension(image):
     Raises ValueError, saying why, for an image it cannot estimate (smaller
     than 16 x 16, flat, or holding a value that is not finite), and TypeError
     for an array that does not hold real numbers."""
-    return WhittleResult(_orvane.whittle_dimension(image))
+    return WhittleResult(_orvane.whittle_dimension(_image(image)))
 
 
 def dimension_map(image, window=64, step=None):
@@ -227,7 +267,7 @@ def dimension_map(image, window=64, step=None):
     than 16 or larger than the image, or a step smaller than 1."""
     if step is None:
         step = max(1, int(window) // 2)
-    return _orvane.dimension_map(image, int(window), int(step))
+    return _orvane.dimension_map(_image(image), int(window), int(step))
 
 
 class SurfaceParameters(_Fields):
@@ -252,7 +292,8 @@ def surface_parameters(image, pixel_size=None, height_scale=None):
     finite, or a size that is not a positive length."""
     if pixel_size is None and getattr(image, "dx", None) and getattr(image, "dy", None):
         pixel_size = (image.dx, image.dy)
-    return SurfaceParameters(_orvane.surface_parameters(image, pixel_size, height_scale))
+    return SurfaceParameters(_orvane.surface_parameters(_image(image), _pixel_size(pixel_size),
+                                                        _height_scale(height_scale)))
 
 
 def _analyse_one(path, psd, psd_window, psd_range, whittle, params, pixel_size, height_scale, psd_wavelengths):
@@ -286,6 +327,7 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
     if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__"):
         raise TypeError("paths must be a list of file names; for one file, pass [path]")
     paths = [_path(p) for p in paths]
+    pixel_size, height_scale = _pixel_size(pixel_size), _height_scale(height_scale)
     if psd_range is not None:
         # The same check as psd_dimension's, before any file is read.
         _orvane.check_fit_range(psd_range)
@@ -297,11 +339,13 @@ def analyse_files(paths, client=None, psd=True, psd_window="hann", psd_range=Non
         if workers == 1:
             per_file = [_orvane.analyse_file(p, *arguments) for p in paths]
         else:
+            # The user's own setting is given back afterwards.
+            setting = _orvane.transform_threads()
             try:
                 with ThreadPoolExecutor(max_workers=workers) as pool:
                     per_file = list(pool.map(lambda p: _analyse_one(p, *arguments), paths))
             finally:
-                _orvane.set_transform_threads(0)
+                _orvane.set_transform_threads(setting)
     else:
         futures = client.map(_analyse_one, paths, *[[a] * len(paths) for a in arguments], pure=False)
         per_file = client.gather(futures)

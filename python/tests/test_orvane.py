@@ -274,3 +274,38 @@ def test_a_fit_range_in_wavelengths_is_the_same_fit_as_in_cycles(files):
     frame = orvane.analyse_files([files[1]], pixel_size=(2e-6, 8e-6), psd_wavelengths=(16e-6, 80e-6))
     assert orvane.format_number(frame.iloc[0]["psd_d"]) == row["psd_d"]
     assert orvane.format_number(frame.iloc[0]["psd_d"]) == orvane.format_number(by_cycles.d)
+
+
+def test_names_pages_sizes_masks_and_threads_as_python_users_give_them(files, tmp_path):
+    # A name that is not UTF-8, as bytes and as os.fsdecode gives it: read,
+    # and in analyse_files its row is its own, beside a file that fails.
+    name = os.path.join(os.fsencode(tmp_path), b"caf\xe9.bmp")
+    with open(name, "wb") as out, open(files[0], "rb") as source:
+        out.write(source.read())
+    assert orvane.read_image(name).shape == orvane.read_image(files[0]).shape
+    frame = orvane.analyse_files([name, os.fsdecode(name), files[3]], psd=False)
+    assert list(frame["file"][:2]) == [os.fsdecode(name)] * 2
+    assert frame["error"][:2].isna().all() and frame["error"][2].startswith("cannot read")
+    # The documented errors, not a cast's.
+    with pytest.raises(IndexError, match="not page"):
+        orvane.read_image(files[0], page=2 ** 40)
+    with pytest.raises(TypeError, match="pixel_size"):
+        orvane.surface_parameters(np.zeros((4, 4)), pixel_size="ab")
+    with pytest.raises(TypeError, match="height_scale"):
+        orvane.surface_parameters(np.zeros((4, 4)), height_scale="2nm")
+    # A view of 12000 x 12000 is refused for its size before it is copied.
+    with pytest.raises(ValueError, match="larger than can be analysed"):
+        orvane.psd_dimension(np.broadcast_to(np.float64(1), (12000, 12000)))
+    # Masked points are points not measured.
+    image = orvane.read_image(files[1]).astype(np.float64)
+    mask = np.zeros(image.shape, bool)
+    mask[10:14, 20:30] = True
+    holes = image.copy()
+    holes[mask] = np.nan
+    masked = orvane.psd_dimension(np.ma.masked_array(orvane.read_image(files[1]), mask))
+    assert masked.d == orvane.psd_dimension(holes).d and "missing_points" in masked.flags
+    # analyse_files gives the user's thread setting back.
+    orvane.set_transform_threads(1)
+    orvane.analyse_files(files[:2], psd=False)
+    assert orvane._orvane.transform_threads() == 1
+    orvane.set_transform_threads(0)
