@@ -4,6 +4,8 @@
 #include "analysis/whittle.h"
 #include "imaging/result_row.h"
 
+#include "pictures/files.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -18,6 +20,10 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // JSON has no NaN or infinity: those are null.
+// A file name as JSON text: UTF-8 as it is, each other byte as \xHH, as
+// the messages show it, so that two names never become one.
+std::string nameText(const std::string& name) { return displayFileName(name); }
+
 json numberOrNull(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
 json lengthOrNull(double metres) { return metres > 0 ? json(metres) : json(nullptr); }
@@ -70,7 +76,9 @@ std::string provenanceLine(const PageAnalysis& page, const BatchOptions& options
 {
     json row = json::object();
     for (const RowField& field : rowFields(page, rowColumns(options))) {
-        if (field.number)
+        if (field.number && field.whole)
+            row[field.column] = static_cast<long long>(field.value);
+        else if (field.number)
             row[field.column] = numberOrNull(field.value);
         else
             row[field.column] = field.text.empty() ? json(nullptr) : json(field.text);
@@ -98,7 +106,7 @@ std::string provenanceLine(const PageAnalysis& page, const BatchOptions& options
     const json record = {
         {"program", "orvane-batch"},
         {"version", ORVANE_VERSION},
-        {"file", page.name},
+        {"file", nameText(page.name)},
         {"options", optionsRecord(options)},
         {"calibration",
          {{"dx_m", lengthOrNull(page.dx)},
@@ -108,13 +116,12 @@ std::string provenanceLine(const PageAnalysis& page, const BatchOptions& options
         {"row", row},
         {"fit_points", fits},
         {"errors", errors}};
-    // Names not in UTF-8 are written with the replacement character.
     return record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 std::string failureLine(const std::string& name, const std::string& error, const BatchOptions& options)
 {
-    const json record = {{"program", "orvane-batch"}, {"version", ORVANE_VERSION},  {"file", name},
+    const json record = {{"program", "orvane-batch"}, {"version", ORVANE_VERSION},  {"file", nameText(name)},
                          {"options", optionsRecord(options)}, {"errors", {error}}};
     return record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -24,7 +24,7 @@ public:
     }
     void whole(const char* column, long long value, bool shown = true)
     {
-        if (shown) fields.push_back({column, std::to_string(value), true, static_cast<double>(value), false});
+        if (shown) fields.push_back({column, std::to_string(value), true, static_cast<double>(value), false, true});
         else empty(column);
     }
     // NaN is unknown too.

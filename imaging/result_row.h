@@ -14,6 +14,7 @@ struct RowField {
     bool number = false;   // text is a number, value its value
     double value = 0;
     bool unknown = false;  // no value: the estimate failed, or the file does not say
+    bool whole = false;    // a count (a size, a number of bins): written without a fraction
 };
 
 // Which estimates' columns a row holds.

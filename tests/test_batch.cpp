@@ -291,17 +291,24 @@ TEST_F(Batch, NamesNotInUtf8AndEndlessInputs)
     // Made as bytes: a QString cannot hold this name.
     const std::string name = "caf\xe9.bmp", folder = dir.path().toStdString() + "/";
     std::ofstream(folder + name, std::ios::binary) << readFile(path("a.bmp"));
+    std::ofstream(folder + "caf\xe8.bmp", std::ios::binary) << readFile(path("a.bmp"));
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start("/bin/sh", {"-c", R"sh(exec "$0" --spectrum out "$(printf 'caf\351.bmp')" /dev/zero)sh", ORVANE_BATCH});
+    p.start("/bin/sh", {"-c", R"sh(exec "$0" --json names.jsonl --spectrum out "$(printf 'caf\351.bmp')" /dev/zero "$(printf 'caf\350.bmp')")sh", ORVANE_BATCH});
     ASSERT_TRUE(p.waitForFinished(120000));
     const auto out = lines(p.readAllStandardOutput().toStdString());
     const std::string err = p.readAllStandardError().toStdString();
-    ASSERT_EQ(out.size(), 2u) << err;
+    ASSERT_EQ(out.size(), 3u) << err;
     EXPECT_EQ(fields(out[1])[0], name);
+    // In the records the two names stay two, each byte shown.
+    const auto records = lines(readFile(folder + "names.jsonl"));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(nlohmann::json::parse(records[0])["file"], "caf\\xE9.bmp");
+    EXPECT_EQ(nlohmann::json::parse(records[2])["file"], "caf\\xE8.bmp");
     EXPECT_EQ(readFile(folder + "out/caf\xe9-spectrum.bmp").substr(0, 2), "BM");
     EXPECT_NE(err.find("/dev/zero\": it is not a regular file"), std::string::npos) << err;
-    for (const char* made : {"caf\xe9.bmp", "out/caf\xe9-spectrum.bmp"}) std::remove((folder + made).c_str());
+    for (const char* made : {"caf\xe9.bmp", "caf\xe8.bmp", "out/caf\xe9-spectrum.bmp", "out/caf\xe8-spectrum.bmp"})
+        std::remove((folder + made).c_str());
 }
 
 TEST_F(Batch, AnUnusableSpectrumFolderStopsTheRunBeforeItStarts)
@@ -652,6 +659,10 @@ TEST_F(Batch, JsonRecordsHoldTheRowTheOptionsAndTheFits)
     EXPECT_FALSE(c["version"].get<std::string>().empty());
     EXPECT_EQ(c["options"]["psd"]["window"], "hann");
     EXPECT_EQ(c["calibration"]["dx_m"], 2e-6);
+    // Counts are whole numbers, not 100.0.
+    EXPECT_TRUE(c["row"]["width"].is_number_integer());
+    EXPECT_TRUE(c["row"]["psd_bins"].is_number_integer());
+    EXPECT_NE(readFile(records).find("\"width\":100,"), std::string::npos);
     // The row: the CSV's columns in order, its numbers to the last digit.
     const auto header = fields(csv[0]), row = fields(csv[1]);
     std::vector<std::string> keys;
