@@ -42,7 +42,8 @@ TForm1::TForm1()
       Wykres(*this, "Wykres", {528, 48, 180, 186}, -1),
       MetodaPSD(*this, "MetodaPSD", "Metoda PSD", {416, 390, 97, 25}, 9),
       Edit3(*this, "Edit3", "Edit3", {528, 392, 177, 21}, 10),
-      MetodaWhittle(*this, "MetodaWhittle", "Metoda Whittle", {416, 360, 97, 25}, 11)
+      MetodaWhittle(*this, "MetodaWhittle", "Metoda Whittle", {416, 360, 97, 25}, 11),
+      Edit4(*this, "Edit4", "Edit4", {416, 420, 193, 21}, 12)
 {
     ApplyTabOrder();
     Wczytaj.OnClick(this, &TForm1::WczytajClick);
@@ -72,6 +73,7 @@ void TForm1::WczytajClick(TObject*)
     Edit1.SetText("");
     Edit2.SetText("");
     Edit3.SetText("");
+    Edit4.SetText("");
     Wykres.Clear();
     const std::string shown = displayFileName(OpenDialog1.FileName());
     // A stack of pages opens at its first; the status bar says there are more.
@@ -152,7 +154,8 @@ void TForm1::MetodaWhittleClick(TObject*)
         ShowMessage(std::string("The dimension cannot be estimated by the Whittle fit: ") + e.what());
         return;
     }
-    Edit3.SetText(whittleText(whittle));
+    // The box begins with D; the log keeps the "W" that tells its lines apart.
+    Edit4.SetText(whittleText(whittle).substr(2));
     Memo1.Lines.Append(whittleText(whittle));
     Wykres.SetPlot(whittlePlot(whittle));
 }

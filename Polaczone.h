@@ -35,8 +35,9 @@ public:
     TPlot Wykres;
     TButton MetodaPSD;
     TEdit Edit3;
-    // The Whittle estimate; its result shows in Edit3 as the spectral one does.
+    // The Whittle estimate; its result shows in a box of its own, Edit4.
     TButton MetodaWhittle;
+    TEdit Edit4;
 
     void WczytajClick(TObject* Sender);
     void PoliczFFTClick(TObject* Sender);

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cmath>
+
 namespace {
 
 QPoint at(const PlotLayout& l, double x, double y)
@@ -122,9 +125,14 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
     EXPECT_EQ(form.Wykres.Plot()->title, "Periodogram (Whittle)");
     EXPECT_EQ(form.Wykres.Plot()->curveY.size(), form.Wykres.Plot()->y.size());
     EXPECT_GT(form.Wykres.Plot()->y.size(), 5u);
-    EXPECT_EQ(form.Edit3.GetText().substr(0, 2), "W ");
-    EXPECT_NE(form.Edit3.GetText().find(" r "), std::string::npos);
-    EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], form.Edit3.GetText());
+    // Each estimate keeps its own box, D first and shown from its start.
+    const std::string psdShown = form.Edit3.GetText();
+    EXPECT_NE(form.Edit4.GetText().find(" r "), std::string::npos);
+    EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], "W " + form.Edit4.GetText());
+    EXPECT_EQ(form.Edit3.GetText(), psdShown);
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(form.Edit4.GetText()[0])));
+    EXPECT_EQ(form.Edit4.edit()->cursorPosition(), 0);
+    EXPECT_EQ(form.Edit3.edit()->cursorPosition(), 0);
     {
         ModalScript script;
         script.closeDialog("PlotWindow", [](QDialog* d) { EXPECT_NE(d->findChild<QPushButton*>("SavePlot"), nullptr); });
@@ -138,10 +146,12 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
     }
     EXPECT_EQ(form.Wykres.Plot(), nullptr);
     EXPECT_EQ(form.Edit3.GetText(), "");
+    EXPECT_EQ(form.Edit4.GetText(), "");
 
     // The new controls sit in free space: inside the client area, over no other control.
     const QRect client(0, 0, 716, 465);
-    for (QWidget* added : {form.Wykres.widget(), form.MetodaPSD.widget(), form.Edit3.widget(), form.MetodaWhittle.widget()}) {
+    for (QWidget* added : {form.Wykres.widget(), form.MetodaPSD.widget(), form.Edit3.widget(), form.MetodaWhittle.widget(),
+                             form.Edit4.widget()}) {
         EXPECT_TRUE(client.contains(added->geometry())) << added->objectName().toStdString();
         for (QWidget* other : form.widget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             if (other != added && other->isVisible()) {

@@ -87,7 +87,12 @@ TEdit::TEdit(TForm& owner, const std::string& name, const std::string& text, TBo
 {
 }
 
-void TEdit::SetText(const std::string& text) { edit()->setText(QString::fromStdString(text)); }
+void TEdit::SetText(const std::string& text)
+{
+    edit()->setText(QString::fromStdString(text));
+    // A text longer than the box shows its start (D first), not its end.
+    edit()->setCursorPosition(0);
+}
 std::string TEdit::GetText() const { return edit()->text().toStdString(); }
 QLineEdit* TEdit::edit() const { return static_cast<QLineEdit*>(widget()); }
 
