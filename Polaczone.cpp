@@ -136,7 +136,7 @@ void TForm1::MetodaPSDClick(TObject*)
     }
     Edit3.SetText(psdText(psd));
     Memo1.Lines.Append(psdText(psd));
-    Wykres.SetPlot(psdPlot(psd));
+    Wykres.SetPlot(psdPlot(psd, plotPixelSize(sourcePicture.dx, sourcePicture.dy)));
 }
 
 void TForm1::MetodaWhittleClick(TObject*)
@@ -157,7 +157,7 @@ void TForm1::MetodaWhittleClick(TObject*)
     // The box begins with D; the log keeps the "W" that tells its lines apart.
     Edit4.SetText(whittleText(whittle).substr(2));
     Memo1.Lines.Append(whittleText(whittle));
-    Wykres.SetPlot(whittlePlot(whittle));
+    Wykres.SetPlot(whittlePlot(whittle, plotPixelSize(sourcePicture.dx, sourcePicture.dy)));
 }
 
 void TForm1::ZamknijClick(TObject*)

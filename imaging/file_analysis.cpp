@@ -121,8 +121,9 @@ void analysePage(PictureReader& reader, int page, const std::string& file, const
     if (!plotFile.empty()) {
         std::vector<PlotData> plots{inEnglish(methodPlot(1, out.points1, out.d1)),
                                     inEnglish(methodPlot(2, out.points2, out.d2))};
-        if (out.psdDone) plots.push_back(inEnglish(psdPlot(out.psd)));
-        if (out.whittleDone) plots.push_back(inEnglish(whittlePlot(out.whittle)));
+        const double pixel = plotPixelSize(out.dx, out.dy);
+        if (out.psdDone) plots.push_back(inEnglish(psdPlot(out.psd, pixel)));
+        if (out.whittleDone) plots.push_back(inEnglish(whittlePlot(out.whittle, pixel)));
         if (options.savePlots) options.savePlots(plots, 480, 320, plotFile);
     }
 }

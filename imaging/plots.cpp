@@ -13,13 +13,16 @@ const char* const plotWords[][2] = {{"ln progu", "ln threshold"},
                                     {"ln liczby", "ln count"},
                                     {"Widmo mocy", "Power spectrum"},
                                     {"ln q (cykle na piksel)", "ln q (cycles per pixel)"},
-                                    {"Za mało punktów do wykresu", "Too few points to plot"}};
+                                    {"Za mało punktów do wykresu", "Too few points to plot"},
+                                    {"długość fali", "wavelength"}};
 
 }  // namespace
 
+double plotPixelSize(double dx, double dy) { return dx > 0 && dy > 0 ? std::sqrt(dx * dy) : 0.0; }
+
 PlotData inEnglish(PlotData plot)
 {
-    for (std::string* text : {&plot.title, &plot.xLabel, &plot.yLabel, &plot.tooFewPoints})
+    for (std::string* text : {&plot.title, &plot.xLabel, &plot.yLabel, &plot.tooFewPoints, &plot.topLabel})
         for (const auto& words : plotWords)
             if (*text == words[0]) *text = words[1];
     return plot;
@@ -65,9 +68,10 @@ std::string whittleText(const WhittleResult& whittle)
     return whittle.flags.empty() ? std::string(text) : std::string(text) + " (" + whittleFlagsText(whittle) + ")";
 }
 
-PlotData whittlePlot(const WhittleResult& whittle)
+PlotData whittlePlot(const WhittleResult& whittle, double pixelSize)
 {
     PlotData plot;
+    plot.pixelSize = pixelSize > 0 && std::isfinite(pixelSize) ? pixelSize : 0;
     plot.title = "Periodogram (Whittle)";
     plot.result = "D = " + whittleText(whittle).substr(2);
     plot.xLabel = "ln q (cykle na piksel)";
@@ -81,9 +85,10 @@ PlotData whittlePlot(const WhittleResult& whittle)
     return plot;
 }
 
-PlotData psdPlot(const PsdResult& psd)
+PlotData psdPlot(const PsdResult& psd, double pixelSize)
 {
     PlotData plot;
+    plot.pixelSize = pixelSize > 0 && std::isfinite(pixelSize) ? pixelSize : 0;
     plot.title = "Widmo mocy";
     plot.result = "D = " + psdText(psd);
     plot.xLabel = "ln q (cykle na piksel)";

@@ -9,7 +9,13 @@
 PlotData methodPlot(int method, const FitPoints& points, double d);
 // The spectral estimate: ln q against ln PSD of every bin, the fitted bins
 // filled, the fitted line, and D with its interval.
-PlotData psdPlot(const PsdResult& psd);
+// With the pixel's size in metres (plotPixelSize), the frame's top edge gives
+// the ticks' wavelengths too.
+PlotData psdPlot(const PsdResult& psd, double pixelSize = 0);
+// The pixel size a plot of a picture's spectrum gives its wavelengths by: the
+// geometric mean of its sides, as a fit range in wavelengths takes it; 0
+// when either is unknown.
+double plotPixelSize(double dx, double dy);
 // The same plot with English axis labels and titles, for the files the batch
 // tool and Python write (the methods keep their names, "Metoda 1" and "2").
 PlotData inEnglish(PlotData plot);
@@ -20,6 +26,6 @@ std::string psdText(const PsdResult& psd);
 // The Whittle estimate: the periodogram's rings (ln q against ln of their
 // mean), the fitted model's radial profile over them as a curve, and D with
 // its interval and the anisotropy.
-PlotData whittlePlot(const WhittleResult& whittle);
+PlotData whittlePlot(const WhittleResult& whittle, double pixelSize = 0);
 // "W 2.4950 [2.4761; 2.5139] r 1.01, 73°": as the window shows it.
 std::string whittleText(const WhittleResult& whittle);

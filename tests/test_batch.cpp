@@ -457,13 +457,15 @@ TEST_F(Batch, AnInterruptFinishesTheFilesInHandAndStartsNoOther)
 // them too; a records file that cannot be made stops the run before it starts.
 TEST_F(Batch, RecordsSurviveAClosedPipeAndASecondInterrupt)
 {
+    // More rows than a pipe holds (some 110 KB), so that the writes after
+    // head has gone fail whatever the timing.
     QStringList many;
-    for (int k = 0; k < 6; ++k) many << QString::fromStdString(path("a.bmp"));
+    for (int k = 0; k < 1000; ++k) many << QString::fromStdString(path("a.bmp"));
     const QString json = QString::fromStdString(path("piped.jsonl"));
     QProcess piped;
     piped.start("/bin/bash", QStringList{"-c", "\"$0\" --jobs 1 --json \"$1\" \"${@:2}\" | head -n 2; exit ${PIPESTATUS[0]}", ORVANE_BATCH,
                               json} + many);
-    ASSERT_TRUE(piped.waitForFinished(60000));
+    ASSERT_TRUE(piped.waitForFinished(120000));
     EXPECT_EQ(piped.exitCode(), 1);
     const std::string err = piped.readAllStandardError().toStdString();
     EXPECT_NE(err.find("cannot write the results to standard output: Broken pipe"), std::string::npos) << err;

@@ -1,5 +1,6 @@
 #include "Polaczone.h"
 #include "gui_support.h"
+#include "imaging/plots.h"
 #include "toolkit/plot_qt.h"
 
 #include <QSvgRenderer>
@@ -96,6 +97,23 @@ TEST(Plot, SvgFilesParseAndRender)
     const PlotLayout l = plotLayout(plot, 320, 240);
     EXPECT_TRUE(dark(image.pixel(at(l, 2, 4))));
     EXPECT_TRUE(dark(image.pixel(at(l, 2, 4) + QPoint(0, 240))));
+}
+
+// A spectrum of a picture whose pixel size is known gives its ticks'
+// wavelengths along the top edge: ln q = 0 is one cycle a pixel, a
+// wavelength of one pixel (2 um here), ln q = -2 is e^2 pixels.
+TEST(Plot, ASpectrumWithAPixelSizeGivesItsWavelengths)
+{
+    PsdResult psd{};
+    for (double lnQ : {-4.0, -3.0, -2.0, -1.0, 0.0}) psd.bins.push_back({lnQ, -3 * lnQ, 10, true});
+    psd.flags = {"no_fit"};
+    const std::string plain = plotsSvg({inEnglish(psdPlot(psd))}, 480, 320);
+    const std::string sized = plotsSvg({inEnglish(psdPlot(psd, plotPixelSize(2e-6, 2e-6)))}, 480, 320);
+    EXPECT_EQ(plain.find("wavelength"), std::string::npos);
+    EXPECT_NE(sized.find("wavelength"), std::string::npos);
+    EXPECT_NE(sized.find(">2 \u00b5m<"), std::string::npos);
+    EXPECT_NE(sized.find(">14.8 \u00b5m<"), std::string::npos);  // 2 um * e^2
+    EXPECT_EQ(plotPixelSize(2e-6, 0), 0.0);
 }
 
 TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)

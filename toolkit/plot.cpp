@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -88,6 +91,19 @@ PlotLayout plotLayout(const PlotData& plot, int width, int height)
     return l;
 }
 
+namespace {
+
+// A length for a tick: three digits in m, mm, um or nm.
+std::string lengthLabel(double metres)
+{
+    static const std::pair<const char*, double> units[] = {{" m", 1.0}, {" mm", 1e-3}, {" \u00b5m", 1e-6}, {" nm", 1e-9}};
+    std::size_t k = 0;
+    while (k + 1 < std::size(units) && metres < units[k].second) ++k;
+    return QString::number(metres / units[k].second, 'g', 3).toStdString() + units[k].first;
+}
+
+}  // namespace
+
 void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
 {
     p.save();
@@ -114,6 +130,16 @@ void paintPlot(QPainter& p, const QRect& area, const PlotData& plot)
     for (double t : ticks(l.xMin, l.xMax)) {
         p.drawLine(QPointF(X(t), l.bottom), QPointF(X(t), l.bottom + 4));
         p.drawText(QRectF(X(t) - 30, l.bottom + 5, 60, 12), Qt::AlignHCenter | Qt::AlignTop, QString::number(t, 'g', 4));
+    }
+    if (plot.pixelSize > 0) {
+        // The wavelength of each tick's frequency, inside the frame under its top edge.
+        for (double t : ticks(l.xMin, l.xMax)) {
+            p.drawLine(QPointF(X(t), l.top), QPointF(X(t), l.top + 4));
+            p.drawText(QRectF(X(t) - 30, l.top + 4, 60, 12), Qt::AlignHCenter | Qt::AlignTop,
+                       QString::fromStdString(lengthLabel(plot.pixelSize / std::exp(t))));
+        }
+        p.drawText(QRectF(l.left, l.top + 15, l.right - l.left - 4, 12), Qt::AlignRight | Qt::AlignTop,
+                   QString::fromStdString(plot.topLabel));
     }
     for (double t : ticks(l.yMin, l.yMax)) {
         p.drawLine(QPointF(l.left - 4, Y(t)), QPointF(l.left, Y(t)));

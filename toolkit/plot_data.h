@@ -16,4 +16,9 @@ struct PlotData {
     // A model's curve through (curveX, curveY), drawn over the points.
     std::vector<double> curveX, curveY;
     std::string tooFewPoints = "Za mało punktów do wykresu";  // shown in the frame when fewer than two
+    // For x = ln q in cycles per pixel: the pixel's size in metres when it is
+    // known (0 otherwise).  The frame's top edge then gives the wavelength,
+    // in metres, of each of the bottom axis's ticks, under `topLabel`.
+    double pixelSize = 0;
+    std::string topLabel = "długość fali";
 };

@@ -86,7 +86,11 @@ class PsdResult(_Fields):
     about itself (out_of_range, curved, noise_floor, few_levels, clipped,
     few_bins; empty when nothing): the number stands, with that said.  With
     ``no_fit`` alone there was nothing to fit: every number is NaN and
-    ``note`` says why."""
+    ``note`` says why.  When the pixel's size is known (an Image's own, or
+    ``pixel_size``), ``pixel_size_m`` is it (the geometric mean of its sides)
+    and ``q_per_m`` the bins' mean frequencies in cycles per metre
+    (exp(ln_q) / pixel_size_m), ``fit_range_per_m`` the fit range so; None
+    otherwise."""
 
     def __repr__(self):
         return (f"PsdResult(d={format_number(self.d)}, interval=({format_number(self.d_low)}, "
@@ -216,19 +220,33 @@ def psd_dimension(image, window="hann", fit_range=None, wavelengths=None, pixel_
         if fit_range is not None:
             raise ValueError("give the fit range either in cycles per pixel or as wavelengths, not both")
         fit_range = _cycles_of(wavelengths, image, pixel_size)
-    return PsdResult(_orvane.psd_dimension(_image(image), window, fit_range))
+    result = PsdResult(_orvane.psd_dimension(_image(image), window, fit_range))
+    dx, dy = _pixel_sides(image, pixel_size)
+    result.pixel_size_m = (dx * dy) ** 0.5 if dx > 0 and dy > 0 else None
+    if result.pixel_size_m:
+        result.q_per_m = numpy.exp(numpy.asarray(result.ln_q, dtype=float)) / result.pixel_size_m
+        result.fit_range_per_m = tuple(q / result.pixel_size_m for q in result.fit_range)
+    else:
+        result.q_per_m = result.fit_range_per_m = None
+    return result
+
+
+def _pixel_sides(image, pixel_size):
+    """(dx, dy) in metres: the Image's own, else pixel_size's, else (0, 0)."""
+    if getattr(image, "dx", None) and getattr(image, "dy", None):
+        return float(image.dx), float(image.dy)
+    size = _pixel_size(pixel_size)
+    if size is None:
+        return 0.0, 0.0
+    dx, dy = size if isinstance(size, tuple) else (size, size)
+    return float(dx), float(dy)
 
 
 def _cycles_of(wavelengths, image, pixel_size):
     """(q_min, q_max) in cycles per pixel of (shortest, longest) wavelengths,
     as orvane-batch --psd-range makes them."""
-    if getattr(image, "dx", None) and getattr(image, "dy", None):
-        dx, dy = image.dx, image.dy
-    elif pixel_size is not None:
-        dx, dy = pixel_size if isinstance(pixel_size, (tuple, list)) else (pixel_size, pixel_size)
-    else:
-        dx = dy = 0.0
-    return _orvane.cycles_of_wavelengths(wavelengths, float(dx), float(dy))
+    dx, dy = _pixel_sides(image, pixel_size)
+    return _orvane.cycles_of_wavelengths(wavelengths, dx, dy)
 
 
 class WhittleResult(_Fields):

@@ -309,3 +309,13 @@ def test_names_pages_sizes_masks_and_threads_as_python_users_give_them(files, tm
     orvane.analyse_files(files[:2], psd=False)
     assert orvane._orvane.transform_threads() == 1
     orvane.set_transform_threads(0)
+
+
+def test_a_spectrum_carries_its_frequencies_per_metre(files):
+    image = orvane.read_image(files[1])
+    plain = orvane.psd_dimension(image)
+    assert plain.q_per_m is None and plain.pixel_size_m is None
+    sized = orvane.psd_dimension(image, pixel_size=(2e-6, 8e-6))
+    assert sized.pixel_size_m == pytest.approx(4e-6)
+    assert sized.q_per_m == pytest.approx(np.exp(sized.ln_q) / 4e-6)
+    assert sized.fit_range_per_m == pytest.approx((sized.fit_range[0] / 4e-6, sized.fit_range[1] / 4e-6))
