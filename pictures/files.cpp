@@ -140,35 +140,20 @@ void writeFileAtomically(const std::string& path, const std::string& bytes)
     file.commit();
 }
 
-std::string displayFileName(const std::string& path)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string shown;
-    const auto* s = reinterpret_cast<const unsigned char*>(path.data());
-    for (std::size_t i = 0; i < path.size();) {
-        const std::size_t n = lengthOfValidUtf8(s + i, path.size() - i);
-        if (n > 0) {
-            shown.append(path, i, n);
-            i += n;
-        } else {
-            shown += "\\x";
-            shown += hex[s[i] >> 4];
-            shown += hex[s[i] & 15];
-            ++i;
-        }
-    }
-    return shown;
-}
+namespace {
 
-std::string quotedExcerpt(const std::string& text, std::size_t longest)
+// Appends up to `longest` characters of `text` to `shown`: valid UTF-8 as
+// it is where keep(first byte, length) says so, every other byte as \xHH.
+// Returns how many bytes of `text` it took.
+template <class Keep>
+std::size_t appendEscaped(std::string& shown, const std::string& text, std::size_t longest, Keep keep)
 {
     static const char hex[] = "0123456789ABCDEF";
-    std::string shown = "\"";
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t i = 0;
     for (std::size_t characters = 0; i < text.size() && characters < longest; ++characters) {
         const std::size_t n = lengthOfValidUtf8(s + i, text.size() - i);
-        if (n > 1 || (n == 1 && s[i] >= 0x20 && s[i] != 0x7F && s[i] != '"' && s[i] != '\\')) {
+        if (n > 0 && keep(s[i], n)) {
             shown.append(text, i, n);
             i += n;
         } else {
@@ -178,7 +163,26 @@ std::string quotedExcerpt(const std::string& text, std::size_t longest)
             ++i;
         }
     }
+    return i;
+}
+
+}  // namespace
+
+std::string displayFileName(const std::string& path)
+{
+    std::string shown;
+    appendEscaped(shown, path, path.size(), [](unsigned char, std::size_t) { return true; });
+    return shown;
+}
+
+std::string quotedExcerpt(const std::string& text, std::size_t longest)
+{
+    // Control characters, quotes and backslashes escaped too.
+    std::string shown = "\"";
+    const std::size_t taken = appendEscaped(shown, text, longest, [](unsigned char c, std::size_t n) {
+        return n > 1 || (c >= 0x20 && c != 0x7F && c != '"' && c != '\\');
+    });
     shown += '"';
-    if (i < text.size()) shown += "...";
+    if (taken < text.size()) shown += "...";
     return shown;
 }
