@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cmath>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 void checkPictureSize(long long width, long long height)
 {
@@ -203,11 +205,42 @@ std::runtime_error unreadableFile(const std::string& path, const std::string& re
     return std::runtime_error("cannot read \"" + displayFileName(path) + "\": " + reason);
 }
 
+namespace {
+
+// How files of formats that are not read begin, by their makers' and the
+// formats' own descriptions: a refusal says what a file appears to be.
+const std::pair<std::string, const char*> unreadFormats[] = {
+    {"\\*File list", "a Bruker NanoScope file"},
+    {"\\*EC File list", "a Bruker NanoScope file"},
+    {"DIGITAL SURF", "a Digital Surf file"},
+    {"AliconaImaging", "an Alicona AL3D file"},
+    {"FRTM_", "an FRT file"},
+    {std::string("\x88\x1b\x03\x6f", 4), "a Zygo MetroPro file"},
+    {std::string("\x01\0Directory", 11), "a Wyko OPD file"},
+    {"VCA DATA", "a Bruker Dektak OPDX file"},
+    {"fileType", "a Keysight (Agilent) MI file"},
+    {"[DataSet]", "a Nanosurf NID file"},
+    {"WSxM file copyright", "a WSxM file"},
+    {"BinaryTrueMap", "a TrueMap file"},
+    {"\x89HDF\r\n\x1a\n", "an HDF5 file"},
+    {"CDF\x01", "a NetCDF file"},
+    {"CDF\x02", "a NetCDF file"},
+    {"\x93NUMPY", "a NumPy array file"},
+    {"\x1f\x8b", "a gzip-compressed file"},
+};
+
+}  // namespace
+
 PictureFormat pictureFormat(const std::string& b)
 {
     for (const FormatEntry& e : formats)
         if (e.recognises(b)) return e.format;
-    throw std::runtime_error("this is not a picture file that can be read (BMP, PNG, TIFF, PGM, PPM, SDF, X3P or GWY)");
+    const std::string formatsRead = "BMP, PNG, TIFF, PGM, PPM, SDF, X3P or GWY";
+    for (const auto& [start, name] : unreadFormats)
+        if (b.compare(0, start.size(), start) == 0)
+            throw std::runtime_error(std::string("this appears to be ") + name +
+                                     ", a format that cannot be read yet (only " + formatsRead + ")");
+    throw std::runtime_error("this is not a picture file that can be read (" + formatsRead + ")");
 }
 
 PictureReader::PictureReader(const std::string& bytes) : data(bytes), kind(pictureFormat(bytes))

@@ -260,6 +260,9 @@ public:
 private:
     void readMainXml()
     {
+        // Office documents (a spreadsheet's .xlsx) are zip archives too.
+        if (!archive.has("main.xml") && archive.has("[Content_Types].xml"))
+            throw std::runtime_error("this is an Office document (a spreadsheet or a text), not an X3P file: it holds no main.xml");
         xml = archive.read("main.xml", 0, maxXmlBytes, XmlBudget());
         checkXmlChecksum();
         const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace instruments;
 
@@ -312,4 +313,29 @@ TEST(InstrumentFiles, X3pArchivesAreReadForWhatTheyHoldAndOnce)
     for (int page = 0; page < 256; page += 15) EXPECT_EQ(reader.decode(page).samples.values()[1], static_cast<double>((page * 4096 + 1) % 1000) * 1e-9);
     // Read once, the whole stack takes milliseconds; once a layer, seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// Real instruments' files of formats not read yet are refused with what
+// they appear to be, read in place from the shared sample folder (skipped
+// where it is absent, as on a fresh clone).
+TEST(InstrumentFiles, RealFilesOfFormatsNotReadSayWhatTheyAppearToBe)
+{
+    const std::string folder = ORVANE_REAL_FILES;
+    if (::access(folder.c_str(), R_OK) != 0) GTEST_SKIP() << "no sample files at " << folder;
+    const std::pair<const char*, const char*> expected[] = {
+        {"di-1.di", "a Bruker NanoScope file"}, {"di_corrupted.di", "a Bruker NanoScope file"},
+        {"al3d-1.al3d", "an Alicona AL3D file"}, {"frt-1.frt", "an FRT file"},
+        {"metropro-1.dat", "a Zygo MetroPro file"}, {"opd-1.opd", "a Wyko OPD file"},
+        {"opdx-3.opdx", "a Bruker Dektak OPDX file"}, {"mi-1.mi", "a Keysight (Agilent) MI file"},
+        {"nid-1.nid", "a Nanosurf NID file"}, {"stp-1.stp", "a WSxM file"}, {"sur-2.sur", "a Digital Surf file"},
+        {"multiple_data_sets.h5", "an HDF5 file"}, {"nc-1.nc", "a NetCDF file"},
+        {"example-2d.npy", "a NumPy array file"}, {"mitutoyo_mock.xlsx", "an Office document"}};
+    for (const auto& [name, what] : expected) {
+        try {
+            decodePicture(readPictureFile(folder + "/" + name));
+            ADD_FAILURE() << name << " was read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << name << ": " << e.what();
+        }
+    }
 }
