@@ -31,18 +31,21 @@ struct Grid {
     std::size_t at(int x, int y) const { return static_cast<std::size_t>(y) * static_cast<std::size_t>(W) + static_cast<std::size_t>(x); }
 };
 
-// (A e)_i at point (x, y): its neighbours in the grid, known ones at zero.
-inline double applyAt(const Grid& g, int x, int y)
+// (A v)_i at point (x, y) of g's grid, with v's values at its neighbours.
+inline double applyAt(const Grid& g, const std::vector<double>& v, int x, int y)
 {
     const std::size_t i = g.at(x, y);
     double sum = 0;
     int n = 0;
-    if (x > 0) sum += g.e[i - 1], ++n;
-    if (x + 1 < g.W) sum += g.e[i + 1], ++n;
-    if (y > 0) sum += g.e[i - static_cast<std::size_t>(g.W)], ++n;
-    if (y + 1 < g.H) sum += g.e[i + static_cast<std::size_t>(g.W)], ++n;
-    return n * g.e[i] - sum;
+    if (x > 0) sum += v[i - 1], ++n;
+    if (x + 1 < g.W) sum += v[i + 1], ++n;
+    if (y > 0) sum += v[i - static_cast<std::size_t>(g.W)], ++n;
+    if (y + 1 < g.H) sum += v[i + static_cast<std::size_t>(g.W)], ++n;
+    return n * v[i] - sum;
 }
+
+// How many neighbours (x, y) has in g's grid.
+inline int neighboursAt(const Grid& g, int x, int y) { return (x > 0) + (x + 1 < g.W) + (y > 0) + (y + 1 < g.H); }
 
 // Red-black Gauss-Seidel: the points of one colour depend only on the
 // other's, so the rows of a colour are shared between threads with the
@@ -57,9 +60,9 @@ void relax(Grid& g, int sweeps, int threads)
                     for (int x = (y + colour) & 1; x < g.W; x += 2) {
                         const std::size_t i = g.at(x, y);
                         if (!g.free[i]) continue;
-                        const int n = (x > 0) + (x + 1 < g.W) + (y > 0) + (y + 1 < g.H);
+                        const int n = neighboursAt(g, x, y);
                         if (n == 0) continue;  // a 1 x 1 picture
-                        g.e[i] += (g.r[i] - applyAt(g, x, y)) / n;
+                        g.e[i] += (g.r[i] - applyAt(g, g.e, x, y)) / n;
                     }
             });
         }
@@ -122,7 +125,7 @@ void vCycle(std::vector<Grid>& grids, std::size_t level, int threads)
     std::vector<double> residual(g.free.size(), 0.0);
     for (int y = 0; y < g.H; ++y)
         for (int x = 0; x < g.W; ++x)
-            if (g.free[g.at(x, y)]) residual[g.at(x, y)] = g.r[g.at(x, y)] - applyAt(g, x, y);
+            if (g.free[g.at(x, y)]) residual[g.at(x, y)] = g.r[g.at(x, y)] - applyAt(g, g.e, x, y);
     interpolation(g, c, [&](std::size_t i, std::size_t k, double w) {
         if (c.free[k]) c.r[k] += w * residual[i];
     });
@@ -210,17 +213,15 @@ std::vector<double> fillMissing(const T* values, int W, int H, const Trend& tren
     g.r.assign(n, 0.0);
     for (int cycle = 0; cycle < 100; ++cycle) {
         double largest = 0;
-        std::swap(g.e, z);  // A applied to z itself
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 const std::size_t i = g.at(x, y);
-                if (!g.free[i]) continue;
-                const int neighbours = (x > 0) + (x + 1 < W) + (y > 0) + (y + 1 < H);
-                g.r[i] = neighbours ? -applyAt(g, x, y) : 0.0;
+                const int neighbours = neighboursAt(g, x, y);
+                if (!g.free[i] || neighbours == 0) continue;
+                g.r[i] = -applyAt(g, z, x, y);
                 // The residual over the point's neighbours is how far it lies from their mean.
-                if (neighbours) largest = std::max(largest, std::fabs(g.r[i]) / neighbours);
+                largest = std::max(largest, std::fabs(g.r[i]) / neighbours);
             }
-        std::swap(g.e, z);
         if (largest <= tolerance) break;
         std::fill(g.e.begin(), g.e.end(), 0.0);
         vCycle(grids, 0, threads);

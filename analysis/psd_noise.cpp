@@ -76,19 +76,19 @@ std::vector<double> roundingNoise(const RadialSpectrum& spectrum, const Trend& t
     std::vector<double> noise(spectrum.count.size(), 0.0);
     if (!trend.wholeNumbers) return noise;
     // Values that step by k are k times whole numbers that step by 1: the
-    // rounding is modelled in levels of k, its power k^2 times theirs.
+    // rounding is modelled in levels of k, its power k^2 times theirs (for
+    // k = 1 the same bits as without, as x / 1 and x * 1 are x).
     const double k = trend.levelStep;
-    const double bx = k == 1 ? trend.bx : trend.bx / k, by = k == 1 ? trend.by : trend.by / k;
+    const double bx = trend.bx / k, by = trend.by / k;
     // A density d over the band shows in a bin as d sum(wx^2) sum(wy^2) / (PW PH)^2.
     double sx = 0, sy = 0;
     for (double v : wx) sx += v * v;
     for (double v : wy) sy += v * v;
-    double scale = sx * sy / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH);
-    if (k != 1) scale *= k * k;
+    const double scale = sx * sy / (static_cast<double>(PW) * PH) / (static_cast<double>(PW) * PH) * (k * k);
     // A spread of 0 (a picture whose levels never change between
     // neighbours along a side) is held at a small one.
-    const double spreadX = std::max(gaussianSpread(k == 1 ? trend.stepX : trend.stepX / k, bx), 1e-3);
-    const double spreadY = std::max(gaussianSpread(k == 1 ? trend.stepY : trend.stepY / k, by), 1e-3);
+    const double spreadX = std::max(gaussianSpread(trend.stepX / k, bx), 1e-3);
+    const double spreadY = std::max(gaussianSpread(trend.stepY / k, by), 1e-3);
     constexpr int angles = 8;
     for (std::size_t j = 0; j < noise.size(); ++j) {
         if (spectrum.count[j] == 0) continue;

@@ -184,9 +184,6 @@ double sumSteps(const T* b, const T* a, int n, int tailParity, long long& pairs)
 
 }  // namespace
 
-// The trend of values some of which are missing: the mean of the measured
-// points, and the plane by its normal equations over them (the measured
-// points' own sums of centred x, y and their products, in a second pass).
 // The greatest common divisor of the differences between whole-number
 // values (NaN ones left out), 1 when they differ by 1 somewhere or are all
 // the same.  Most pictures step by 1 within their first few values, so the
@@ -209,6 +206,9 @@ double levelStepOf(const T* values, std::size_t n)
     return step > 1 ? static_cast<double>(step) : 1.0;
 }
 
+// The trend of values some of which are missing: the mean of the measured
+// points, and the plane by its normal equations over them (the measured
+// points' own sums of centred x, y and their products, in a second pass).
 template <class T>
 Trend trendOfMeasured(const T* values, int W, int H, PsdOptions::Trend kind, double sum, double sumX, double sumY,
                       long long missing, double largest, bool wholeNumbers, double stepX, double stepY)
@@ -317,13 +317,16 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
     if (all.bad >= 0)
         throw std::invalid_argument("the value at row " + std::to_string(all.bad / W + 1) + ", column " +
                                     std::to_string(all.bad % W + 1) + " is not a finite number");
+    auto withLevelStep = [&](Trend trend) {
+        if (trend.wholeNumbers) trend.levelStep = levelStepOf(values, static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
+        return trend;
+    };
     if (all.missing > 0) {
         Trend trend = trendOfMeasured(values, W, H, kind, all.sum, all.sumX, all.sumY, all.missing, all.largest,
                                       all.wholeNumbers, all.pairsX ? all.stepX / all.pairsX : 0.0,
                                       all.pairsY ? all.stepY / all.pairsY : 0.0);
         trend.values = std::move(all.values);
-        if (trend.wholeNumbers) trend.levelStep = levelStepOf(values, static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
-        return trend;
+        return withLevelStep(std::move(trend));
     }
     Trend trend;
     trend.values = std::move(all.values);
@@ -337,8 +340,7 @@ Trend measureTrend(const T* values, int W, int H, PsdOptions::Trend kind, int pa
         if (W > 1) trend.bx = all.sumX / (H * (W * (static_cast<double>(W) * W - 1) / 12.0));
         if (H > 1) trend.by = all.sumY / (W * (H * (static_cast<double>(H) * H - 1) / 12.0));
     }
-    if (trend.wholeNumbers) trend.levelStep = levelStepOf(values, static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
-    return trend;
+    return withLevelStep(std::move(trend));
 }
 
 

@@ -22,9 +22,7 @@ namespace {
 bool solve(std::vector<std::vector<double>> m, std::vector<double>& x)
 {
     const std::size_t n = x.size();
-    if (m.size() != n) return false;
     for (std::size_t c = 0; c < n; ++c) {
-        if (m[c].size() != n) return false;
         std::size_t pivot = c;
         for (std::size_t r = c + 1; r < n; ++r)
             if (std::fabs(m[r][c]) > std::fabs(m[pivot][c])) pivot = r;
@@ -335,7 +333,8 @@ double sandwichVariance(const Likelihood& likelihood, const Fit& fit, const std:
     const std::vector<int>& active = likelihood.parameters();
     const std::vector<double>& mean = likelihood.lastMean();
     const auto& gradient = likelihood.lastGradient();
-    if (!std::isfinite(fit.objective) || which >= active.size()) return NAN;
+    // A failed evaluation's information is zero, which solve refuses below.
+    if (which >= active.size()) return NAN;
     std::vector<std::vector<double>> F = fit.information;
     for (auto& row : F)
         for (double& v : row) v *= 2;

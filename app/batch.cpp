@@ -161,6 +161,12 @@ void keepStandardStreamsTaken()
     }
 }
 
+// The line that says the records file cannot be written, and why.
+std::string recordsFailure(const std::string& path, const std::string& why)
+{
+    return "orvane-batch: cannot write the records to \"" + displayFileName(path) + "\": " + why + "\n";
+}
+
 // Makes an output folder (with its parents) if need be and checks that
 // files can be written there; false after saying why.
 bool prepareFolder(const std::string& dir, const std::string& what)
@@ -270,8 +276,7 @@ int main(int argc, char** argv)
         try {
             records = std::make_unique<AtomicFile>(options.jsonFile, AtomicFile::OnStop::keep);
         } catch (const std::runtime_error& e) {
-            std::cerr << "orvane-batch: cannot write the records to \"" << displayFileName(options.jsonFile)
-                      << "\": " << e.what() << "\n";
+            std::cerr << recordsFailure(options.jsonFile, e.what());
             return 2;
         }
     }
@@ -350,8 +355,7 @@ int main(int argc, char** argv)
             try {
                 records->append(r.json);
             } catch (const std::runtime_error& e) {
-                out.error("orvane-batch: cannot write the records to \"" + displayFileName(options.jsonFile) +
-                          "\": " + e.what() + "\n");
+                out.error(recordsFailure(options.jsonFile, e.what()));
                 recorded = false;
             }
         }
@@ -371,8 +375,7 @@ int main(int argc, char** argv)
         try {
             records->commit();
         } catch (const std::runtime_error& e) {
-            out.error("orvane-batch: cannot write the records to \"" + displayFileName(options.jsonFile) + "\": " +
-                      e.what() + "\n");
+            out.error(recordsFailure(options.jsonFile, e.what()));
             recorded = false;
         }
     }

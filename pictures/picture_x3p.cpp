@@ -23,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -162,7 +163,7 @@ public:
             throw refusal("holds " + std::to_string(stat.size) + " bytes in " + shown + " where its sizes need " +
                           std::to_string(expected));
         if (stat.size > limit) throw refusal("holds " + shown + " larger than can be read");
-        zip_file_t* file = zip_fopen(archive, entry.c_str(), 0);
+        const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen(archive, entry.c_str(), 0), zip_fclose);
         if (!file) throw refusal("cannot open " + shown + ": " + zip_strerror(archive));
         std::string bytes;
         zip_uint64_t allowed = stat.size;
@@ -171,25 +172,14 @@ public:
             const zip_uint64_t piece = std::min<zip_uint64_t>(zip_uint64_t{1} << 20, stat.size + 1 - bytes.size());
             const std::size_t have = bytes.size();
             bytes.resize(have + static_cast<std::size_t>(piece));
-            const zip_int64_t got = zip_fread(file, &bytes[have], piece);
-            if (got < 0) {
-                const std::string why = zip_error_strerror(zip_file_get_error(file));
-                zip_fclose(file);
-                throw refusal("cannot read " + shown + ": " + why);
-            }
+            const zip_int64_t got = zip_fread(file.get(), &bytes[have], piece);
+            if (got < 0) throw refusal("cannot read " + shown + ": " + zip_error_strerror(zip_file_get_error(file.get())));
             bytes.resize(have + static_cast<std::size_t>(got));
-            if (bytes.size() > stat.size) {
-                zip_fclose(file);
-                throw refusal("cannot read " + shown + ": it is longer than stated");
-            }
+            if (bytes.size() > stat.size) throw refusal("cannot read " + shown + ": it is longer than stated");
             if (got == 0) break;
             if (budget) allowed = std::min(allowed, budget(bytes));
-            if (bytes.size() > allowed) {
-                zip_fclose(file);
-                throw refusal("holds a " + shown + " far larger than its sizes can need");
-            }
+            if (bytes.size() > allowed) throw refusal("holds a " + shown + " far larger than its sizes can need");
         }
-        zip_fclose(file);
         if (bytes.size() != stat.size) throw refusal("cannot read " + shown + ": it ends early");
         return bytes;
     }

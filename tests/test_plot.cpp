@@ -138,13 +138,13 @@ TEST(Plot, TheWindowPlotsEachEstimateAndOpensItLarge)
     EXPECT_EQ(form.Wykres.Plot()->title, "Widmo mocy");
     EXPECT_NE(form.Edit3.GetText().find(" ["), std::string::npos);
     EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], form.Edit3.GetText());
+    const std::string psdShown = form.Edit3.GetText();
     QTest::mouseClick(form.MetodaWhittle.button(), Qt::LeftButton);
     ASSERT_NE(form.Wykres.Plot(), nullptr);
     EXPECT_EQ(form.Wykres.Plot()->title, "Periodogram (Whittle)");
     EXPECT_EQ(form.Wykres.Plot()->curveY.size(), form.Wykres.Plot()->y.size());
     EXPECT_GT(form.Wykres.Plot()->y.size(), 5u);
     // Each estimate keeps its own box, D first and shown from its start.
-    const std::string psdShown = form.Edit3.GetText();
     EXPECT_NE(form.Edit4.GetText().find(" r "), std::string::npos);
     EXPECT_EQ(form.Memo1.Lines[form.Memo1.Lines.Count() - 1], "W " + form.Edit4.GetText());
     EXPECT_EQ(form.Edit3.GetText(), psdShown);
